@@ -1,0 +1,162 @@
+// Database: an ADO-like connection and recordset over SQLite.
+//
+// The component sends SQL Server texts; SqlDialect::translate adapts them
+// to SQLite before they run (see SqlDialect.h). Connection strings have the
+// form "Provider=SQLite;Data Source=PATH" (keys case-insensitive; any other
+// keys are ignored).
+//
+// Connections: Open takes a physical SQLite handle from a per-thread pool
+// (one pool per data source); Close hands it back. Handles are opened in
+// WAL mode with a busy timeout, so several processes can share one site
+// database. The command timeout (seconds, 0 = no limit) bounds how long a
+// statement may wait for a lock or run.
+//
+// Recordsets are client-side: Open runs the query and keeps every row in
+// memory, so moving, finding and row fetches never touch the database. A
+// recordset over a single-table SELECT that is opened with a lock type
+// other than read-only is updatable: AddNew/field writes/Update insert or
+// update the underlying row (identified by its rowid), Delete removes it,
+// and after Update of a new row the row is read back, so the key the
+// database assigned is visible in the fields.
+//
+// Values: INTEGER columns read as Int32 (Double when beyond 32 bits),
+// SMALLINT as Int16, TINYINT as Byte, REAL/FLOAT as Double, DATETIME/DATE
+// as Date, everything else as String; SQL NULL reads as Null. Writing a
+// Date stores the text "YYYY-MM-DD hh:mm:ss"; Boolean stores 1/0.
+//
+// Failures raise Error with number hr::kDatabase (or the number given in
+// Error.h for ADO's own conditions), source "Quillon.Database" and the
+// SQLite message followed by the SQL text that failed.
+//
+// Thread-safety: a Connection or Recordset belongs to one thread. Pools are
+// per thread and need no locks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Object.h"
+#include "platform/Variant.h"
+
+namespace quillon {
+
+namespace ado {
+enum ObjectState { adStateClosed = 0, adStateOpen = 1 };
+enum CursorLocation { adUseServer = 2, adUseClient = 3 };
+enum CursorType { adOpenUnspecified = -1, adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
+enum LockType { adLockUnspecified = -1, adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3, adLockBatchOptimistic = 4 };
+enum SearchDirection { adSearchForward = 1, adSearchBackward = -1 };
+}  // namespace ado
+
+class Recordset;
+class ConnectionImpl;
+
+class Connection : public Object {
+ public:
+  Connection();
+  ~Connection() override;  // closes; never throws
+  const ClassInfo* classInfo() const override;
+
+  void Open(const std::string& connectionString, const std::string& user = {}, const std::string& password = {},
+            long options = -1);
+  void Close();  // no-op when closed
+  int State() const;
+  long CommandTimeout() const;
+  void SetCommandTimeout(long seconds);  // may be set before Open
+  const std::string& ConnectionString() const;
+
+  // Runs one statement. For a SELECT the result is an open, read-only
+  // recordset; otherwise a closed one. recordsAffected receives the number
+  // of rows changed by INSERT/UPDATE/DELETE (-1 for a SELECT).
+  std::shared_ptr<Recordset> Execute(const std::string& sql, long* recordsAffected = nullptr, long options = -1);
+
+  // The implementation behind the handle; used by Recordset.
+  ConnectionImpl* impl() const { return impl_.get(); }
+
+ private:
+  std::unique_ptr<ConnectionImpl> impl_;
+};
+
+class Field {
+ public:
+  const std::string& Name() const { return name_; }
+  const Variant& Value() const;
+  void SetValue(const Variant& v);    // updatable recordsets only
+  void AppendChunk(const std::string& chunk);  // appends text to the value (Null counts as "")
+  long ActualSize() const;
+
+ private:
+  friend class Recordset;
+  friend class RecordsetImpl;
+  Field(Recordset* owner, std::string name, int index) : owner_(owner), name_(std::move(name)), index_(index) {}
+  Recordset* owner_;
+  std::string name_;
+  int index_;
+};
+
+class RecordsetImpl;
+
+class Recordset : public Object {
+ public:
+  Recordset();
+  ~Recordset() override;  // never throws
+  const ClassInfo* classInfo() const override;
+
+  void SetCursorLocation(int location);
+  int CursorLocation() const;
+  int CursorType() const;
+  int LockType() const;
+
+  // Runs `sql` on `connection` and loads every row. cursorType/lockType as
+  // in ADO; a lock type other than read-only makes a single-table SELECT
+  // updatable.
+  void Open(const std::string& sql, const std::shared_ptr<Connection>& connection,
+            int cursorType = ado::adOpenForwardOnly, int lockType = ado::adLockReadOnly, long options = -1);
+  void Close();
+  int State() const;
+
+  // Detaches from the connection (ActiveConnection = Nothing): rows stay
+  // readable, the recordset becomes read-only.
+  void SetActiveConnectionNothing();
+  bool IsConnected() const;
+
+  bool EOF_() const;
+  bool BOF_() const;
+  void MoveFirst();
+  void MoveNext();
+  void MovePrevious();
+  void MoveLast();
+  long RecordCount() const;
+  long AbsolutePosition() const;  // 1-based; -1 when at BOF/EOF
+
+  int FieldCount() const;
+  Field& Fields(const std::string& name);  // case-insensitive; raises hr::kDbNoField
+  Field& Fields(int index);                // 0-based
+  // Shorthand for Fields(name).Value().
+  Variant operator[](const std::string& name) { return Fields(name).Value(); }
+
+  void AddNew();
+  void Update();
+  void CancelUpdate();
+  void Delete();  // deletes the current row
+
+  // GetRows: a two-dimensional array (field index, row index), from the
+  // current row to the end (or `rows` rows); moves to EOF.
+  Variant GetRows(long rows = -1);
+  // Find "FIELD = value", "FIELD='text'", "FIELD LIKE 'a*'" (and <, >, <=, >=, <>)
+  // from the current row (skipping `skip` rows) in the direction given;
+  // leaves the cursor at the match or at EOF/BOF.
+  void Find(const std::string& criteria, long skip = 0, int direction = ado::adSearchForward);
+
+  RecordsetImpl* impl() const { return impl_.get(); }
+
+ private:
+  friend class Field;
+  std::unique_ptr<RecordsetImpl> impl_;
+  std::vector<std::unique_ptr<Field>> fields_;
+  friend class RecordsetImpl;
+};
+
+}  // namespace quillon

@@ -1,0 +1,204 @@
+#include "platform/Object.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/Error.h"
+
+namespace quillon {
+
+std::string toLowerAscii(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+const MethodInfo* ClassInfo::find(const std::string& method) const {
+  for (const MethodInfo& m : methods)
+    if (equalsIgnoreCase(m.name, method)) return &m;
+  return nullptr;
+}
+
+bool Object::hasMethod(const std::string& method) const {
+  const ClassInfo* ci = classInfo();
+  return ci && ci->find(method);
+}
+
+Variant Object::invoke(const std::string& method, std::vector<Variant>& args) {
+  const ClassInfo* ci = classInfo();
+  const MethodInfo* m = ci ? ci->find(method) : nullptr;
+  if (!m)
+    throw Error(hr::kNoSuchMember, ci ? ci->progId : "Quillon",
+                "Object doesn't support this property or method: " + method);
+  if (args.size() > m->params.size())
+    throw Error(hr::kWrongArgCount, ci->progId,
+                "Wrong number of arguments for " + ci->name + "." + m->name + ": " + std::to_string(args.size()) +
+                    " given, at most " + std::to_string(m->params.size()) + " expected");
+  std::size_t given = args.size();
+  for (std::size_t i = given; i < m->params.size(); ++i) {
+    if (!m->params[i].optional())
+      throw Error(hr::kWrongArgCount, ci->progId,
+                  "Argument not optional: " + m->params[i].name + " of " + ci->name + "." + m->name);
+    args.push_back(*m->params[i].defaultValue);
+  }
+  // Work on a copy so that by-value arguments stay as the caller gave them.
+  std::vector<Variant> work = args;
+  Variant result = m->fn(*this, work);
+  for (std::size_t i = 0; i < given; ++i)
+    if (m->params[i].byRef) args[i] = std::move(work[i]);
+  args.resize(given);
+  return result;
+}
+
+Registry& Registry::instance() {
+  static Registry registry;
+  return registry;
+}
+
+void Registry::add(ClassInfo info) {
+  std::string key = toLowerAscii(info.progId);
+  classes_[key] = std::move(info);
+}
+
+const ClassInfo* Registry::find(const std::string& progId) const {
+  auto it = classes_.find(toLowerAscii(progId));
+  return it == classes_.end() ? nullptr : &it->second;
+}
+
+const ClassInfo* Registry::findClass(const std::string& name) const {
+  if (const ClassInfo* ci = find(name)) return ci;
+  return find("Quillon." + name);
+}
+
+std::vector<const ClassInfo*> Registry::all() const {
+  std::vector<const ClassInfo*> out;
+  for (const auto& [k, v] : classes_) out.push_back(&v);
+  return out;
+}
+
+std::shared_ptr<Object> Registry::create(const std::string& progId) const {
+  const ClassInfo* ci = find(progId);
+  if (!ci || !ci->create) throw Error(hr::kCannotCreate, progId, "ActiveX component can't create object: " + progId);
+  return ci->create();
+}
+
+// ---- Dictionary ----------------------------------------------------------------
+
+long Dictionary::indexOf(const std::string& key) const {
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    bool same = compareMode_ == 1 ? equalsIgnoreCase(entries_[i].first, key) : entries_[i].first == key;
+    if (same) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+void Dictionary::Add(const std::string& key, Variant item) {
+  if (indexOf(key) >= 0)
+    throw Error(static_cast<std::int32_t>(0x800A01C9), "Scripting.Dictionary", "This key is already associated with an element of this collection: " + key);
+  entries_.emplace_back(key, std::move(item));
+}
+
+bool Dictionary::Exists(const std::string& key) const { return indexOf(key) >= 0; }
+
+Variant Dictionary::Item(const std::string& key) const {
+  long i = indexOf(key);
+  return i < 0 ? Variant() : entries_[static_cast<std::size_t>(i)].second;
+}
+
+void Dictionary::SetItem(const std::string& key, Variant item) {
+  long i = indexOf(key);
+  if (i < 0)
+    entries_.emplace_back(key, std::move(item));
+  else
+    entries_[static_cast<std::size_t>(i)].second = std::move(item);
+}
+
+void Dictionary::Remove(const std::string& key) {
+  long i = indexOf(key);
+  if (i < 0) throw Error(static_cast<std::int32_t>(0x800A802B), "Scripting.Dictionary", "Element not found: " + key);
+  entries_.erase(entries_.begin() + i);
+}
+
+void Dictionary::RemoveAll() { entries_.clear(); }
+
+std::vector<std::string> Dictionary::Keys() const {
+  std::vector<std::string> out;
+  for (const auto& e : entries_) out.push_back(e.first);
+  return out;
+}
+
+std::vector<Variant> Dictionary::Items() const {
+  std::vector<Variant> out;
+  for (const auto& e : entries_) out.push_back(e.second);
+  return out;
+}
+
+const ClassInfo* Dictionary::classInfo() const {
+  static const ClassInfo* info =
+      ClassBuilder<Dictionary>("Scripting.Dictionary")
+          .method("Add", {in("Key"), in("Item")}, [](Dictionary& d, auto& a) { d.Add(a[0].toString(), a[1]); return Variant(); })
+          .method("Exists", {in("Key")}, [](Dictionary& d, auto& a) { return Variant(d.Exists(a[0].toString())); })
+          .method("Item", {in("Key")}, [](Dictionary& d, auto& a) { return d.Item(a[0].toString()); })
+          .method("Remove", {in("Key")}, [](Dictionary& d, auto& a) { d.Remove(a[0].toString()); return Variant(); })
+          .method("RemoveAll", {}, [](Dictionary& d, auto&) { d.RemoveAll(); return Variant(); })
+          .method("Count", {}, [](Dictionary& d, auto&) { return Variant(d.Count()); })
+          .method("Keys", {}, [](Dictionary& d, auto&) { return Variant(VariantArray::ofStrings(d.Keys())); })
+          .method("Items", {}, [](Dictionary& d, auto&) { return Variant(VariantArray(d.Items())); })
+          .done();
+  return info;
+}
+
+// ---- Collection -------------------------------------------------------------------
+
+void Collection::Add(Variant item, const std::string& key) {
+  if (!key.empty())
+    for (const auto& e : items_)
+      if (equalsIgnoreCase(e.first, key))
+        throw Error(static_cast<std::int32_t>(0x800A01C9), "Collection", "This key is already associated with an element of this collection: " + key);
+  items_.emplace_back(key, std::move(item));
+}
+
+Variant Collection::Item(long index) const {
+  if (index < 1 || index > Count()) throw Error(hr::kSubscript, "Collection", "Subscript out of range");
+  return items_[static_cast<std::size_t>(index - 1)].second;
+}
+
+Variant Collection::Item(const std::string& key) const {
+  for (const auto& e : items_)
+    if (!e.first.empty() && equalsIgnoreCase(e.first, key)) return e.second;
+  throw Error(hr::kSubscript, "Collection", "Subscript out of range: " + key);
+}
+
+void Collection::Remove(long index) {
+  if (index < 1 || index > Count()) throw Error(hr::kSubscript, "Collection", "Subscript out of range");
+  items_.erase(items_.begin() + (index - 1));
+}
+
+const ClassInfo* Collection::classInfo() const {
+  static const ClassInfo* info =
+      ClassBuilder<Collection>("VBA.Collection")
+          .method("Add", {in("Item"), opt("Key", Variant(""))}, [](Collection& c, auto& a) { c.Add(a[0], a[1].text()); return Variant(); })
+          .method("Item", {in("Index")}, [](Collection& c, auto& a) {
+            return a[0].isString() ? c.Item(a[0].toString()) : c.Item(static_cast<long>(a[0].toInt32()));
+          })
+          .method("Remove", {in("Index")}, [](Collection& c, auto& a) { c.Remove(a[0].toInt32()); return Variant(); })
+          .method("Count", {}, [](Collection& c, auto&) { return Variant(c.Count()); })
+          .done();
+  return info;
+}
+
+// Both containers are creatable by name from the start.
+namespace {
+const bool kContainersRegistered = [] {
+  Dictionary().classInfo();
+  Collection().classInfo();
+  return true;
+}();
+}  // namespace
+
+}  // namespace quillon
