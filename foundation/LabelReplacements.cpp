@@ -1,0 +1,40 @@
+#include "foundation/LabelReplacements.h"
+
+#include "foundation/General.h"
+#include "foundation/I18N.h"
+#include "platform/Text.h"
+
+namespace quillon {
+
+std::string LabelReplacements::I18NCollByReplacementsForASP(const std::string& i_sKey, long i_lLanguageID,
+                                                            const std::shared_ptr<Dictionary>& i_oReplDict) {
+  return General::Guarded(
+      "Quillon.LabelReplacements.I18NCollByReplacementsForASP",
+      [&] {
+        std::string info = I18N::GetLabel("SLBSH4351");
+        info = text::Replace(info, "[%LABELKEY%]", i_sKey, -1, true);
+        return text::Replace(info, "[%LANGUAGEID%]", std::to_string(i_lLanguageID));
+      },
+      [&] { return I18N::GetLabelWithReplacements(i_sKey, i_lLanguageID, i_oReplDict); });
+}
+
+const ClassInfo* LabelReplacements::classInfo() const {
+  static const ClassInfo* info =
+      ClassBuilder<LabelReplacements>("Quillon.LabelReplacements")
+          .method("I18NCollByReplacementsForASP", {in("i_sKey"), in("i_lLanguageID"), opt("i_oReplDict", Variant())},
+                  [](LabelReplacements& self, auto& a) {
+                    auto dict = a[2].template as<Dictionary>();
+                    if (!a[2].isEmpty() && !a[2].isNull() && !a[2].isObject())
+                      throw Error(hr::kTypeMismatch, "Quillon.LabelReplacements",
+                                  "Type mismatch: i_oReplDict must be a dictionary");
+                    return Variant(self.I18NCollByReplacementsForASP(a[0].toString(), a[1].toInt32(), dict));
+                  })
+          .done();
+  return info;
+}
+
+namespace {
+const bool kRegistered = (LabelReplacements().classInfo(), true);
+}
+
+}  // namespace quillon
