@@ -1,0 +1,236 @@
+// quillon: the command line of the component.
+//
+//   quillon init DIR [--sample]            create a site
+//   quillon [--site DIR] call C.M [ARG…]   call a public method by name
+//   quillon demo [DIR]                     create a demo site and show it working
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/Json.h"
+#include "document/XML.h"
+#include "foundation/General.h"
+#include "foundation/LabelReplacements.h"
+#include "foundation/Site.h"
+#include "platform/Configuration.h"
+#include "platform/Error.h"
+#include "platform/Object.h"
+#include "platform/Text.h"
+
+namespace fs = std::filesystem;
+using namespace quillon;
+using quillon::cli::Json;
+
+namespace {
+
+const char* kHelp = R"(quillon - the Quillon document-collaboration component
+
+Usage:
+  quillon init DIR [--sample]
+      Create a complete site in DIR: both configuration files, the SQLite
+      database DIR/quillon.db with schema and labels, the working folders
+      and the parameters that point at them, and the log (DIR/log).
+      --sample adds demo document types, documents and style sheets.
+
+  quillon [--site DIR] call Class.Method [ARG ...]
+      Call a public method by name on the site DIR (default: the
+      environment variable QUILLON_SITE). Each ARG is one JSON value, in
+      the method's parameter order: "text", 42, true, null, [1,2], {"k":"v"}
+      (an object is a dictionary in key order). Missing optional arguments
+      take their defaults. Prints one JSON object:
+        {"result": VALUE, "outputs": {"PARAM": VALUE, ...}}   exit status 0
+        {"error": {"number": "0x8004020C", "source": "...",
+                   "description": "..."}}                     exit status 3
+      Dates print as "YYYY-MM-DD hh:mm:ss", DOM documents as their XML
+      text, recordsets as arrays of row objects, byte arrays as numbers.
+      Usage errors print a message on standard error, exit status 2.
+
+  quillon [--site DIR] classes
+      List the classes and methods callable by name.
+
+  quillon demo [DIR]
+      Create a demo site (in DIR, or a new temporary folder) and show the
+      component working on it.
+
+  quillon --help
+      This text.
+)";
+
+int usage(const std::string& message) {
+  std::cerr << "quillon: " << message << "\nTry 'quillon --help'.\n";
+  return 2;
+}
+
+Json errorJson(const ErrorInfo& e) {
+  char number[16];
+  std::snprintf(number, sizeof number, "0x%08X", static_cast<unsigned>(e.number));
+  return Json{{"error", Json{{"number", number}, {"source", e.source}, {"description", e.description}}}};
+}
+
+void useSite(const std::string& dir) {
+  std::string abs = fs::absolute(dir).lexically_normal().string();
+  if (abs.size() > 1 && abs.back() == '/') abs.pop_back();
+  ::setenv(kSiteEnvironmentVariable, abs.c_str(), 1);
+  General::ResetThreadState();
+}
+
+int call(const std::string& target, const std::vector<std::string>& rawArgs) {
+  auto dot = target.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == target.size())
+    return usage("the method must be written Class.Method, not '" + target + "'");
+  std::string className = target.substr(0, dot), method = target.substr(dot + 1);
+
+  std::vector<Variant> args;
+  for (std::size_t i = 0; i < rawArgs.size(); ++i) {
+    Json j = Json::parse(rawArgs[i], nullptr, false);
+    if (j.is_discarded())
+      return usage("argument " + std::to_string(i + 1) + " is not a JSON value: " + rawArgs[i] +
+                   " (write a text as \"...\", quoted for the shell)");
+    args.push_back(cli::FromJson(j));
+  }
+  try {
+    const ClassInfo* ci = Registry::instance().findClass(className);
+    if (!ci) throw Error(hr::kCannotCreate, className, "ActiveX component can't create object: no class '" + className + "'");
+    const MethodInfo* mi = ci->find(method);
+    auto obj = Registry::instance().create(ci->progId);
+    Variant result = obj->invoke(method, args);
+    Json outputs = Json::object();
+    if (mi)
+      for (std::size_t i = 0; i < mi->params.size(); ++i)
+        if (mi->params[i].byRef) outputs[mi->params[i].name] = i < args.size() ? cli::ToJson(args[i]) : Json();
+    std::cout << Json{{"result", cli::ToJson(result)}, {"outputs", outputs}}.dump(2) << "\n";
+    return 0;
+  } catch (...) {
+    std::cout << errorJson(ErrorInfo::current()).dump(2) << "\n";
+    return 3;
+  }
+}
+
+int classes() {
+  for (const ClassInfo* ci : Registry::instance().all()) {
+    std::cout << ci->progId << (ci->create ? "" : " (not creatable)") << "\n";
+    for (const MethodInfo& m : ci->methods) {
+      std::cout << "  " << m.name << "(";
+      for (std::size_t i = 0; i < m.params.size(); ++i) {
+        const ParamInfo& p = m.params[i];
+        std::cout << (i ? ", " : "") << (p.byRef ? "ByRef " : "") << (p.optional() ? "[" : "") << p.name
+                  << (p.optional() ? "]" : "");
+      }
+      std::cout << ")\n";
+    }
+  }
+  return 0;
+}
+
+int demo(std::string dir) {
+  if (dir.empty()) {
+    char tmpl[] = "/tmp/quillon-demo-XXXXXX";
+    if (!::mkdtemp(tmpl)) return usage("cannot create a temporary folder");
+    dir = tmpl;
+  }
+  try {
+    SiteOptions options;
+    options.sampleData = true;
+    Site::Create(dir, options);
+    useSite(dir);
+    std::cout << "Demo site created in " << dir << "\n\n";
+
+    auto repl = std::make_shared<Dictionary>();
+    repl->Add("[%FILENAME%]", Variant(std::string("order.xsl")));
+    std::cout << "Label SLBSH0052 with [%FILENAME%] filled in:\n  "
+              << LabelReplacements().I18NCollByReplacementsForASP("SLBSH0052", 1033, repl) << "\n\n";
+
+    std::string xsl = dir + "/xsl/html/order.xsl";
+    std::string xml = dir + "/xml/samples/order.xml";
+    XML x;
+    auto doc = x.XmlFileToDomDocument(xml);
+    std::cout << "Order " << xml << " rendered through " << xsl << ":\n"
+              << x.ApplyXslStyleSheetToXmlDomDocument(doc, xsl) << "\n";
+
+    std::cout << "A malformed document is refused with the parser's position:\n";
+    try {
+      x.XmlStringToDomDocument("<ORDER><NUMBER>PO-1</ORDER>");
+    } catch (const Error& e) {
+      std::cout << errorJson(e.info()).dump(2) << "\n";
+    }
+    return 0;
+  } catch (...) {
+    std::cout << errorJson(ErrorInfo::current()).dump(2) << "\n";
+    return 3;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string site;
+  std::size_t i = 0;
+  while (i < args.size() && args[i].rfind("--", 0) == 0) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::cout << kHelp;
+      return 0;
+    }
+    if (args[i] == "--site") {
+      if (i + 1 >= args.size()) return usage("--site needs a directory");
+      site = args[i + 1];
+      i += 2;
+      continue;
+    }
+    if (args[i].rfind("--site=", 0) == 0) {
+      site = args[i].substr(7);
+      ++i;
+      continue;
+    }
+    return usage("unknown option " + args[i]);
+  }
+  if (i >= args.size()) return usage("no command given");
+  std::string command = args[i++];
+  std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
+  if (!site.empty()) useSite(site);
+
+  if (command == "-h" || command == "help") {
+    std::cout << kHelp;
+    return 0;
+  }
+  if (command == "init") {
+    bool sample = false;
+    std::string dir;
+    for (const auto& a : rest) {
+      if (a == "--sample")
+        sample = true;
+      else if (dir.empty())
+        dir = a;
+      else
+        return usage("init takes one directory");
+    }
+    if (dir.empty()) return usage("init needs a directory");
+    try {
+      SiteOptions options;
+      options.sampleData = sample;
+      Site::Create(dir, options);
+      std::cout << "Site created in " << fs::absolute(dir).lexically_normal().string() << "\n";
+      return 0;
+    } catch (...) {
+      std::cerr << "quillon: " << ErrorInfo::current().description << "\n";
+      return 1;
+    }
+  }
+  if (command == "call") {
+    if (rest.empty()) return usage("call needs Class.Method");
+    if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
+      return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));
+    return call(rest[0], std::vector<std::string>(rest.begin() + 1, rest.end()));
+  }
+  if (command == "classes") return classes();
+  if (command == "demo") {
+    if (rest.size() > 1) return usage("demo takes at most one directory");
+    return demo(rest.empty() ? std::string() : rest[0]);
+  }
+  return usage("unknown command '" + command + "'");
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, the demo and the tests need.
+# The one list both README commands use; safe to run again.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  libsqlite3-dev sqlite3
+  libxml2-dev libxslt1-dev
+  uuid-dev
+  libcurl4-openssl-dev
+  nlohmann-json3-dev
+  libgtest-dev libgmock-dev
+  libbenchmark-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,106 @@
+#include "tests/TestSite.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "foundation/General.h"
+#include "foundation/Site.h"
+#include "platform/Configuration.h"
+
+namespace fs = std::filesystem;
+
+namespace quillon::test {
+
+void TestSite::SetUp() {
+  char tmpl[] = "/tmp/quillon-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  dir_ = tmpl;
+  ::setenv(kSiteEnvironmentVariable, dir_.c_str(), 1);
+  General::ResetThreadState();
+  if (createOnSetUp_) createSite();
+}
+
+void TestSite::createSite(bool sampleData) {
+  SiteOptions options;
+  options.sampleData = sampleData;
+  Site::Create(dir_, options);
+  General::ResetThreadState();
+}
+
+void TestSite::TearDown() {
+  General::ResetThreadState();
+  std::error_code ec;
+  if (!dir_.empty()) fs::remove_all(dir_, ec);
+}
+
+std::string TestSite::dbPath() const { return Site::DatabasePath(dir_); }
+
+void TestSite::exec(const std::string& sql) const {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(dbPath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(db, 10000);
+  char* msg = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg);
+  std::string m = msg ? msg : "";
+  sqlite3_free(msg);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << m << " in " << sql;
+}
+
+std::string TestSite::scalar(const std::string& sql) const {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(dbPath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  std::string out = "<no row>";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+    const unsigned char* t = sqlite3_column_text(st, 0);
+    out = t ? reinterpret_cast<const char*>(t) : "NULL";
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
+}
+
+std::vector<LogEntry> TestSite::logEntries() const { return Log::ReadEntries(dir_ + "/log/quillon.log"); }
+
+std::string TestSite::writeFile(const std::string& relative, const std::string& content) const {
+  fs::path p = fs::path(dir_) / relative;
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << content;
+  return p.string();
+}
+
+void TestSite::setConfigValue(const std::string& file, const std::string& section, const std::string& key,
+                              const std::string& value) const {
+  fs::path p = fs::path(dir_) / file;
+  std::ifstream in(p);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string text = ss.str();
+  std::string open = "<section name=\"" + section + "\">\n";
+  std::string entry = "    <key name=\"" + key + "\">" + value + "</key>\n";
+  std::regex existing("    <key name=\"" + key + "\">[^<]*</key>\n");
+  auto pos = text.find(open);
+  if (pos == std::string::npos) {
+    text.replace(text.find("</configuration>"), 0, "  " + open + entry + "  </section>\n");
+  } else {
+    std::string head = text.substr(0, pos + open.size());
+    std::string rest = text.substr(pos + open.size());
+    auto end = rest.find("  </section>");
+    std::string body = rest.substr(0, end);
+    if (std::regex_search(body, existing))
+      body = std::regex_replace(body, existing, entry);
+    else
+      body += entry;
+    text = head + body + rest.substr(end);
+  }
+  std::ofstream(p) << text;
+}
+
+}  // namespace quillon::test

@@ -1,0 +1,43 @@
+// TestSite: a fresh site per test, made by the same code as `quillon init`.
+//
+// SetUp creates the site in a new temporary folder, points QUILLON_SITE at
+// it and empties the per-thread module state; TearDown removes the folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Log.h"
+
+namespace quillon::test {
+
+class TestSite : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Creates the site; a test may call it itself with sample data.
+  void createSite(bool sampleData = false);
+
+  const std::string& dir() const { return dir_; }
+  std::string dbPath() const;
+  // Runs SQL directly on the site database (test set-up only).
+  void exec(const std::string& sql) const;
+  // One value of a query, as text ("NULL" for SQL NULL).
+  std::string scalar(const std::string& sql) const;
+  std::vector<LogEntry> logEntries() const;
+  // Writes a file below the site folder and returns its path.
+  std::string writeFile(const std::string& relative, const std::string& content) const;
+  // Replaces a value in a configuration file of the site.
+  void setConfigValue(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& value) const;
+
+  bool createOnSetUp_ = true;
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace quillon::test
