@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "platform/Error.h"
+#include "platform/Object.h"
+#include "platform/Text.h"
+#include "platform/Variant.h"
+
+namespace quillon {
+namespace {
+
+std::int32_t errorNumberOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(Variant, ConversionsFollowAutomationRules) {
+  EXPECT_EQ(Variant("  42 ").toInt32(), 42);
+  EXPECT_EQ(Variant(2.5).toInt32(), 2);  // banker's rounding
+  EXPECT_EQ(Variant(3.5).toInt32(), 4);
+  EXPECT_EQ(Variant().toInt32(), 0);
+  EXPECT_EQ(Variant().toString(), "");
+  EXPECT_EQ(Variant(true).toString(), "True");
+  EXPECT_EQ(Variant(1.25).toString(), "1.25");
+  EXPECT_EQ(Variant::null().text(), "");
+  EXPECT_EQ(errorNumberOf([] { Variant("abc").toInt32(); }), hr::kTypeMismatch);
+  EXPECT_EQ(errorNumberOf([] { Variant::null().toString(); }), hr::kTypeMismatch);
+  EXPECT_EQ(errorNumberOf([] { Variant(40000).toInt16(); }), hr::kOverflow);
+  EXPECT_EQ(Variant(32767).toInt16(), 32767);
+  EXPECT_EQ(Variant(5000000000LL).type(), VarType::Double);
+}
+
+TEST(Variant, DatesRollOverAndPrintAsText) {
+  // 2004-02-30 is the 1st of March 2004, as DateSerial gives it.
+  EXPECT_EQ(formatOleDate(oleDateFromParts(2004, 2, 30)), "2004-03-01 00:00:00");
+  EXPECT_EQ(formatOleDate(oleDateFromParts(1899, 12, 30, 6, 0, 0)), "1899-12-30 06:00:00");
+  double d = 0;
+  ASSERT_TRUE(parseOleDate("2026-12-08 13:45:07", d));
+  EXPECT_EQ(Variant::date(d).toString(), "2026-12-08 13:45:07");
+  EXPECT_FALSE(parseOleDate("08.12.2026", d));
+  EXPECT_FALSE(parseOleDate("2026-13-01", d));
+  EXPECT_DOUBLE_EQ(oleDateFromParts(1900, 1, 1), 2.0);
+}
+
+TEST(Variant, ArraysAreValuesWithBounds) {
+  Variant a(VariantArray::ofStrings({"x", "y"}));
+  Variant b = a;
+  b.array().at(0) = Variant("changed");
+  EXPECT_EQ(a.array().at(0).toString(), "x");
+  EXPECT_EQ(a.array().ubound(), 1);
+  EXPECT_EQ(Variant(VariantArray()).array().ubound(), -1);
+
+  VariantArray rows({VariantArray::Bound{0, 2}, VariantArray::Bound{0, 3}});
+  rows.at(1, 2) = Variant(7);
+  EXPECT_EQ(rows.ubound(1), 1);
+  EXPECT_EQ(rows.ubound(2), 2);
+  EXPECT_EQ(rows.at(1, 2).toInt32(), 7);
+  EXPECT_EQ(errorNumberOf([&] { rows.at(2, 0); }), hr::kSubscript);
+  EXPECT_EQ(VariantArray::ofBytes(std::string("\x00\xff", 2)).bytes(), std::string("\x00\xff", 2));
+}
+
+TEST(Dictionary, KeepsInsertionOrderAndRefusesDuplicates) {
+  Dictionary d;
+  d.Add("b", Variant(1));
+  d.Add("a", Variant(2));
+  EXPECT_EQ(d.Keys(), (std::vector<std::string>{"b", "a"}));
+  EXPECT_NE(errorNumberOf([&] { d.Add("b", Variant(3)); }), 0);
+  EXPECT_FALSE(d.Exists("B"));
+  d.setCompareMode(1);
+  EXPECT_TRUE(d.Exists("B"));
+}
+
+class Adder : public Object {
+ public:
+  const ClassInfo* classInfo() const override {
+    static const ClassInfo* info =
+        ClassBuilder<Adder>("Test.Adder")
+            .method("Add", {in("a"), opt("b", Variant(10)), ref("o_lSum")},
+                    [](Adder&, auto& args) {
+                      args[2] = Variant(args[0].toInt32() + args[1].toInt32());
+                      args[0] = Variant(-1);  // by value: the caller must not see this
+                      return Variant(true);
+                    })
+            .done();
+    return info;
+  }
+};
+
+TEST(Registry, CallsByNameWithDefaultsAndByReferenceArguments) {
+  Adder().classInfo();
+  auto obj = Registry::instance().create("test.adder");
+  std::vector<Variant> args{Variant(5), Variant(7), Variant()};
+  EXPECT_TRUE(obj->invoke("ADD", args).toBool());
+  EXPECT_EQ(args[0].toInt32(), 5);
+  EXPECT_EQ(args[2].toInt32(), 12);
+
+  std::vector<Variant> tooFew{Variant(5)};
+  EXPECT_EQ(errorNumberOf([&] { obj->invoke("Add", tooFew); }), hr::kWrongArgCount);
+  std::vector<Variant> none;
+  EXPECT_EQ(errorNumberOf([&] { obj->invoke("Subtract", none); }), hr::kNoSuchMember);
+  EXPECT_EQ(errorNumberOf([] { Registry::instance().create("No.Such.Class"); }), hr::kCannotCreate);
+}
+
+TEST(Text, CountsCharactersNotBytes) {
+  const std::string s = "Grüße, 日本";
+  EXPECT_EQ(text::Len(s), 9);
+  EXPECT_EQ(text::Left(s, 4), "Grüß");
+  EXPECT_EQ(text::Mid(s, 8, 1), "日");
+  EXPECT_EQ(text::Right(s, 2), "日本");
+  EXPECT_EQ(text::InStr(1, s, "日"), 8);
+  EXPECT_EQ(text::Trim("  a b  "), "a b");
+  EXPECT_EQ(text::Replace("aXbxc", "x", "-", -1, true), "a-b-c");
+  EXPECT_EQ(text::Replace("aXbxc", "x", "-", 1, false), "aXb-c");
+  EXPECT_TRUE(text::Split("", ",").empty());
+}
+
+TEST(Text, NetworkPathsStayAndLocalPathsUseSlashes) {
+  EXPECT_TRUE(text::IsNetworkPath("\\\\server\\share\\a.xml"));
+  EXPECT_EQ(text::LocalPath("\\\\server\\share\\a.xml"), "\\\\server\\share\\a.xml");
+  EXPECT_EQ(text::LocalPath("/srv/site\\xml\\a.xml"), "/srv/site/xml/a.xml");
+  EXPECT_FALSE(text::IsNetworkPath("\\single"));
+}
+
+TEST(Error, HexNumberHasNoLeadingZerosAndTwosComplement) {
+  EXPECT_EQ(hexNumber(static_cast<std::int32_t>(0x800401FE)), "800401FE");
+  EXPECT_EQ(hexNumber(10), "A");
+  EXPECT_EQ(hexNumber(0), "0");
+}
+
+}  // namespace
+}  // namespace quillon
