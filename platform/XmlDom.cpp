@@ -1,0 +1,1201 @@
+// XmlDom over libxml2/libxslt (and libcurl for the HTTP switch).
+//
+// Safety model: every parse runs with network access off and without entity
+// substitution or DTD loading, and a process-wide external entity loader
+// refuses every request except the single top-level file libxslt asks for
+// when it loads an xsl:include/xsl:import/document() target. libxml2's
+// built-in amplification limits stay on (XML_PARSE_HUGE is never set).
+//
+// Ownership: XmlDocHolder owns the xmlDoc and every node this layer created
+// or detached. Nodes are never freed while their document lives (removed or
+// replaced nodes are only unlinked), so a DomNode wrapper can never dangle;
+// whatever is still unlinked when the holder goes away is freed with it.
+#include "platform/XmlDom.h"
+
+#include <libexslt/exslt.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+#include <libxml/uri.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
+#include <libxslt/documents.h>
+#include <libxslt/imports.h>
+#include <libxslt/security.h>
+#include <libxslt/transform.h>
+#include <libxslt/xslt.h>
+#include <libxslt/xsltInternals.h>
+#include <libxslt/xsltutils.h>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+#include <unordered_set>
+#include <utility>
+
+#include "platform/Error.h"
+#include "platform/Variant.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr const char* kSource = "Quillon.XmlDom";
+constexpr const char* kNotFoundReason = "The system cannot locate the object specified.";
+constexpr std::size_t kMaxHttpBody = 64u * 1024u * 1024u;
+constexpr std::size_t kMaxMessageText = 4000;
+
+#if LIBXML_VERSION >= 21200
+using XmlErrorArg = const xmlError*;
+#else
+using XmlErrorArg = xmlErrorPtr;
+#endif
+
+const xmlChar* X(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
+const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+
+std::string str(const xmlChar* s) { return s ? std::string(reinterpret_cast<const char*>(s)) : std::string(); }
+
+// Takes ownership of a libxml2-allocated string.
+std::string take(xmlChar* s) {
+  std::string out = str(s);
+  if (s) xmlFree(s);
+  return out;
+}
+
+std::string trimTrailing(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+  return s;
+}
+
+bool startsWithNoCase(const std::string& s, const char* prefix) {
+  std::size_t n = std::strlen(prefix);
+  return s.size() >= n && equalsIgnoreCase(s.substr(0, n), prefix);
+}
+
+[[noreturn]] void fail(const std::string& description, std::int32_t number = hr::kFail) {
+  throw Error(number, kSource, description);
+}
+
+// ---------------------------------------------------------------------------
+// Library set-up and error plumbing
+
+xmlExternalEntityLoader gDefaultEntityLoader = nullptr;
+xsltDocLoaderFunc gDefaultDocLoader = nullptr;
+xsltSecurityPrefsPtr gSecurity = nullptr;
+
+// Set for exactly one entity-loader call: the top-level file of a document
+// libxslt loads (xsl:include, xsl:import, document()).
+thread_local bool tAllowNextEntityLoad = false;
+// Where libxslt and libxml2 messages go during a transformation; null
+// elsewhere (messages are then dropped instead of going to stderr).
+thread_local std::string* tMessages = nullptr;
+
+void appendMessage(const char* text) {
+  if (!tMessages || !text) return;
+  if (tMessages->size() < kMaxMessageText) tMessages->append(text);
+}
+
+void collectGeneric(void*, const char* fmt, ...) {
+  if (!tMessages) return;
+  char buf[1024];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  appendMessage(buf);
+}
+
+void collectStructured(void*, XmlErrorArg e) {
+  if (!e || e->level < XML_ERR_ERROR || !e->message) return;
+  appendMessage(e->message);
+  std::string msg = e->message;
+  if (msg.empty() || msg.back() != '\n') appendMessage("\n");
+}
+
+xmlParserInputPtr guardedEntityLoader(const char* url, const char* id, xmlParserCtxtPtr ctxt) {
+  if (tAllowNextEntityLoad) {
+    tAllowNextEntityLoad = false;
+    return gDefaultEntityLoader(url, id, ctxt);
+  }
+  return nullptr;  // external entities and DTDs are never read
+}
+
+// libxslt's loader for xsl:include/xsl:import/document(): the same safe
+// parser options as our own documents, and only the requested file itself
+// may pass the entity loader. Read permission was already checked by
+// libxslt against the security preferences.
+xmlDocPtr guardedDocLoader(const xmlChar* uri, xmlDictPtr dict, int options, void* ctxt, xsltLoadType type) {
+  options &= ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE |
+               XML_PARSE_HUGE);
+  options |= XML_PARSE_NONET;
+  tAllowNextEntityLoad = true;
+  xmlDocPtr doc = gDefaultDocLoader(uri, dict, options, ctxt, type);
+  tAllowNextEntityLoad = false;
+  return doc;
+}
+
+void initLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    xmlInitParser();
+    gDefaultEntityLoader = xmlGetExternalEntityLoader();
+    xmlSetExternalEntityLoader(guardedEntityLoader);
+    xsltInit();
+    exsltRegisterAll();
+    gDefaultDocLoader = xsltDocDefaultLoader;
+    xsltSetLoaderFunc(guardedDocLoader);
+    xsltSetGenericErrorFunc(nullptr, collectGeneric);
+    gSecurity = xsltNewSecurityPrefs();
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid);
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_CREATE_DIRECTORY, xsltSecurityForbid);
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid);
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid);
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_READ_FILE, xsltSecurityAllow);
+    // Compile-time loads (xsl:include/xsl:import) are checked against the defaults.
+    xsltSetDefaultSecurityPrefs(gSecurity);
+  });
+}
+
+// Installs libxml2 error handlers for the current thread (libxml2 keeps them
+// per thread) and restores the previous ones on exit.
+class ScopedXmlErrors {
+ public:
+  ScopedXmlErrors(void* ctx, xmlStructuredErrorFunc fn)
+      : prevStructured_(xmlStructuredError),
+        prevStructuredCtx_(xmlStructuredErrorContext),
+        prevGeneric_(xmlGenericError),
+        prevGenericCtx_(xmlGenericErrorContext) {
+    xmlSetStructuredErrorFunc(ctx, fn);
+    xmlSetGenericErrorFunc(nullptr, collectGeneric);
+  }
+  ~ScopedXmlErrors() {
+    xmlSetStructuredErrorFunc(prevStructuredCtx_, prevStructured_);
+    xmlSetGenericErrorFunc(prevGenericCtx_, prevGeneric_);
+  }
+  ScopedXmlErrors(const ScopedXmlErrors&) = delete;
+  ScopedXmlErrors& operator=(const ScopedXmlErrors&) = delete;
+
+ private:
+  xmlStructuredErrorFunc prevStructured_;
+  void* prevStructuredCtx_;
+  xmlGenericErrorFunc prevGeneric_;
+  void* prevGenericCtx_;
+};
+
+// Collects the messages of a transformation (libxslt and libxml2 alike).
+class ScopedMessages {
+ public:
+  ScopedMessages() : prev_(tMessages), xml_(nullptr, collectStructured) { tMessages = &text_; }
+  ~ScopedMessages() { tMessages = prev_; }
+  // The messages as one line each, joined by "; ".
+  std::string joined() const {
+    std::string out;
+    std::istringstream in(text_);
+    std::string line;
+    while (std::getline(in, line)) {
+      line = trimTrailing(line);
+      if (line.empty()) continue;
+      if (!out.empty()) out += "; ";
+      out += line;
+    }
+    return out;
+  }
+
+ private:
+  std::string text_;
+  std::string* prev_;
+  ScopedXmlErrors xml_;
+};
+
+struct CapturedError {
+  bool set = false;
+  int code = 0;
+  std::string message;
+  int line = 0;
+  int column = 0;
+};
+
+struct ParseCapture {
+  CapturedError first;       // first error of level error or fatal
+  CapturedError firstFatal;  // first well-formedness error
+};
+
+void record(CapturedError& target, XmlErrorArg e) {
+  if (target.set) return;
+  target.set = true;
+  target.code = e->code;
+  target.message = trimTrailing(str(reinterpret_cast<const xmlChar*>(e->message)));
+  target.line = e->line;
+  target.column = e->int2;
+}
+
+void captureParseError(void* ctx, XmlErrorArg e) {
+  auto* capture = static_cast<ParseCapture*>(ctx);
+  if (!e || e->level < XML_ERR_ERROR) return;
+  record(capture->first, e);
+  if (e->level == XML_ERR_FATAL) record(capture->firstFatal, e);
+}
+
+// The text of line `line` (1-based) of an 8-bit input, for ParseError::srcText.
+std::string sourceLine(const std::string& bytes, long line) {
+  if (line <= 0 || bytes.find('\0') != std::string::npos) return {};
+  std::size_t pos = 0;
+  for (long i = 1; i < line; ++i) {
+    pos = bytes.find('\n', pos);
+    if (pos == std::string::npos) return {};
+    ++pos;
+  }
+  std::size_t end = bytes.find('\n', pos);
+  std::string text = bytes.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  if (text.size() > 1000) text.resize(1000);
+  return text;
+}
+
+void stripUtf8Bom(std::string& bytes) {
+  if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
+      static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF)
+    bytes.erase(0, 3);
+}
+
+// An 8-bit text whose XML declaration claims UTF-16: libxml2 would reject it
+// ("labelled UTF-16 but has UTF-8 content"); such files are read as UTF-8.
+bool declaresUtf16In8Bit(const std::string& bytes) {
+  if (bytes.compare(0, 5, "<?xml") != 0) return false;
+  std::size_t end = bytes.find("?>");
+  if (end == std::string::npos || end > 512) return false;
+  std::string decl = toLowerAscii(bytes.substr(0, end));
+  std::size_t enc = decl.find("encoding");
+  if (enc == std::string::npos) return false;
+  std::size_t q = decl.find_first_of("'\"", enc);
+  return q != std::string::npos && decl.compare(q + 1, 6, "utf-16") == 0;
+}
+
+struct ParseOutcome {
+  xmlDocPtr doc = nullptr;
+  ParseError error;
+};
+
+// Parses `bytes`; `baseUrl` becomes the document URL (for relative
+// references), `shownUrl` is what parseError().url reports.
+ParseOutcome parseBytes(const std::string& bytes, const std::string& baseUrl, const std::string& shownUrl,
+                        bool forceUtf8) {
+  initLibraries();
+  ParseOutcome out;
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+    out.error.errorCode = kXmlParseErrorBase + XML_ERR_NO_MEMORY;
+    out.error.reason = "The document is too large";
+    out.error.url = shownUrl;
+    return out;
+  }
+  ParseCapture capture;
+  int options = XML_PARSE_NONET;
+  if (forceUtf8) options |= XML_PARSE_IGNORE_ENC;
+  {
+    ScopedXmlErrors scope(&capture, captureParseError);
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating an XML parser");
+    out.doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()),
+                                baseUrl.empty() ? nullptr : baseUrl.c_str(), forceUtf8 ? "UTF-8" : nullptr, options);
+    if (out.doc && !ctxt->wellFormed) {
+      xmlFreeDoc(out.doc);
+      out.doc = nullptr;
+    }
+    if (!out.doc && !capture.first.set && ctxt->lastError.code != 0) record(capture.first, &ctxt->lastError);
+    xmlFreeParserCtxt(ctxt);
+  }
+  if (out.doc) return out;
+
+  const CapturedError& e = capture.firstFatal.set ? capture.firstFatal : capture.first;
+  ParseError& pe = out.error;
+  pe.url = shownUrl;
+  if (e.set) {
+    pe.errorCode = kXmlParseErrorBase + (e.code != 0 ? e.code : XML_ERR_INTERNAL_ERROR);
+    pe.reason = e.message;
+    pe.line = e.line;
+    pe.linepos = e.column;
+  } else {
+    // libxml2 reports nothing at all for a zero-length buffer.
+    pe.errorCode = kXmlParseErrorBase + XML_ERR_DOCUMENT_EMPTY;
+    pe.reason = "Document is empty";
+    pe.line = 1;
+    pe.linepos = 1;
+  }
+  pe.srcText = sourceLine(bytes, pe.line);
+  return out;
+}
+
+ParseError notFound(const std::string& location, const std::string& detail = {}) {
+  ParseError pe;
+  pe.errorCode = hr::kResourceNotFound;
+  pe.reason = std::string(kNotFoundReason) + " Error processing resource '" + location + "'.";
+  if (!detail.empty()) pe.reason += " " + detail;
+  pe.url = location;
+  return pe;
+}
+
+bool hasScheme(const std::string& s) {
+  std::size_t colon = s.find("://");
+  if (colon == std::string::npos || colon == 0) return false;
+  if (!std::isalpha(static_cast<unsigned char>(s[0]))) return false;
+  return std::all_of(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+  });
+}
+
+// "file:///x/y%20z.xml" and "file://localhost/x" -> a local path.
+std::string pathFromFileUrl(const std::string& url) {
+  std::string rest = url.substr(7);
+  if (startsWithNoCase(rest, "localhost/")) rest.erase(0, 9);
+  xmlChar* unescaped = reinterpret_cast<xmlChar*>(xmlURIUnescapeString(rest.c_str(), 0, nullptr));
+  return unescaped ? take(unescaped) : rest;
+}
+
+bool readFile(const std::string& path, std::string& bytes) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+std::size_t curlWrite(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* body = static_cast<std::string*>(user);
+  std::size_t n = size * count;
+  if (body->size() + n > kMaxHttpBody) return 0;  // aborts the transfer
+  body->append(data, n);
+  return n;
+}
+
+// Fetches an http(s) URL; on failure returns false and a short reason.
+bool fetchHttp(const std::string& url, std::string& body, std::string& effectiveUrl, std::string& failure) {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  CURL* curl = curl_easy_init();
+  if (!curl) {
+    failure = "libcurl could not be initialised.";
+    return false;
+  }
+  char errbuf[CURL_ERROR_SIZE] = {0};
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, curlWrite);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  CURLcode rc = curl_easy_perform(curl);
+  bool ok = rc == CURLE_OK;
+  if (ok) {
+    char* effective = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) effectiveUrl = effective;
+  } else {
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    failure = status >= 400 ? "HTTP status " + std::to_string(status) + "."
+                            : std::string(errbuf[0] ? errbuf : curl_easy_strerror(rc));
+  }
+  curl_easy_cleanup(curl);
+  return ok;
+}
+
+std::string dumpBuffer(xmlBufferPtr buf) {
+  const xmlChar* content = xmlBufferContent(buf);
+  std::string out = content ? std::string(reinterpret_cast<const char*>(content), xmlBufferLength(buf)) : std::string();
+  xmlBufferFree(buf);
+  return out;
+}
+
+bool isContainer(xmlNodePtr n) { return n->type == XML_ELEMENT_NODE || n->type == XML_DOCUMENT_NODE; }
+
+bool isValidQName(const std::string& name) { return !name.empty() && xmlValidateQName(X(name), 0) == 0; }
+
+// The qualified name of an element or attribute ("p:local" or "local").
+std::string qualifiedName(xmlNodePtr n) {
+  std::string local = str(n->name);
+  if (n->ns && n->ns->prefix) return str(n->ns->prefix) + ":" + local;
+  return local;
+}
+
+xmlAttrPtr findAttribute(xmlNodePtr element, const std::string& name) {
+  for (xmlAttrPtr a = element->properties; a; a = a->next)
+    if (qualifiedName(reinterpret_cast<xmlNodePtr>(a)) == name) return a;
+  return nullptr;
+}
+
+// A namespace declaration read as an attribute ("xmlns", "xmlns:p").
+xmlNsPtr findNamespaceDeclaration(xmlNodePtr element, const std::string& name) {
+  if (name != "xmlns" && name.compare(0, 6, "xmlns:") != 0) return nullptr;
+  std::string prefix = name.size() > 6 ? name.substr(6) : std::string();
+  for (xmlNsPtr ns = element->nsDef; ns; ns = ns->next)
+    if (str(ns->prefix) == prefix) return ns;
+  return nullptr;
+}
+
+// Appends `child` as the last child of `parent`. libxml2's xmlAddChild
+// would merge adjacent text nodes and free the appended one, which would
+// leave its wrapper dangling; linking by hand keeps every node alive.
+void linkLastChild(xmlNodePtr parent, xmlNodePtr child) {
+  xmlUnlinkNode(child);
+  child->parent = parent;
+  child->prev = parent->last;
+  child->next = nullptr;
+  if (parent->last)
+    parent->last->next = child;
+  else
+    parent->children = child;
+  parent->last = child;
+}
+
+void linkLastAttribute(xmlNodePtr element, xmlAttrPtr attr) {
+  xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(attr));
+  attr->parent = element;
+  attr->next = nullptr;
+  attr->prev = nullptr;
+  if (!element->properties) {
+    element->properties = attr;
+    return;
+  }
+  xmlAttrPtr last = element->properties;
+  while (last->next) last = last->next;
+  last->next = attr;
+  attr->prev = last;
+}
+
+// Parses "xmlns:a='uri' xmlns:b=\"uri2\"" into prefix/URI pairs.
+std::vector<std::pair<std::string, std::string>> parseSelectionNamespaces(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> out;
+  std::size_t i = 0;
+  auto bad = [&text]() -> void { fail("Invalid SelectionNamespaces value: " + text, hr::kInvalidArg); };
+  while (true) {
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i >= text.size()) break;
+    std::size_t eq = text.find('=', i);
+    if (eq == std::string::npos) bad();
+    std::string name = text.substr(i, eq - i);
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
+    std::size_t q = eq + 1;
+    while (q < text.size() && std::isspace(static_cast<unsigned char>(text[q]))) ++q;
+    if (q >= text.size() || (text[q] != '\'' && text[q] != '"')) bad();
+    std::size_t close = text.find(text[q], q + 1);
+    if (close == std::string::npos) bad();
+    std::string uri = text.substr(q + 1, close - q - 1);
+    if (name.compare(0, 6, "xmlns:") == 0 && name.size() > 6) {
+      out.emplace_back(name.substr(6), uri);
+    } else if (name != "xmlns") {  // a default namespace has no meaning in XPath 1.0
+      bad();
+    }
+    i = close + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+struct XmlDocHolder {
+  explicit XmlDocHolder(xmlDocPtr parsed = nullptr) : doc(parsed ? parsed : xmlNewDoc(X("1.0"))) {
+    if (!doc) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating an XML document");
+  }
+  ~XmlDocHolder() {
+    // Find the roots of the detached trees first: freeing one may free
+    // others that hang below it.
+    std::unordered_set<xmlNodePtr> seen;
+    std::vector<xmlNodePtr> roots;
+    for (xmlNodePtr n : detached)
+      if (n->parent == nullptr && seen.insert(n).second) roots.push_back(n);
+    for (xmlNodePtr n : roots) xmlFreeNode(n);  // handles attributes and DTD nodes too
+    xmlFreeDoc(doc);
+  }
+  XmlDocHolder(const XmlDocHolder&) = delete;
+  XmlDocHolder& operator=(const XmlDocHolder&) = delete;
+
+  // Remembers a node that is (or may become) outside the tree.
+  void track(xmlNodePtr n) {
+    detached.push_back(n);
+    if (detached.size() >= pruneAt) {
+      // Nodes linked into a tree again are freed with it; a later unlink tracks them anew.
+      std::erase_if(detached, [](xmlNodePtr d) { return d->parent != nullptr; });
+      pruneAt = std::max<std::size_t>(64, detached.size() * 2);
+    }
+  }
+
+  xmlDocPtr doc;
+  bool hadDeclaration = false;
+  std::vector<xmlNodePtr> detached;
+  std::size_t pruneAt = 64;
+  std::string selectionNamespaces;
+  std::vector<std::pair<std::string, std::string>> prefixes;
+};
+
+namespace {
+
+xmlNodePtr asNode(void* p) { return static_cast<xmlNodePtr>(p); }
+
+std::shared_ptr<DomNode> wrap(const std::shared_ptr<XmlDocHolder>& holder, xmlNodePtr n) {
+  return n ? std::make_shared<DomNode>(holder, n) : nullptr;
+}
+
+// True when an ancestor element declares namespaces the node may rely on.
+bool inheritsNamespaces(xmlNodePtr node) {
+  for (xmlNodePtr p = node->parent; p && p->type == XML_ELEMENT_NODE; p = p->parent)
+    if (p->nsDef) return true;
+  return false;
+}
+
+std::string serializeNode(xmlDocPtr doc, xmlNodePtr node) {
+  xmlBufferPtr buf = xmlBufferCreate();
+  if (!buf) throw Error(hr::kOutOfMemory, kSource, "Out of memory serialising XML");
+  if (node->type == XML_ELEMENT_NODE && inheritsNamespaces(node)) {
+    // A detached copy declares the inherited namespaces it uses, so the
+    // text of an inner element parses on its own.
+    xmlNodePtr copy = xmlDocCopyNode(node, doc, 1);
+    if (!copy) {
+      xmlBufferFree(buf);
+      throw Error(hr::kOutOfMemory, kSource, "Out of memory serialising XML");
+    }
+    xmlNodeDump(buf, doc, copy, 0, 0);
+    xmlFreeNode(copy);
+  } else {
+    xmlNodeDump(buf, doc, node, 0, 0);
+  }
+  std::string out = dumpBuffer(buf);
+  if (node->type == XML_ATTRIBUTE_NODE && !out.empty() && out[0] == ' ') out.erase(0, 1);
+  return out;
+}
+
+// The text of a whole document: its top-level nodes one per line, after the
+// XML declaration when the parsed text had one (without its encoding, as
+// the result is a UTF-8 string whatever the source was).
+std::string serializeDocument(const XmlDocHolder& holder) {
+  xmlDocPtr doc = holder.doc;
+  std::string out;
+  if (holder.hadDeclaration && doc->children) {
+    out = "<?xml version=\"" + (doc->version ? str(doc->version) : std::string("1.0")) + "\"";
+    if (doc->standalone == 1) out += " standalone=\"yes\"";
+    if (doc->standalone == 0) out += " standalone=\"no\"";
+    out += "?>";
+  }
+  for (xmlNodePtr child = doc->children; child; child = child->next) {
+    if (!out.empty()) out += "\n";
+    out += serializeNode(doc, child);
+  }
+  return out;
+}
+
+struct XPathErrors {
+  std::string text;
+};
+
+void collectXPathError(void* ctx, XmlErrorArg e) {
+  auto* errors = static_cast<XPathErrors*>(ctx);
+  if (!e || !e->message || !errors->text.empty()) return;
+  errors->text = trimTrailing(e->message);
+}
+
+// Evaluates `expr` with `node` as the context node and returns the selected
+// nodes in document order. Anything but a node-set raises.
+std::vector<xmlNodePtr> evaluateXPath(const XmlDocHolder& holder, xmlNodePtr node, const std::string& expr) {
+  initLibraries();
+  XPathErrors errors;
+  ScopedXmlErrors scope(&errors, collectXPathError);
+  auto raise = [&expr, &errors](const std::string& why) -> void {
+    std::string text = "Invalid XPath expression: " + expr;
+    std::string detail = !errors.text.empty() ? errors.text : why;
+    if (!detail.empty()) text += " (" + detail + ")";
+    fail(text);
+  };
+
+  std::unique_ptr<xmlXPathContext, void (*)(xmlXPathContextPtr)> ctx(xmlXPathNewContext(holder.doc),
+                                                                     xmlXPathFreeContext);
+  if (!ctx) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating an XPath context");
+  ctx->node = node;
+  ctx->error = collectXPathError;
+  ctx->userData = &errors;
+  for (const auto& [prefix, uri] : holder.prefixes) xmlXPathRegisterNs(ctx.get(), X(prefix), X(uri));
+
+  std::unique_ptr<xmlXPathCompExpr, void (*)(xmlXPathCompExprPtr)> comp(xmlXPathCtxtCompile(ctx.get(), X(expr)),
+                                                                        xmlXPathFreeCompExpr);
+  if (!comp) raise("it does not compile");
+  std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> result(xmlXPathCompiledEval(comp.get(), ctx.get()),
+                                                                      xmlXPathFreeObject);
+  if (!result) raise("evaluation failed");
+  if (result->type != XPATH_NODESET) raise("the result is not a node-set");
+
+  std::vector<xmlNodePtr> nodes;
+  xmlNodeSetPtr set = result->nodesetval;
+  if (set && set->nodeNr > 0) {
+    xmlXPathNodeSetSort(set);
+    nodes.reserve(static_cast<std::size_t>(set->nodeNr));
+    for (int i = 0; i < set->nodeNr; ++i)
+      if (set->nodeTab[i]->type != XML_NAMESPACE_DECL) nodes.push_back(set->nodeTab[i]);
+  }
+  return nodes;
+}
+
+// Unlinks all children of an element or attribute, keeping them alive.
+void detachChildren(XmlDocHolder& holder, xmlNodePtr n) {
+  while (xmlNodePtr child = n->children) {
+    xmlUnlinkNode(child);
+    holder.track(child);
+  }
+}
+
+void setTextChild(XmlDocHolder& holder, xmlNodePtr n, const std::string& value) {
+  detachChildren(holder, n);
+  if (value.empty()) return;
+  xmlNodePtr text = xmlNewDocText(holder.doc, X(value));
+  if (!text) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating a text node");
+  linkLastChild(n, text);
+}
+
+xmlNodePtr rawNode(const std::shared_ptr<DomNode>& node, const char* what) {
+  if (!node || !node->raw()) fail(std::string(what) + ": no node given", hr::kObjectRequired);
+  return asNode(node->raw());
+}
+
+// A holder for a freshly parsed document, keeping the settings of `previous`.
+std::shared_ptr<XmlDocHolder> adoptParsed(xmlDocPtr parsed, const XmlDocHolder& previous) {
+  auto holder = std::make_shared<XmlDocHolder>(parsed);
+  holder->hadDeclaration = parsed->standalone != -1;  // -1: the text had no XML declaration
+  holder->selectionNamespaces = previous.selectionNamespaces;
+  holder->prefixes = previous.prefixes;
+  return holder;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// DomNode
+
+DomNode::DomNode(std::shared_ptr<XmlDocHolder> doc, void* node) : doc_(std::move(doc)), node_(node) {}
+
+DomNodeType DomNode::nodeType() const {
+  switch (asNode(node_)->type) {
+    case XML_ELEMENT_NODE: return DomNodeType::Element;
+    case XML_ATTRIBUTE_NODE: return DomNodeType::Attribute;
+    case XML_TEXT_NODE: return DomNodeType::Text;
+    case XML_CDATA_SECTION_NODE: return DomNodeType::CData;
+    case XML_PI_NODE: return DomNodeType::ProcessingInstruction;
+    case XML_COMMENT_NODE: return DomNodeType::Comment;
+    case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE: return DomNodeType::Document;
+    default: return DomNodeType::Other;
+  }
+}
+
+std::string DomNode::nodeName() const {
+  xmlNodePtr n = asNode(node_);
+  switch (n->type) {
+    case XML_ELEMENT_NODE:
+    case XML_ATTRIBUTE_NODE: return qualifiedName(n);
+    case XML_TEXT_NODE: return "#text";
+    case XML_CDATA_SECTION_NODE: return "#cdata-section";
+    case XML_COMMENT_NODE: return "#comment";
+    case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE: return "#document";
+    default: return str(n->name);  // processing instruction target, DTD or entity name
+  }
+}
+
+std::string DomNode::baseName() const {
+  xmlNodePtr n = asNode(node_);
+  if (n->type == XML_ELEMENT_NODE || n->type == XML_ATTRIBUTE_NODE) return str(n->name);
+  return {};
+}
+
+std::string DomNode::text() const { return take(xmlNodeGetContent(asNode(node_))); }
+
+void DomNode::setText(const std::string& value) {
+  xmlNodePtr n = asNode(node_);
+  switch (n->type) {
+    case XML_ELEMENT_NODE:
+    case XML_ATTRIBUTE_NODE: setTextChild(*doc_, n, value); break;
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE: xmlNodeSetContent(n, X(value)); break;  // raw text for these node types
+    default: fail("The text of a " + nodeName() + " node cannot be set");
+  }
+}
+
+std::string DomNode::nodeValue() const {
+  xmlNodePtr n = asNode(node_);
+  switch (n->type) {
+    case XML_ATTRIBUTE_NODE:
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE: return take(xmlNodeGetContent(n));
+    default: return {};
+  }
+}
+
+std::string DomNode::xml() const {
+  xmlNodePtr n = asNode(node_);
+  if (n->type == XML_DOCUMENT_NODE) return serializeDocument(*doc_);
+  return serializeNode(doc_->doc, n);
+}
+
+std::shared_ptr<DomNode> DomNode::selectSingleNode(const std::string& xpath) const {
+  std::vector<xmlNodePtr> nodes = evaluateXPath(*doc_, asNode(node_), xpath);
+  return nodes.empty() ? nullptr : wrap(doc_, nodes.front());
+}
+
+std::shared_ptr<DomNodeList> DomNode::selectNodes(const std::string& xpath) const {
+  std::vector<std::shared_ptr<DomNode>> list;
+  for (xmlNodePtr n : evaluateXPath(*doc_, asNode(node_), xpath)) list.push_back(wrap(doc_, n));
+  return std::make_shared<DomNodeList>(std::move(list));
+}
+
+std::shared_ptr<DomNode> DomNode::parentNode() const {
+  xmlNodePtr n = asNode(node_);
+  if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_DOCUMENT_NODE) return nullptr;
+  return wrap(doc_, n->parent);
+}
+
+std::shared_ptr<DomNodeList> DomNode::childNodes() const {
+  std::vector<std::shared_ptr<DomNode>> list;
+  xmlNodePtr n = asNode(node_);
+  // Entity references point into the DTD; their expansion is not exposed as children.
+  if (n->type != XML_ENTITY_REF_NODE)
+    for (xmlNodePtr c = n->children; c; c = c->next) list.push_back(wrap(doc_, c));
+  return std::make_shared<DomNodeList>(std::move(list));
+}
+
+std::shared_ptr<DomNode> DomNode::firstChild() const {
+  xmlNodePtr n = asNode(node_);
+  return n->type == XML_ENTITY_REF_NODE ? nullptr : wrap(doc_, n->children);
+}
+
+std::string DomNode::getAttribute(const std::string& name) const {
+  xmlNodePtr n = asNode(node_);
+  if (n->type != XML_ELEMENT_NODE) return {};
+  if (xmlAttrPtr a = findAttribute(n, name)) return take(xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a)));
+  if (xmlNsPtr ns = findNamespaceDeclaration(n, name)) return str(ns->href);
+  return {};
+}
+
+bool DomNode::hasAttribute(const std::string& name) const {
+  xmlNodePtr n = asNode(node_);
+  if (n->type != XML_ELEMENT_NODE) return false;
+  return findAttribute(n, name) != nullptr || findNamespaceDeclaration(n, name) != nullptr;
+}
+
+void DomNode::setAttribute(const std::string& name, const std::string& value) {
+  xmlNodePtr n = asNode(node_);
+  if (n->type != XML_ELEMENT_NODE) fail("setAttribute: " + nodeName() + " is not an element");
+  if (!isValidQName(name)) fail("setAttribute: '" + name + "' is not a valid attribute name", hr::kInvalidArg);
+  if (xmlAttrPtr a = findAttribute(n, name)) {
+    setTextChild(*doc_, reinterpret_cast<xmlNodePtr>(a), value);
+    return;
+  }
+  if (!xmlNewProp(n, X(name), X(value))) throw Error(hr::kOutOfMemory, kSource, "Out of memory adding an attribute");
+}
+
+void DomNode::setAttributeNode(const std::shared_ptr<DomNode>& attribute) {
+  xmlNodePtr n = asNode(node_);
+  if (n->type != XML_ELEMENT_NODE) fail("setAttributeNode: " + nodeName() + " is not an element");
+  xmlNodePtr a = rawNode(attribute, "setAttributeNode");
+  if (a->type != XML_ATTRIBUTE_NODE) fail("setAttributeNode: the node is not an attribute", hr::kInvalidArg);
+  if (a->parent == n) return;
+  if (a->parent != nullptr) fail("setAttributeNode: the attribute already belongs to another element");
+  xmlAttrPtr attr = reinterpret_cast<xmlAttrPtr>(a);
+  if (a->doc != doc_->doc) {
+    attr = xmlCopyProp(n, attr);
+    if (!attr) throw Error(hr::kOutOfMemory, kSource, "Out of memory copying an attribute");
+  }
+  if (xmlAttrPtr old = findAttribute(n, qualifiedName(reinterpret_cast<xmlNodePtr>(attr)))) {
+    xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(old));
+    doc_->track(reinterpret_cast<xmlNodePtr>(old));
+  }
+  linkLastAttribute(n, attr);
+}
+
+void DomNode::removeAttribute(const std::string& name) {
+  xmlNodePtr n = asNode(node_);
+  if (n->type != XML_ELEMENT_NODE) return;
+  if (xmlAttrPtr a = findAttribute(n, name)) {
+    xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(a));
+    doc_->track(reinterpret_cast<xmlNodePtr>(a));
+  }
+}
+
+std::shared_ptr<DomNodeList> DomNode::attributes() const {
+  std::vector<std::shared_ptr<DomNode>> list;
+  xmlNodePtr n = asNode(node_);
+  if (n->type == XML_ELEMENT_NODE)
+    for (xmlAttrPtr a = n->properties; a; a = a->next) list.push_back(wrap(doc_, reinterpret_cast<xmlNodePtr>(a)));
+  return std::make_shared<DomNodeList>(std::move(list));
+}
+
+std::shared_ptr<DomNode> DomNode::appendChild(const std::shared_ptr<DomNode>& child) {
+  xmlNodePtr parent = asNode(node_);
+  xmlNodePtr c = rawNode(child, "appendChild");
+  if (!isContainer(parent)) fail("appendChild: a " + nodeName() + " node cannot have children");
+  switch (c->type) {
+    case XML_ELEMENT_NODE:
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE: break;
+    default: fail("appendChild: a " + child->nodeName() + " node cannot be inserted here");
+  }
+  if (parent->type == XML_DOCUMENT_NODE) {
+    if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE)
+      fail("appendChild: text cannot be inserted at the top level of a document");
+    if (c->type == XML_ELEMENT_NODE) {
+      xmlNodePtr root = xmlDocGetRootElement(doc_->doc);
+      if (root && root != c) fail("appendChild: only one top level element is allowed in an XML document");
+    }
+    if (c->type == XML_PI_NODE && xmlStrcasecmp(c->name, X("xml")) == 0 && parent->children &&
+        parent->children != c)
+      fail("appendChild: the XML declaration must be the first node of the document");
+  }
+
+  if (c->doc != doc_->doc) {
+    // A node of another document is copied rather than moved.
+    xmlNodePtr copy = xmlDocCopyNode(c, doc_->doc, 1);
+    if (!copy) throw Error(hr::kOutOfMemory, kSource, "Out of memory copying a node");
+    doc_->track(copy);
+    linkLastChild(parent, copy);
+    return wrap(doc_, copy);
+  }
+  for (xmlNodePtr p = parent; p; p = p->parent)
+    if (p == c) fail("appendChild: a node cannot be inserted below itself");
+  linkLastChild(parent, c);
+  return child;
+}
+
+void DomNode::removeChild(const std::shared_ptr<DomNode>& child) {
+  xmlNodePtr c = rawNode(child, "removeChild");
+  if (c->parent != asNode(node_) || c->type == XML_ATTRIBUTE_NODE)
+    fail("removeChild: the node to be removed is not a child of this node", hr::kInvalidArg);
+  xmlUnlinkNode(c);
+  doc_->track(c);
+}
+
+// ---------------------------------------------------------------------------
+// DomNodeList
+
+std::shared_ptr<DomNode> DomNodeList::item(long index) const {
+  if (index < 0 || index >= length()) return nullptr;
+  return nodes_[static_cast<std::size_t>(index)];
+}
+
+// ---------------------------------------------------------------------------
+// DomDocument
+
+DomDocument::DomDocument() : DomNode(nullptr, nullptr) {
+  initLibraries();
+  doc_ = std::make_shared<XmlDocHolder>();
+  node_ = doc_->doc;
+}
+
+void DomDocument::reset() {
+  auto fresh = std::make_shared<XmlDocHolder>();
+  fresh->selectionNamespaces = doc_->selectionNamespaces;
+  fresh->prefixes = doc_->prefixes;
+  doc_ = std::move(fresh);
+  node_ = doc_->doc;
+  parseError_ = ParseError{};
+}
+
+void DomDocument::setProperty(const std::string& name, const Variant& value) {
+  if (equalsIgnoreCase(name, "ServerHTTPRequest")) {
+    serverHttp_ = value.toBool();
+  } else if (equalsIgnoreCase(name, "SelectionLanguage")) {
+    std::string lang = value.toString();
+    if (!equalsIgnoreCase(lang, "XPath") && !equalsIgnoreCase(lang, "XSLPattern"))
+      fail("Unsupported SelectionLanguage: " + lang, hr::kInvalidArg);
+  } else if (equalsIgnoreCase(name, "SelectionNamespaces")) {
+    std::string text = value.toString();
+    doc_->prefixes = parseSelectionNamespaces(text);
+    doc_->selectionNamespaces = text;
+  } else {
+    fail("Unknown property: " + name, hr::kInvalidArg);
+  }
+}
+
+Variant DomDocument::getProperty(const std::string& name) const {
+  if (equalsIgnoreCase(name, "ServerHTTPRequest")) return Variant(serverHttp_);
+  if (equalsIgnoreCase(name, "SelectionLanguage")) return Variant("XPath");
+  if (equalsIgnoreCase(name, "SelectionNamespaces")) return Variant(doc_->selectionNamespaces);
+  fail("Unknown property: " + name, hr::kInvalidArg);
+}
+
+bool DomDocument::loadXML(const std::string& text) {
+  reset();
+  std::string bytes = text;
+  stripUtf8Bom(bytes);
+  // The text is already a (UTF-8) string: a declared encoding is ignored.
+  ParseOutcome parsed = parseBytes(bytes, {}, {}, true);
+  if (!parsed.doc) {
+    parseError_ = std::move(parsed.error);
+    return false;
+  }
+  doc_ = adoptParsed(parsed.doc, *doc_);
+  node_ = parsed.doc;
+  return true;
+}
+
+bool DomDocument::load(const std::string& location) {
+  reset();
+  std::string bytes;
+  std::string baseUrl;
+  if (startsWithNoCase(location, "http://") || startsWithNoCase(location, "https://")) {
+    if (!serverHttp_) {
+      parseError_ = notFound(location, "Loading from a remote location is off (ServerHTTPRequest is false).");
+      return false;
+    }
+    std::string failure;
+    if (!fetchHttp(location, bytes, baseUrl, failure)) {
+      parseError_ = notFound(location, failure);
+      return false;
+    }
+    if (baseUrl.empty()) baseUrl = location;
+  } else {
+    std::string path = location;
+    if (startsWithNoCase(location, "file://")) {
+      path = pathFromFileUrl(location);
+    } else if (hasScheme(location)) {
+      parseError_ = notFound(location, "Unsupported URL scheme.");
+      return false;
+    }
+    if (path.empty() || !readFile(path, bytes)) {
+      parseError_ = notFound(location);
+      return false;
+    }
+    baseUrl = take(xmlPathToURI(X(path)));
+  }
+
+  stripUtf8Bom(bytes);
+  ParseOutcome parsed = parseBytes(bytes, baseUrl, location, declaresUtf16In8Bit(bytes));
+  if (!parsed.doc) {
+    parseError_ = std::move(parsed.error);
+    return false;
+  }
+  doc_ = adoptParsed(parsed.doc, *doc_);
+  node_ = parsed.doc;
+  return true;
+}
+
+std::string DomDocument::xml() const { return serializeDocument(*doc_); }
+
+std::shared_ptr<DomNode> DomDocument::documentElement() const { return wrap(doc_, xmlDocGetRootElement(doc_->doc)); }
+
+void DomDocument::setDocumentElement(const std::shared_ptr<DomNode>& element) {
+  xmlNodePtr e = rawNode(element, "documentElement");
+  if (e->type != XML_ELEMENT_NODE) fail("documentElement: the node is not an element", hr::kInvalidArg);
+  if (e->doc != doc_->doc) {
+    e = xmlDocCopyNode(e, doc_->doc, 1);
+    if (!e) throw Error(hr::kOutOfMemory, kSource, "Out of memory copying a node");
+    doc_->track(e);
+  }
+  xmlNodePtr old = xmlDocGetRootElement(doc_->doc);
+  if (old == e) return;
+  if (!old) {
+    linkLastChild(asNode(node_), e);
+    return;
+  }
+  xmlUnlinkNode(e);  // it may sit below the old root
+  xmlReplaceNode(old, e);
+  doc_->track(old);
+}
+
+std::shared_ptr<DomNode> DomDocument::createElement(const std::string& name) {
+  if (!isValidQName(name)) fail("createElement: '" + name + "' is not a valid element name", hr::kInvalidArg);
+  xmlNodePtr n = xmlNewDocNode(doc_->doc, nullptr, X(name), nullptr);
+  if (!n) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating an element");
+  doc_->track(n);
+  return wrap(doc_, n);
+}
+
+std::shared_ptr<DomNode> DomDocument::createAttribute(const std::string& name) {
+  if (!isValidQName(name)) fail("createAttribute: '" + name + "' is not a valid attribute name", hr::kInvalidArg);
+  xmlAttrPtr a = xmlNewDocProp(doc_->doc, X(name), nullptr);
+  if (!a) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating an attribute");
+  doc_->track(reinterpret_cast<xmlNodePtr>(a));
+  return wrap(doc_, reinterpret_cast<xmlNodePtr>(a));
+}
+
+std::shared_ptr<DomNode> DomDocument::createTextNode(const std::string& text) {
+  xmlNodePtr n = xmlNewDocText(doc_->doc, X(text));
+  if (!n) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating a text node");
+  doc_->track(n);
+  return wrap(doc_, n);
+}
+
+std::shared_ptr<DomNode> DomDocument::createProcessingInstruction(const std::string& target, const std::string& data) {
+  if (target.empty() || xmlValidateNCName(X(target), 0) != 0)
+    fail("createProcessingInstruction: '" + target + "' is not a valid target", hr::kInvalidArg);
+  if (data.find("?>") != std::string::npos)
+    fail("createProcessingInstruction: the data must not contain '?>'", hr::kInvalidArg);
+  xmlNodePtr n = xmlNewDocPI(doc_->doc, X(target), data.empty() ? nullptr : X(data));
+  if (!n) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating a processing instruction");
+  doc_->track(n);
+  return wrap(doc_, n);
+}
+
+std::string DomDocument::transformNode(const DomDocument& stylesheet) const {
+  initLibraries();
+  ScopedMessages messages;
+  auto raise = [&messages](const std::string& what) -> void {
+    std::string detail = messages.joined();
+    throw Error(kXslTransformError, kSource,
+                "XSL transformation failed: " + (detail.empty() ? what : what + ": " + detail));
+  };
+
+  xmlDocPtr styleSource = stylesheet.doc_->doc;
+  if (!xmlDocGetRootElement(styleSource)) raise("the stylesheet document is empty");
+  // libxslt takes the document over and strips it while compiling: give it a copy.
+  xmlDocPtr styleDoc = xmlCopyDoc(styleSource, 1);
+  if (!styleDoc) throw Error(hr::kOutOfMemory, kSource, "Out of memory copying the stylesheet");
+  std::unique_ptr<xsltStylesheet, void (*)(xsltStylesheetPtr)> style(xsltParseStylesheetDoc(styleDoc),
+                                                                      xsltFreeStylesheet);
+  if (!style) {
+    xmlFreeDoc(styleDoc);
+    raise("the stylesheet does not compile");
+  }
+
+  xmlDocPtr source = doc_->doc;
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> sourceCopy(nullptr, xmlFreeDoc);
+  using ContextPtr = std::unique_ptr<xsltTransformContext, void (*)(xsltTransformContextPtr)>;
+  ContextPtr ctxt(xsltNewTransformContext(style.get(), source), xsltFreeTransformContext);
+  if (ctxt && xsltNeedElemSpaceHandling(ctxt.get())) {
+    // xsl:strip-space removes nodes from the input document; this document
+    // must stay as it is, so the stylesheet gets a copy.
+    ctxt.reset();
+    sourceCopy.reset(xmlCopyDoc(source, 1));
+    if (!sourceCopy) throw Error(hr::kOutOfMemory, kSource, "Out of memory copying the document");
+    source = sourceCopy.get();
+    ctxt.reset(xsltNewTransformContext(style.get(), source));
+  }
+  if (!ctxt) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating a transformation context");
+  xsltSetCtxtSecurityPrefs(gSecurity, ctxt.get());
+  xsltSetTransformErrorFunc(ctxt.get(), nullptr, collectGeneric);
+  xsltSetCtxtParseOptions(ctxt.get(), XML_PARSE_NONET);
+
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> result(
+      xsltApplyStylesheetUser(style.get(), source, nullptr, nullptr, nullptr, ctxt.get()), xmlFreeDoc);
+  if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED)
+    raise("the transformation reported an error");
+
+  // Serialised without an output encoder: strings are UTF-8 whatever
+  // encoding xsl:output names (the method - xml, html, text - is honoured).
+  xmlOutputBufferPtr out = xmlAllocOutputBuffer(nullptr);
+  if (!out) throw Error(hr::kOutOfMemory, kSource, "Out of memory serialising the result");
+  std::string text;
+  if (xsltSaveResultTo(out, result.get(), style.get()) >= 0) {
+    const xmlChar* content = xmlOutputBufferGetContent(out);
+    if (content) text.assign(reinterpret_cast<const char*>(content), xmlOutputBufferGetSize(out));
+  }
+  xmlOutputBufferClose(out);
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// By-name access
+
+namespace {
+
+std::shared_ptr<DomNode> nodeArgument(const Variant& v, const char* method) {
+  auto node = v.as<DomNode>();
+  if (!node) throw Error(hr::kObjectRequired, kSource, std::string(method) + ": an XML node is required");
+  return node;
+}
+
+const ClassInfo* registerDocumentClass() {
+  using Args = std::vector<Variant>;
+  return ClassBuilder<DomDocument>("MSXML2.DOMDocument")
+      .method("loadXML", {in("bstrXML")}, [](DomDocument& d, Args& a) { return Variant(d.loadXML(a[0].toString())); })
+      .method("load", {in("xmlSource")}, [](DomDocument& d, Args& a) { return Variant(d.load(a[0].toString())); })
+      .method("selectSingleNode", {in("queryString")},
+              [](DomDocument& d, Args& a) { return Variant(d.selectSingleNode(a[0].toString())); })
+      .method("selectNodes", {in("queryString")},
+              [](DomDocument& d, Args& a) { return Variant(d.selectNodes(a[0].toString())); })
+      .method("transformNode", {in("stylesheet")},
+              [](DomDocument& d, Args& a) {
+                auto style = a[0].as<DomDocument>();
+                if (!style) throw Error(hr::kObjectRequired, kSource, "transformNode: a stylesheet document is required");
+                return Variant(d.transformNode(*style));
+              })
+      .method("xml", {}, [](DomDocument& d, Args&) { return Variant(d.xml()); })
+      .method("text", {}, [](DomDocument& d, Args&) { return Variant(d.text()); })
+      .method("documentElement", {}, [](DomDocument& d, Args&) { return Variant(d.documentElement()); })
+      .method("setProperty", {in("name"), in("value")},
+              [](DomDocument& d, Args& a) {
+                d.setProperty(a[0].toString(), a[1]);
+                return Variant();
+              })
+      .method("getProperty", {in("name")}, [](DomDocument& d, Args& a) { return d.getProperty(a[0].toString()); })
+      .done();
+}
+
+const ClassInfo* registerNodeClass() {
+  using Args = std::vector<Variant>;
+  return ClassBuilder<DomNode>("MSXML2.IXMLDOMNode", false)
+      .method("text", {}, [](DomNode& n, Args&) { return Variant(n.text()); })
+      .method("xml", {}, [](DomNode& n, Args&) { return Variant(n.xml()); })
+      .method("nodeName", {}, [](DomNode& n, Args&) { return Variant(n.nodeName()); })
+      .method("selectSingleNode", {in("queryString")},
+              [](DomNode& n, Args& a) { return Variant(n.selectSingleNode(a[0].toString())); })
+      .method("selectNodes", {in("queryString")},
+              [](DomNode& n, Args& a) { return Variant(n.selectNodes(a[0].toString())); })
+      .method("getAttribute", {in("name")}, [](DomNode& n, Args& a) { return Variant(n.getAttribute(a[0].toString())); })
+      .method("appendChild", {in("newChild")},
+              [](DomNode& n, Args& a) { return Variant(n.appendChild(nodeArgument(a[0], "appendChild"))); })
+      .done();
+}
+
+const ClassInfo* registerNodeListClass() {
+  using Args = std::vector<Variant>;
+  return ClassBuilder<DomNodeList>("MSXML2.IXMLDOMNodeList", false)
+      .method("length", {}, [](DomNodeList& l, Args&) { return Variant(l.length()); })
+      .method("item", {in("index")}, [](DomNodeList& l, Args& a) { return Variant(l.item(a[0].toInt32())); })
+      .done();
+}
+
+const ClassInfo* documentClass() {
+  static const ClassInfo* info = registerDocumentClass();
+  return info;
+}
+const ClassInfo* nodeClass() {
+  static const ClassInfo* info = registerNodeClass();
+  return info;
+}
+const ClassInfo* nodeListClass() {
+  static const ClassInfo* info = registerNodeListClass();
+  return info;
+}
+
+// Registered when the library loads, so the registry can create documents by id.
+[[maybe_unused]] const bool registered = (documentClass(), nodeClass(), nodeListClass(), true);
+
+}  // namespace
+
+const ClassInfo* DomNode::classInfo() const { return nodeClass(); }
+const ClassInfo* DomNodeList::classInfo() const { return nodeListClass(); }
+const ClassInfo* DomDocument::classInfo() const { return documentClass(); }
+
+}  // namespace quillon

@@ -1,0 +1,458 @@
+#include "platform/XmlDom.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "platform/Error.h"
+#include "platform/Variant.h"
+
+using namespace quillon;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A temporary folder removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "xmldom-XXXXXX").string();
+    path_ = mkdtemp(tmpl.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string write(const std::string& name, const std::string& content) const {
+    fs::path p = path_ / name;
+    std::ofstream(p, std::ios::binary) << content;
+    return p.string();
+  }
+  fs::path path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Answers GET requests on 127.0.0.1: `body` for `servedPath`, 404 for anything else.
+class LoopbackHttpServer {
+ public:
+  LoopbackHttpServer(std::string servedPath, std::string body)
+      : servedPath_(std::move(servedPath)), body_(std::move(body)) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 8);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~LoopbackHttpServer() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  int requests() const { return requests_; }
+
+ private:
+  void run() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      int client = accept(fd_, nullptr, nullptr);
+      if (client < 0) continue;
+      std::string request;
+      char buf[1024];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = recv(client, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        request.append(buf, static_cast<std::size_t>(n));
+      }
+      ++requests_;
+      bool found = request.rfind("GET " + servedPath_ + " ", 0) == 0;
+      std::string content = found ? body_ : "not here";
+      std::string response = std::string(found ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
+                             "\r\nContent-Type: text/xml\r\nConnection: close\r\nContent-Length: " +
+                             std::to_string(content.size()) + "\r\n\r\n" + content;
+      send(client, response.data(), response.size(), MSG_NOSIGNAL);
+      close(client);
+    }
+  }
+
+  std::string servedPath_, body_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> requests_{0};
+  std::thread thread_;
+};
+
+const char* kTextStylesheet = R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="text"/>
+  <xsl:template match="/"><xsl:for-each select="//item"><xsl:value-of select="@name"/>;</xsl:for-each></xsl:template>
+</xsl:stylesheet>)";
+
+const char* kItems = R"(<list><item name="a &amp; b"/><item name="c"/></list>)";
+
+std::shared_ptr<DomDocument> parsed(const std::string& text) {
+  auto doc = std::make_shared<DomDocument>();
+  EXPECT_TRUE(doc->loadXML(text)) << doc->parseError().reason;
+  return doc;
+}
+
+// Runs `f`, expecting an Error; returns it.
+template <class F>
+Error expectError(F f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no Error raised";
+  return Error(0, "", "");
+}
+
+}  // namespace
+
+TEST(XmlDom, ParseErrorDescribesTheFirstWellFormednessError) {
+  DomDocument doc;
+  EXPECT_FALSE(doc.loadXML("<a>\n  <b></c>\n</a>"));
+  const ParseError& e = doc.parseError();
+  EXPECT_EQ(e.errorCode, kXmlParseErrorBase + 76);  // libxml2: tag name mismatch
+  EXPECT_NE(e.reason.find("Opening and ending tag mismatch: b line 2 and c"), std::string::npos) << e.reason;
+  EXPECT_NE(e.reason.back(), '\n');
+  EXPECT_EQ(e.line, 2);
+  EXPECT_EQ(e.linepos, 10);
+  EXPECT_EQ(e.srcText, "  <b></c>");
+  EXPECT_EQ(doc.xml(), "");
+  EXPECT_EQ(doc.documentElement(), nullptr);
+
+  for (const char* blank : {"", "   \n"}) {
+    EXPECT_FALSE(doc.loadXML(blank));
+    EXPECT_EQ(doc.parseError().errorCode, kXmlParseErrorBase + 4);  // libxml2: document empty
+    EXPECT_FALSE(doc.parseError().reason.empty());
+  }
+  // A successful load clears the previous error.
+  EXPECT_TRUE(doc.loadXML("<ok/>"));
+  EXPECT_EQ(doc.parseError().errorCode, 0);
+}
+
+TEST(XmlDom, LoadReadsFilesAndReportsMissingOnes) {
+  TempDir dir;
+  std::string path = dir.write("doc.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a>caf\xE9</a>");
+  DomDocument doc;
+  ASSERT_TRUE(doc.load(path)) << doc.parseError().reason;
+  EXPECT_EQ(doc.documentElement()->text(), "caf\xC3\xA9");  // converted to UTF-8
+  EXPECT_EQ(doc.xml(), "<?xml version=\"1.0\"?>\n<a>caf\xC3\xA9</a>");
+  ASSERT_TRUE(doc.load("file://" + path));
+  EXPECT_EQ(doc.documentElement()->nodeName(), "a");
+
+  std::string bad = dir.write("bad.xml", "<a>\n<b>");
+  EXPECT_FALSE(doc.load(bad));
+  EXPECT_EQ(doc.parseError().url, bad);
+  EXPECT_EQ(doc.parseError().line, 2);
+
+  std::string missing = (dir.path() / "missing.xml").string();
+  for (const std::string& location : {missing, "file://" + missing, dir.path().string(), std::string("ftp://h/x.xml")}) {
+    EXPECT_FALSE(doc.load(location)) << location;
+    EXPECT_EQ(doc.parseError().errorCode, static_cast<std::int32_t>(0x800C0006)) << location;
+    EXPECT_NE(doc.parseError().reason.find("The system cannot locate the object specified."), std::string::npos);
+    EXPECT_NE(doc.parseError().reason.find(location), std::string::npos) << doc.parseError().reason;
+  }
+}
+
+TEST(XmlDom, MislabelledEncodingsAreReadAsUtf8) {
+  DomDocument doc;
+  ASSERT_TRUE(doc.loadXML("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\xC3\xA9</a>"))
+      << doc.parseError().reason;
+  EXPECT_EQ(doc.documentElement()->text(), "\xC3\xA9");
+  ASSERT_TRUE(doc.loadXML("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>"));
+  EXPECT_EQ(doc.documentElement()->text(), "\xC3\xA9");  // not read as two Latin-1 characters
+
+  TempDir dir;
+  ASSERT_TRUE(doc.load(dir.write("u.xml", "<?xml version='1.0' encoding='utf-16'?><a>\xC3\xA9</a>")))
+      << doc.parseError().reason;
+  EXPECT_EQ(doc.documentElement()->text(), "\xC3\xA9");
+}
+
+TEST(XmlDom, ExternalEntitiesAndDtdsAreNeverRead) {
+  TempDir dir;
+  dir.write("secret.dtd", "<!ENTITY s \"SECRET\">");
+  std::string general = "<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>";
+  std::string external = "<!DOCTYPE a SYSTEM \"secret.dtd\"><a>&s;</a>";
+  std::string parameter = "<!DOCTYPE a [<!ENTITY % p SYSTEM \"secret.dtd\"> %p;]><a>&s;</a>";
+  DomDocument doc;
+  for (const std::string& text : {general, external, parameter}) {
+    std::string path = dir.write("doc.xml", text);
+    for (bool fromFile : {false, true}) {
+      bool ok = fromFile ? doc.load(path) : doc.loadXML(text);
+      std::string seen = ok ? doc.xml() + doc.text() : doc.parseError().reason + doc.parseError().srcText;
+      EXPECT_EQ(seen.find("root:"), std::string::npos) << text;
+      EXPECT_EQ(seen.find("SECRET"), std::string::npos) << text;
+    }
+  }
+  ASSERT_TRUE(doc.loadXML(general));
+  EXPECT_EQ(doc.xml(), "<!DOCTYPE a [\n<!ENTITY x SYSTEM \"file:///etc/passwd\">\n]>\n<a>&x;</a>");
+
+  // Exponential entity expansion is refused instead of being expanded.
+  std::string laughs = "<!DOCTYPE l [<!ENTITY l0 \"lollollollollollollollollollol\">";
+  for (int i = 1; i <= 9; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int j = 0; j < 10; ++j) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
+  laughs += "]><l>&l9;</l>";
+  EXPECT_FALSE(doc.loadXML(laughs));
+  EXPECT_NE(doc.parseError().errorCode, 0);
+}
+
+TEST(XmlDom, XPathSelectsInDocumentOrderRelativeToTheContextNode) {
+  auto doc = parsed(R"(<r><c id="1"/><a id="2"><c id="3"/></a><b xmlns="urn:x" id="4"/></r>)");
+  auto all = doc->selectNodes("//c | //a");
+  ASSERT_EQ(all->length(), 3);
+  EXPECT_EQ(all->item(0)->getAttribute("id"), "1");
+  EXPECT_EQ(all->item(1)->getAttribute("id"), "2");
+  EXPECT_EQ(all->item(2)->getAttribute("id"), "3");
+  EXPECT_EQ(all->item(3), nullptr);
+
+  auto a = doc->selectSingleNode("/r/a");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->selectNodes("c")->length(), 1);
+  EXPECT_EQ(a->selectSingleNode("../c/@id")->nodeValue(), "1");
+  EXPECT_EQ(a->selectSingleNode("../c/@id")->nodeType(), DomNodeType::Attribute);
+  EXPECT_EQ(a->selectSingleNode("parent::r")->nodeName(), "r");
+  EXPECT_EQ(doc->selectSingleNode("//missing"), nullptr);
+
+  EXPECT_EQ(doc->selectSingleNode("//b"), nullptr);  // b is in a namespace
+  doc->setProperty("SelectionNamespaces", Variant("xmlns:x='urn:x'"));
+  ASSERT_NE(doc->selectSingleNode("//x:b"), nullptr);
+  EXPECT_EQ(doc->selectSingleNode("//x:b")->getAttribute("id"), "4");
+  EXPECT_EQ(doc->selectSingleNode("//x:b")->xml(), "<b xmlns=\"urn:x\" id=\"4\"/>");
+  EXPECT_TRUE(doc->loadXML("<b xmlns='urn:x'/>"));  // the property survives a reload
+  EXPECT_NE(doc->selectSingleNode("/x:b"), nullptr);
+
+  for (const char* bad : {"//[", "count(//a)", "undefined:name", ""}) {
+    Error e = expectError([&] { doc->selectNodes(bad); });
+    EXPECT_EQ(e.number(), static_cast<std::int32_t>(0x80004005)) << bad;
+    EXPECT_EQ(e.source(), "Quillon.XmlDom");
+    EXPECT_EQ(e.description().rfind(std::string("Invalid XPath expression: ") + bad, 0), 0u) << e.description();
+  }
+}
+
+TEST(XmlDom, BuiltDocumentsSerialiseAndRoundTrip) {
+  DomDocument doc;
+  EXPECT_EQ(doc.xml(), "");
+  doc.appendChild(doc.createProcessingInstruction("xml-stylesheet", "href=\"s.xsl\""));
+  auto root = doc.createElement("root");
+  doc.appendChild(root);
+  auto item = root->appendChild(doc.createElement("item"));
+  item->setAttribute("name", "x\"<&");
+  auto attr = doc.createAttribute("kind");
+  attr->setText("k");
+  item->setAttributeNode(attr);
+  item->appendChild(doc.createTextNode("1 < 2 & "));
+  item->appendChild(doc.createTextNode("3 > 2"));
+  doc.createElement("never-appended");  // freed with the document
+
+  const std::string expected =
+      "<?xml-stylesheet href=\"s.xsl\"?>\n"
+      "<root><item name=\"x&quot;&lt;&amp;\" kind=\"k\">1 &lt; 2 &amp; 3 &gt; 2</item></root>";
+  EXPECT_EQ(doc.xml(), expected);
+  EXPECT_EQ(item->text(), "1 < 2 & 3 > 2");
+  EXPECT_EQ(item->getAttribute("name"), "x\"<&");
+  EXPECT_EQ(attr->xml(), "kind=\"k\"");
+
+  DomDocument copy;
+  ASSERT_TRUE(copy.loadXML(doc.xml()));
+  EXPECT_EQ(copy.xml(), expected);
+
+  // A second top-level element, text at the top level and cycles are refused.
+  EXPECT_THROW(doc.appendChild(doc.createElement("second")), Error);
+  EXPECT_THROW(doc.appendChild(doc.createTextNode("t")), Error);
+  EXPECT_THROW(item->appendChild(root), Error);
+  EXPECT_THROW(doc.createElement("not a name"), Error);
+
+  // Removed and replaced nodes stay usable; nodes of other documents are copied.
+  root->removeChild(item);
+  EXPECT_EQ(doc.xml(), "<?xml-stylesheet href=\"s.xsl\"?>\n<root/>");
+  EXPECT_EQ(item->getAttribute("kind"), "k");
+  auto moved = copy.documentElement()->appendChild(item);
+  EXPECT_NE(moved->raw(), item->raw());
+  EXPECT_EQ(copy.selectNodes("/root/item")->length(), 2);
+  doc.setDocumentElement(item);
+  EXPECT_EQ(doc.documentElement()->nodeName(), "item");
+  EXPECT_EQ(root->nodeName(), "root");
+  item->removeAttribute("kind");
+  EXPECT_FALSE(item->hasAttribute("kind"));
+  EXPECT_EQ(attr->nodeValue(), "k");
+}
+
+TEST(XmlDom, SetTextReplacesChildrenWithEscapedText) {
+  auto doc = parsed("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r a=\"1\"><old>x</old>tail</r>");
+  auto root = doc->documentElement();
+  auto old = root->firstChild();
+  root->setText("a < b & c");
+  EXPECT_EQ(doc->xml(), "<?xml version=\"1.0\"?>\n<r a=\"1\">a &lt; b &amp; c</r>");
+  EXPECT_EQ(root->text(), "a < b & c");
+  EXPECT_EQ(root->childNodes()->length(), 1);
+  EXPECT_EQ(old->xml(), "<old>x</old>");  // detached, still valid
+
+  root->selectSingleNode("@a")->setText("<&>");
+  EXPECT_EQ(root->getAttribute("a"), "<&>");
+  root->setText("");
+  EXPECT_EQ(root->xml(), "<r a=\"&lt;&amp;&gt;\"/>");
+
+  DomDocument again;
+  ASSERT_TRUE(again.loadXML(doc->xml()));
+  EXPECT_EQ(again.documentElement()->getAttribute("a"), "<&>");
+}
+
+TEST(XmlDom, NodesKeepTheirDocumentAlive) {
+  std::shared_ptr<DomNode> node;
+  {
+    DomDocument doc;
+    ASSERT_TRUE(doc.loadXML("<r><a>kept</a></r>"));
+    node = doc.selectSingleNode("//a");
+    ASSERT_TRUE(doc.loadXML("<other/>"));
+    EXPECT_EQ(node->text(), "kept");
+  }
+  EXPECT_EQ(node->xml(), "<a>kept</a>");
+  EXPECT_EQ(node->parentNode()->nodeName(), "r");
+  EXPECT_EQ(node->parentNode()->parentNode()->nodeType(), DomNodeType::Document);
+  EXPECT_EQ(node->parentNode()->parentNode()->xml(), "<r><a>kept</a></r>");
+}
+
+TEST(XmlDom, TransformHonoursTheOutputMethod) {
+  auto source = parsed(kItems);
+  auto text = parsed(kTextStylesheet);
+  EXPECT_EQ(source->transformNode(*text), "a & b;c;");
+  EXPECT_EQ(source->transformNode(*text), "a & b;c;");  // the stylesheet document is not consumed
+
+  auto html = parsed(R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+    <xsl:output method="html"/>
+    <xsl:template match="/"><p><xsl:value-of select="//item/@name"/><br/></p></xsl:template>
+  </xsl:stylesheet>)");
+  EXPECT_EQ(source->transformNode(*html), "<p>a &amp; b<br></p>\n");
+
+  auto xml = parsed(R"~(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
+      xmlns:str="http://exslt.org/strings" extension-element-prefixes="str">
+    <xsl:output method="xml" encoding="ISO-8859-1"/>
+    <xsl:strip-space elements="*"/>
+    <xsl:template match="/"><out><xsl:value-of select="str:concat(/r/a/@v)"/></out></xsl:template>
+  </xsl:stylesheet>)~");
+  auto spaced = parsed("<r> <a v=\"\xC3\xA9t\xC3\xA9\"/> </r>");
+  // EXSLT is available; the result is UTF-8 whatever the declared encoding.
+  std::string out = spaced->transformNode(*xml);
+  EXPECT_NE(out.find("<?xml version=\"1.0\""), std::string::npos) << out;
+  EXPECT_NE(out.find("<out>\xC3\xA9t\xC3\xA9</out>"), std::string::npos) << out;
+  EXPECT_EQ(spaced->xml(), "<r> <a v=\"\xC3\xA9t\xC3\xA9\"/> </r>");  // xsl:strip-space did not touch the source
+}
+
+TEST(XmlDom, TransformReadsLocalIncludesButNeverWritesOrFetches) {
+  TempDir dir;
+  dir.write("inc.xsl", R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+    <xsl:template name="greet">included <xsl:value-of select="document('data.xml')/d"/></xsl:template>
+  </xsl:stylesheet>)");
+  dir.write("data.xml", "<d>data</d>");
+  std::string main = dir.write("main.xsl", R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+    <xsl:include href="inc.xsl"/>
+    <xsl:output method="text"/>
+    <xsl:template match="/"><xsl:call-template name="greet"/></xsl:template>
+  </xsl:stylesheet>)");
+  DomDocument style;
+  ASSERT_TRUE(style.load(main)) << style.parseError().reason;
+  auto source = parsed("<x/>");
+  EXPECT_EQ(source->transformNode(style), "included data");
+
+  std::string target = (dir.path() / "written.txt").string();
+  auto writer = parsed(R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
+      xmlns:exsl="http://exslt.org/common" extension-element-prefixes="exsl">
+    <xsl:template match="/"><exsl:document href=")" + target + R"(">x</exsl:document></xsl:template>
+  </xsl:stylesheet>)");
+  EXPECT_THROW(source->transformNode(*writer), Error);
+  EXPECT_FALSE(fs::exists(target));
+
+  auto fetcher = parsed(R"~(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+    <xsl:template match="/"><xsl:copy-of select="document('http://127.0.0.1:9/x.xml')"/></xsl:template>
+  </xsl:stylesheet>)~");
+  EXPECT_THROW(source->transformNode(*fetcher), Error);
+}
+
+TEST(XmlDom, FailingStylesheetsRaiseWithLibxsltMessages) {
+  auto source = parsed(kItems);
+  struct Case {
+    const char* stylesheet;
+    const char* expectedText;
+  };
+  const Case cases[] = {
+      {"<not-a-stylesheet/>", "not a stylesheet"},
+      {R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+          <xsl:template match="/"><xsl:value-of select="1 +"/></xsl:template></xsl:stylesheet>)",
+       "value-of"},
+      {R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+          <xsl:template match="/"><xsl:message terminate="yes">stopped here</xsl:message></xsl:template>
+        </xsl:stylesheet>)",
+       "stopped here"},
+      {R"~(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+          <xsl:template match="/"><xsl:value-of select="no-such-function()"/></xsl:template></xsl:stylesheet>)~",
+       "no-such-function"},
+  };
+  for (const Case& c : cases) {
+    auto style = parsed(c.stylesheet);
+    Error e = expectError([&] { source->transformNode(*style); });
+    EXPECT_EQ(e.number(), kXslTransformError);
+    EXPECT_EQ(e.source(), "Quillon.XmlDom");
+    EXPECT_EQ(e.description().rfind("XSL transformation failed: ", 0), 0u) << e.description();
+    EXPECT_NE(e.description().find(c.expectedText), std::string::npos) << e.description();
+  }
+}
+
+TEST(XmlDom, RemoteLoadingNeedsTheServerHttpSwitch) {
+  setenv("no_proxy", "127.0.0.1", 1);  // a proxy from the environment must not see loopback requests
+  LoopbackHttpServer server("/style.xsl", kTextStylesheet);
+  DomDocument style;
+  EXPECT_FALSE(style.getProperty("ServerHTTPRequest").toBool());
+  EXPECT_FALSE(style.load(server.url("/style.xsl")));
+  EXPECT_EQ(style.parseError().errorCode, hr::kResourceNotFound);
+  EXPECT_NE(style.parseError().reason.find("ServerHTTPRequest"), std::string::npos);
+  EXPECT_EQ(server.requests(), 0);
+
+  style.setProperty("ServerHTTPRequest", Variant(true));
+  ASSERT_TRUE(style.load(server.url("/style.xsl"))) << style.parseError().reason;
+  EXPECT_EQ(parsed(kItems)->transformNode(style), "a & b;c;");
+
+  EXPECT_FALSE(style.load(server.url("/missing.xsl")));
+  EXPECT_EQ(style.parseError().errorCode, hr::kResourceNotFound);
+  EXPECT_NE(style.parseError().reason.find("404"), std::string::npos) << style.parseError().reason;
+}
+
+TEST(XmlDom, ByNameCallsReachTheDocumentAndItsNodes) {
+  std::shared_ptr<Object> obj = Registry::instance().create("msxml2.domdocument");
+  std::vector<Variant> args{Variant(kItems)};
+  EXPECT_TRUE(obj->invoke("loadXML", args).toBool());
+  args = {Variant("//item")};
+  Variant list = obj->invoke("selectNodes", args);
+  std::vector<Variant> none;
+  EXPECT_EQ(list.object()->invoke("length", none).toInt32(), 2);
+  args = {Variant(1)};
+  Variant second = list.object()->invoke("item", args);
+  args = {Variant("name")};
+  EXPECT_EQ(second.object()->invoke("getAttribute", args).toString(), "c");
+  args = {Variant(parsed(kTextStylesheet))};
+  EXPECT_EQ(obj->invoke("transformNode", args).toString(), "a & b;c;");
+  args = {Variant("/nothing")};
+  EXPECT_FALSE(obj->invoke("selectSingleNode", args).isSetObject());
+  EXPECT_EQ(obj->invoke("xml", none).toString(), kItems);
+}
