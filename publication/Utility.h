@@ -1,0 +1,94 @@
+// Utility: shared look-ups and value conversions used across the component
+// and by the portal's pages: XSL patterns on DOM documents, a document's
+// live recipients, document-type look-ups, open publication errors,
+// directory and partner access, file tests that understand network paths,
+// keeping an error across clean-up code, and Null-safe field values.
+//
+// A Utility object keeps only the site's IIS virtual id (read once) and
+// the error saved by StoreErr. Not thread-safe; one object per caller.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Error.h"
+#include "platform/Object.h"
+
+namespace quillon {
+
+class DomNode;
+class DomNodeList;
+class Recordset;
+class DirectoryUser;
+
+class Utility : public Object {
+ public:
+  const ClassInfo* classInfo() const override;
+
+  // XSL patterns. A tag name becomes "//name", an attribute "//@name".
+  std::string ExecuteXSLPattern(const std::shared_ptr<DomNode>& i_oXMLDoc, const std::string& i_sXslPattern);
+  // nullptr when the selection fails (never raises).
+  std::shared_ptr<DomNodeList> ExecuteXSLPatternReturnAllNodes(const std::shared_ptr<DomNode>& iXMLDoc,
+                                                               const std::string& iXslPattern);
+  std::string ConstructXslPattern(std::int32_t iTagAttrXsl, const std::string& iXslPattern);
+  // Trims iXslPattern in place.
+  bool CheckXslPattern(std::string& iXslPattern, std::int32_t iTagAttrXsl);
+
+  // A document's live recipients (statuses other than the deleted ones)
+  // with their mail preferences; always a recordset, possibly empty.
+  std::shared_ptr<Recordset> GetRecipientsFromPublicationTable(std::int32_t iDocID, const std::string& iDocTypeID,
+                                                               bool iEmailFlag = false);
+  std::shared_ptr<Recordset> GetRecipientsFromPublicationTableByUsers(std::int32_t iDocID, const std::string& iDocTypeID,
+                                                                      bool iEmailFlag = false,
+                                                                      const std::shared_ptr<Dictionary>& iUserIDs = nullptr);
+  std::string GetToRecipientList(std::int32_t iDocID, const std::string& iDocTypeID);
+
+  bool DocTypeFoundInTable(const std::string& iDocTypeID);
+  std::string GetDocumentTypeDescription(const std::string& iDocTypeID);
+  std::string getXSL(const std::string& iDocTypeID);
+  std::string GetHtmlAttachmentXsl(const std::string& iDocTypeID);
+  bool CheckPublicationErrors(std::int32_t iDocID);
+
+  // Directory and partner registry.
+  std::string getIISVirtID();
+  std::shared_ptr<DirectoryUser> GetAUObject(const std::string& iUserID);
+  std::shared_ptr<DirectoryUser> getAUOAddress(const std::string& iIISVirtID, const std::string& iUserID);
+  // Fills an empty iIISVirtID in place.
+  std::shared_ptr<Recordset> GetAuoRSByCriteria(const Variant& iCriteria, std::string& iIISVirtID);
+  std::int32_t GetAUBusinessPartnerID(const std::string& iUserID);
+  std::string GetAUEmailAddress(const std::string& iUserID);
+  std::string GetBusinessPartnerName(std::int32_t i_lBPID);
+  Variant CheckUserAuthorization(const std::string& i_sUser, const std::string& i_sPassword, const std::string& i_sXml);
+  std::int32_t GetApplicationID(const std::string& i_sApplicationName);
+  bool UserAccessToApplicationAllowed(const std::string& i_sUser, const std::string& i_sApplicationName);
+
+  // File tests; a path that begins with two backslashes goes to the file store.
+  bool FileExist(const std::string& iFileName);
+  bool DirExist(const std::string& iDirName);
+  bool DirExistOnThisServer(const std::string& iDirName);
+  bool FileExistAlsoRemote(const std::string& iPath, const std::string& iFileName);
+
+  // Saves the pending error (call inside a catch block) / hands it back.
+  // In C++ the error being handled survives clean-up code anyway; these
+  // keep the record for callers that re-raise it explicitly (SavedError).
+  Variant StoreErr();
+  Variant RestoreErr();
+  const ErrorInfo& SavedError() const { return savedError_; }
+
+  // Writes a long text into a field of the current row in pieces of
+  // 1,000,000 characters through the field's chunk append.
+  void SetLongDBTextField(const std::string& iFieldContent, const std::string& iFieldName,
+                          const std::shared_ptr<Recordset>& oRS);
+  // Null gives 0; other values go through a 16-bit conversion (overflow raises).
+  std::int32_t CheckLong(const Variant& iVar);
+  std::string CheckString(const Variant& iVar);
+  std::string MakeStringFromArray(const Variant& iArray);
+  std::string ConvertArrayToList(const Variant& iArray);
+
+ private:
+  std::string iisVirtID_;
+  ErrorInfo savedError_;
+};
+
+}  // namespace quillon
