@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/DirectoryCommand.h"
 #include "cli/Json.h"
 #include "document/XML.h"
 #include "foundation/General.h"
@@ -49,6 +50,15 @@ Usage:
       Dates print as "YYYY-MM-DD hh:mm:ss", DOM documents as their XML
       text, recordsets as arrays of row objects, byte arrays as numbers.
       Usage errors print a message on standard error, exit status 2.
+
+  quillon [--site DIR] directory add-partner ID NAME [--code-c CODE] [--code-s CODE]
+  quillon [--site DIR] directory add-user CN --partner ID --email ADDRESS
+          [--given NAME] [--family NAME] [--language LCID] [--locale LCID]
+          [--employee-number N] [--application ID]... [--password-stdin]
+  quillon [--site DIR] directory list
+      Maintain the site's directory of business partners and users. A
+      second add-user with the same CN replaces that user; the password is
+      read from standard input and stored only as a salted hash.
 
   quillon [--site DIR] classes
       List the classes and methods callable by name.
@@ -228,6 +238,11 @@ int main(int argc, char** argv) {
     return call(rest[0], std::vector<std::string>(rest.begin() + 1, rest.end()));
   }
   if (command == "classes") return classes();
+  if (command == "directory") {
+    if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
+      return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));
+    return cli::RunDirectoryCommand(rest);
+  }
   if (command == "demo") {
     if (rest.size() > 1) return usage("demo takes at most one directory");
     return demo(rest.empty() ? std::string() : rest[0]);

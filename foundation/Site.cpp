@@ -138,6 +138,9 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
                                                                       {"MEMBERSHIP", "LDAPRoot", "o=quillon"},
                                                                       {"MEMBERSHIP", "MemScriptCode", ""},
                                                                       {"FILESTORE", "ShareRoot", d + "/shares"},
+                                                                      {"DIRECTORY", "Database", d + "/directory.db"},
+                                                                      {"APPLICATIONS", "Portal", "1"},
+                                                                      {"APPLICATIONS", "Collaboration", "2"},
                                                                       {"COMMONPARAMETERS", "SiteName", "Quillon"},
                                                                   }));
   writeFile(dir / "log" / "quillon.log", "");
