@@ -529,7 +529,8 @@ class RecordsetImpl {
   enum class Editing { None, Edit, AddNew };
   Editing editing = Editing::None;
   std::vector<Variant> buffer;  // the row being edited
-  std::vector<char> changed;
+  std::vector<char> changed;  // per field: 0 untouched, 1 set, kChunked written by AppendChunk
+  static constexpr char kChunked = 2;
   long positionBeforeAdd = 0;
 
   long count() const { return static_cast<long>(rows.size()); }
@@ -610,6 +611,17 @@ class RecordsetImpl {
     beginEdit();
     buffer[static_cast<std::size_t>(index)] = std::move(v);
     changed[static_cast<std::size_t>(index)] = 1;
+  }
+
+  // As in ADO, the first chunk written to a field after the edit of a row
+  // began replaces the stored value; later chunks are appended to it.
+  void appendChunk(int index, const std::string& chunk) {
+    requireRow();
+    bool continuing = editing != Editing::None && changed[static_cast<std::size_t>(index)] == kChunked;
+    std::string text = continuing ? buffer[static_cast<std::size_t>(index)].text() : std::string();
+    text += chunk;
+    setValue(index, Variant(std::move(text)));
+    changed[static_cast<std::size_t>(index)] = kChunked;
   }
 
   const Variant& value(int index) const {
@@ -1116,14 +1128,7 @@ const Variant& Field::Value() const { return owner_->impl_->value(index_); }
 
 void Field::SetValue(const Variant& v) { owner_->impl_->setValue(index_, v); }
 
-void Field::AppendChunk(const std::string& chunk) {
-  RecordsetImpl& r = *owner_->impl_;
-  r.requireRow();
-  const Variant& now = r.value(index_);
-  std::string text = now.isNull() ? std::string() : now.text();
-  text += chunk;
-  r.setValue(index_, Variant(std::move(text)));
-}
+void Field::AppendChunk(const std::string& chunk) { owner_->impl_->appendChunk(index_, chunk); }
 
 long Field::ActualSize() const {
   const Variant& v = Value();

@@ -84,7 +84,9 @@ class Field {
   const std::string& Name() const { return name_; }
   const Variant& Value() const;
   void SetValue(const Variant& v);    // updatable recordsets only
-  void AppendChunk(const std::string& chunk);  // appends text to the value (Null counts as "")
+  // Writes text in pieces: the first chunk after the row's edit began
+  // replaces the value, later chunks are appended (as ADO does).
+  void AppendChunk(const std::string& chunk);
   long ActualSize() const;
 
  private:

@@ -144,6 +144,19 @@ TEST_F(DatabaseTest, AppendChunkAddsPiecesToTheValue) {
   EXPECT_EQ(scalar("SELECT NAME FROM T WHERE ID=" + std::to_string(id)).toString(), "abcd'ef");
 }
 
+TEST_F(DatabaseTest, FirstChunkOfAnEditReplacesTheStoredValue) {
+  // Rewriting a long text must not append to what the row held before.
+  auto rs = open("SELECT ID, NAME FROM T WHERE NAME = 'alice'");
+  ASSERT_FALSE(rs->EOF_());
+  rs->Fields("NAME").AppendChunk("new ");
+  rs->Fields("NAME").AppendChunk("text");
+  rs->Update();
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM T WHERE NAME = 'new text'").toInt32(), 1);
+  rs->Fields("NAME").AppendChunk("again");
+  rs->Update();
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM T WHERE NAME = 'again'").toInt32(), 1);
+}
+
 TEST_F(DatabaseTest, DetachedRecordsetStaysReadableButRefusesWrites) {
   auto rs = open("SELECT * FROM T ORDER BY ID");
   rs->SetActiveConnectionNothing();
