@@ -117,6 +117,32 @@ std::string Replace(const std::string& s, const std::string& what, const std::st
   return out;
 }
 
+bool IsNumeric(const std::string& s) {
+  std::string t = Trim(s);
+  std::size_t i = 0, n = t.size();
+  if (n > 2 && t[0] == '&' && (t[1] == 'H' || t[1] == 'h')) {
+    for (i = 2; i < n; ++i)
+      if (!std::isxdigit(static_cast<unsigned char>(t[i]))) return false;
+    return true;
+  }
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < n && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, ++digits;
+  if (i < n && t[i] == '.') {
+    ++i;
+    while (i < n && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t exp = 0;
+    while (i < n && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, ++exp;
+    if (exp == 0) return false;
+  }
+  return i == n;
+}
+
 std::vector<std::string> Split(const std::string& s, const std::string& delimiter) {
   std::vector<std::string> out;
   if (s.empty()) return out;  // as Split, an empty text gives an empty array

@@ -35,6 +35,11 @@ long InStr(long start, const std::string& s, const std::string& what, bool ignor
 std::string Replace(const std::string& s, const std::string& find, const std::string& with, long count = -1,
                     bool ignoreCase = false);
 
+// True for a number as the automation IsNumeric reads one: blanks around,
+// an optional sign, digits with an optional decimal point and exponent, or
+// "&H" followed by hexadecimal digits.
+bool IsNumeric(const std::string& s);
+
 std::vector<std::string> Split(const std::string& s, const std::string& delimiter);
 std::string Join(const std::vector<std::string>& parts, const std::string& delimiter);
 

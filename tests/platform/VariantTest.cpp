@@ -117,6 +117,12 @@ TEST(Text, CountsCharactersNotBytes) {
   EXPECT_TRUE(text::Split("", ",").empty());
 }
 
+TEST(Text, IsNumericReadsNumbersAsAutomationDoes) {
+  for (const char* yes : {"42", " -3.5 ", "1e5", "+.5", "&H1F", "7."}) EXPECT_TRUE(text::IsNumeric(yes)) << yes;
+  for (const char* no : {"", " ", "abc", "1a", "1e", ".", "-", "0x10", "nan", "inf", "1 2"})
+    EXPECT_FALSE(text::IsNumeric(no)) << no;
+}
+
 TEST(Text, NetworkPathsStayAndLocalPathsUseSlashes) {
   EXPECT_TRUE(text::IsNetworkPath("\\\\server\\share\\a.xml"));
   EXPECT_EQ(text::LocalPath("\\\\server\\share\\a.xml"), "\\\\server\\share\\a.xml");
