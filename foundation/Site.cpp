@@ -10,6 +10,7 @@
 #include "foundation/General.h"
 #include "platform/Configuration.h"
 #include "platform/DatabaseAdmin.h"
+#include "platform/Directory.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
 
@@ -148,6 +149,8 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
   DatabaseAdmin::CreateDatabase(DatabasePath(d), readFile(data / "schema.sql"));
   DatabaseAdmin::InsertRows(DatabasePath(d), "COLLABORATIONPARAMETER", {"PARAMNAME", "PARAMVALUE"}, params);
   DatabaseAdmin::InsertRows(DatabasePath(d), "I18NTEXT", {"LABEL", "LOCALEID", "TEXT"}, labelRows(data / "labels"));
+  const std::string directoryDb = DirectoryAdmin::DatabasePath((dir / kSiteConfigFileName).string());
+  DirectoryAdmin::CreateEmpty(directoryDb);
 
   if (options.sampleData) {
     fs::path sample = data / "sample";
@@ -159,6 +162,7 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
     fs::copy(sample / "xsl", dir / "xsl" / "html", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     fs::copy(sample / "documents", dir / "xml" / "samples",
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    DirectoryAdmin::LoadFile(directoryDb, (sample / "directory.tsv").string());
   }
 }
 

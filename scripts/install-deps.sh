@@ -8,6 +8,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   libxml2-dev libxslt1-dev
   uuid-dev
+  libcrypt-dev
   libcurl4-openssl-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev
