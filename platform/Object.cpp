@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/Error.h"
+#include "platform/Plugins.h"
 
 namespace quillon {
 
@@ -62,20 +63,31 @@ Registry& Registry::instance() {
 
 void Registry::add(ClassInfo info) {
   std::string key = toLowerAscii(info.progId);
-  classes_[key] = std::move(info);
+  std::lock_guard<std::mutex> lock(mutex_);
+  classes_.emplace(std::move(key), std::move(info));
 }
 
-const ClassInfo* Registry::find(const std::string& progId) const {
+const ClassInfo* Registry::findLocked(const std::string& progId) const {
   auto it = classes_.find(toLowerAscii(progId));
   return it == classes_.end() ? nullptr : &it->second;
 }
 
+const ClassInfo* Registry::find(const std::string& progId) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return findLocked(progId);
+}
+
 const ClassInfo* Registry::findClass(const std::string& name) const {
-  if (const ClassInfo* ci = find(name)) return ci;
-  return find("Quillon." + name);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (const ClassInfo* ci = find(name)) return ci;
+    if (const ClassInfo* ci = find("Quillon." + name)) return ci;
+    if (attempt == 0) Plugins::LoadSitePlugins();
+  }
+  return nullptr;
 }
 
 std::vector<const ClassInfo*> Registry::all() const {
+  std::lock_guard<std::mutex> lock(mutex_);
   std::vector<const ClassInfo*> out;
   for (const auto& [k, v] : classes_) out.push_back(&v);
   return out;
@@ -83,7 +95,14 @@ std::vector<const ClassInfo*> Registry::all() const {
 
 std::shared_ptr<Object> Registry::create(const std::string& progId) const {
   const ClassInfo* ci = find(progId);
-  if (!ci || !ci->create) throw Error(hr::kCannotCreate, progId, "ActiveX component can't create object: " + progId);
+  std::string pluginProblems;
+  if (!ci) {
+    pluginProblems = Plugins::LoadSitePlugins();
+    ci = find(progId);
+  }
+  if (!ci || !ci->create)
+    throw Error(hr::kCannotCreate, progId,
+                "ActiveX component can't create object: " + progId + (pluginProblems.empty() ? "" : " (" + pluginProblems + ")"));
   return ci->create();
 }
 

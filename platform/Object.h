@@ -10,13 +10,16 @@
 // There is no transaction-server object context on this platform: every
 // object is created directly through the Registry.
 //
-// Registration happens during static initialisation of the library and is
-// read-only afterwards, so lookups are thread-safe. Objects themselves are
-// not thread-safe; each belongs to the thread that created it.
+// Registration happens during static initialisation of the library and
+// when a plug-in is loaded (see Plugins.h); the registry guards its table
+// with a mutex, and a ClassInfo, once added, never moves or changes.
+// Objects themselves are not thread-safe; each belongs to the thread that
+// created it.
 #pragma once
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,17 +70,22 @@ class Object : public std::enable_shared_from_this<Object> {
 class Registry {
  public:
   static Registry& instance();
-  // Adds a class; a later registration of the same id replaces the earlier.
+  // Adds a class; a later registration of the same id is ignored, so a
+  // plug-in can never replace a class of the component.
   void add(ClassInfo info);
   const ClassInfo* find(const std::string& progId) const;  // case-insensitive
   // Finds by programmatic id, or by plain class name with the "Quillon." prefix.
   const ClassInfo* findClass(const std::string& name) const;
   std::vector<const ClassInfo*> all() const;
-  // Creates an instance; raises Error 0x800A01AD ("ActiveX component can't
-  // create object") for an unknown id or a non-creatable class.
+  // Creates an instance. An id that no class has yet makes the site's
+  // plug-ins load (once each) before the registry gives up with Error
+  // 0x800A01AD ("ActiveX component can't create object"); a non-creatable
+  // class raises the same.
   std::shared_ptr<Object> create(const std::string& progId) const;
 
  private:
+  const ClassInfo* findLocked(const std::string& progId) const;
+  mutable std::mutex mutex_;
   std::map<std::string, ClassInfo> classes_;  // key: lower-case id
 };
 

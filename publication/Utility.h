@@ -69,6 +69,22 @@ class Utility : public Object {
   bool DirExistOnThisServer(const std::string& iDirName);
   bool FileExistAlsoRemote(const std::string& iPath, const std::string& iFileName);
 
+  // Plug-ins named by a method-call string "project.class[.method]": the
+  // class part (before the second dot) is the programmatic id, the method
+  // part (after it) the member to call.
+  Variant GetClass(const std::string& iDllClassMethodString);
+  Variant GetMethod(const std::string& iDllClassMethodString);
+  // The plug-in's answer for the arguments (by reference): through the
+  // IMethodCall contract when the class implements it and no method is
+  // named, else by name (the named method, or "IMethodCall_MethodCall").
+  bool CallMethod(const std::string& iDllClassMethodString, Variant& iArguments);
+  // The same with a workbook, GetExcelWorkBook and "IMethodCall_GetExcelWorkBook";
+  // a template copy named by i_sFilePathTemplate is deleted afterwards.
+  bool CallMethodForExcel(const std::string& iDllClassMethodString, Variant& i_oExcelWorkBook,
+                          const std::string& i_sFilePathTemplate = "");
+  // Whether an object of the class part can be created.
+  bool CheckMethodCall(const std::string& iDllClassMethodString);
+
   // Saves the pending error (call inside a catch block) / hands it back.
   // In C++ the error being handled survives clean-up code anyway; these
   // keep the record for callers that re-raise it explicitly (SavedError).

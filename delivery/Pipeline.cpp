@@ -1,0 +1,80 @@
+#include "delivery/Pipeline.h"
+
+#include "foundation/DBUtils.h"
+#include "foundation/Encoding.h"
+#include "foundation/General.h"
+#include "platform/Database.h"
+#include "platform/Text.h"
+
+namespace quillon {
+
+namespace {
+
+// Whether a query yields a row, on a connection of its own.
+bool yieldsRow(const std::string& sql) {
+  auto conn = DBUtils::GetConnection();
+  try {
+    auto rs = std::make_shared<Recordset>();
+    rs->Open(sql, conn, ado::adOpenForwardOnly, ado::adLockReadOnly);
+    bool found = !rs->EOF_();
+    rs->Close();
+    General::CloseConnection(conn);
+    return found;
+  } catch (...) {
+    General::CloseConnection(conn);
+    throw;
+  }
+}
+
+}  // namespace
+
+bool Pipeline::IReferentialIntegrity_Exists(const std::string& objectType, const Variant& keyNames,
+                                            const Variant& keyValues) {
+  return General::Guarded("Quillon.Pipeline.IReferentialIntegrity_Exists()", [&] {
+    std::string type = text::UCase(objectType);
+    std::string keyName, sqlHead;
+    bool numeric;
+    if (type == "BUSINESSPARTNER") {
+      keyName = "BUSINESSPARTNERID";
+      sqlHead = "SELECT BUSINESSPARTNERID FROM SENDMETHOD WHERE BUSINESSPARTNERID = ";
+      numeric = true;
+    } else if (type == "DOCUMENTTYPE") {
+      keyName = "DOCUMENTTYPEID";
+      sqlHead = "SELECT DOCUMENTTYPEID FROM SENDMETHOD WHERE DOCUMENTTYPEID = ";
+      numeric = false;
+    } else {
+      return false;
+    }
+    // When several keys match, the last one decides; with none the answer stays true.
+    bool answer = true;
+    const VariantArray& names = keyNames.array();
+    const VariantArray& values = keyValues.array();
+    for (long i = names.lbound(); i <= names.ubound(); ++i) {
+      if (names.at(i).text() != keyName) continue;
+      const Variant& v = values.at(i);
+      answer = yieldsRow(sqlHead + (numeric ? Encoding::SqlLong(v.toInt32()) : Encoding::SqlText(v.text())));
+    }
+    return answer;
+  });
+}
+
+bool Pipeline::IReferentialIntegrity_BeforeDelete(const std::string&, const Variant&, const Variant&) { return true; }
+
+const ClassInfo* Pipeline::classInfo() const {
+  using A = std::vector<Variant>;
+  static const ClassInfo* info =
+      ClassBuilder<Pipeline>("Quillon.Pipeline")
+          .method("IReferentialIntegrity_Exists", {in("ObjectType"), in("KeyNames"), in("KeyValues")},
+                  [](Pipeline& p, A& a) { return Variant(p.IReferentialIntegrity_Exists(a[0].text(), a[1], a[2])); })
+          .method("IReferentialIntegrity_BeforeDelete",
+                  {opt("ObjectType", Variant("")), opt("KeyNames", Variant()), opt("KeyValues", Variant())},
+                  [](Pipeline& p, A& a) { return Variant(p.IReferentialIntegrity_BeforeDelete(a[0].text(), a[1], a[2])); })
+          .done();
+  return info;
+}
+
+namespace {
+const bool kRegistered = (Pipeline().classInfo(), true);
+}
+
+}  // namespace quillon
