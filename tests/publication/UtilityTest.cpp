@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "delivery/PushDocUtils.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "platform/Database.h"
 #include "platform/Directory.h"
@@ -218,6 +219,15 @@ TEST_F(UtilityTest, StoreErrKeepsThePendingError) {
   }
   EXPECT_EQ(u.SavedError().number, FileError);
   EXPECT_EQ(u.SavedError().description, "disk full");
+}
+
+TEST_F(UtilityTest, PushDocUtilsTextHelpers) {
+  PushDocUtils p;
+  EXPECT_EQ(p.URLEncode("a b=c&d/é"), "a%20b%3Dc%26d%2F%C3%A9");
+  auto rs = u.GetRecipientsFromPublicationTable(10, "ORDER", true);
+  EXPECT_EQ(p.GetField(rs, "HTMLATTACHMENTXSL"), "order.xsl");
+  exec("UPDATE DOCUMENTTYPE SET HTMLATTACHMENTXSL = NULL");
+  EXPECT_EQ(p.GetField(u.GetRecipientsFromPublicationTable(10, "ORDER", true), "HTMLATTACHMENTXSL"), "");
 }
 
 }  // namespace
