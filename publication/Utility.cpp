@@ -12,6 +12,7 @@
 #include "platform/Directory.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
+#include "publication/Lookups.h"
 
 namespace quillon {
 
@@ -22,35 +23,6 @@ using General::Guarded;
 namespace {
 
 const char* const kTagNameForbidden = " \"`?.,><';:|][}{=+)(*&^%$#@~!\\/";
-
-// The first column of the first row as text, "" when there is no row.
-std::string firstValue(const std::string& sql) {
-  auto conn = DBUtils::GetConnection();
-  try {
-    auto rs = conn->Execute(sql);
-    std::string value = rs->EOF_() ? std::string() : rs->Fields(0).Value().text();
-    rs->Close();
-    General::CloseConnection(conn);
-    return value;
-  } catch (...) {
-    General::CloseConnection(conn);
-    throw;
-  }
-}
-
-bool hasRow(const std::string& sql) {
-  auto conn = DBUtils::GetConnection();
-  try {
-    auto rs = conn->Execute(sql);
-    bool found = !rs->EOF_();
-    rs->Close();
-    General::CloseConnection(conn);
-    return found;
-  } catch (...) {
-    General::CloseConnection(conn);
-    throw;
-  }
-}
 
 template <class T>
 std::shared_ptr<T> createComponent(const std::string& progID) {
@@ -211,25 +183,25 @@ std::string Utility::GetToRecipientList(std::int32_t iDocID, const std::string& 
 
 bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
   return Guarded("Quillon.Utility.DocTypeFoundInTable", [&] {
-    return hasRow("SELECT * FROM documenttype WHERE documenttypeid = " + SqlText(iDocTypeID) + " ");
+    return Lookups::HasRow("SELECT * FROM documenttype WHERE documenttypeid = " + SqlText(iDocTypeID) + " ");
   });
 }
 
 std::string Utility::GetDocumentTypeDescription(const std::string& iDocTypeID) {
   return Guarded("Quillon.Utility.GetDocumentTypeDescription", [&] {
-    return firstValue("SELECT DESCRIPTION FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + SqlText(iDocTypeID) + " ");
+    return Lookups::FirstValue("SELECT DESCRIPTION FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + SqlText(iDocTypeID) + " ").text();
   });
 }
 
 std::string Utility::getXSL(const std::string& iDocTypeID) {
   return Guarded("Quillon.Utility.getXSL", [&] {
-    return firstValue("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + SqlText(iDocTypeID) + " ");
+    return Lookups::FirstValue("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + SqlText(iDocTypeID) + " ").text();
   });
 }
 
 std::string Utility::GetHtmlAttachmentXsl(const std::string& iDocTypeID) {
   return Guarded("Quillon.Utility.GetHtmlAttachmentXsl", [&] {
-    return firstValue("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + SqlText(iDocTypeID) + " ");
+    return Lookups::FirstValue("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + SqlText(iDocTypeID) + " ").text();
   });
 }
 
@@ -237,7 +209,7 @@ bool Utility::CheckPublicationErrors(std::int32_t iDocID) {
   return Guarded(
       "Quillon.Utility.CheckPublicationErrors", [&] { return "DocumentID: '" + std::to_string(iDocID) + "'"; },
       [&] {
-        return hasRow("SELECT PUBLICATIONERRORID FROM PUBLICATIONERRORS WHERE DOCUMENTID = " + SqlLong(iDocID) +
+        return Lookups::HasRow("SELECT PUBLICATIONERRORID FROM PUBLICATIONERRORS WHERE DOCUMENTID = " + SqlLong(iDocID) +
                       " AND CLOSED = 0");
       });
 }
