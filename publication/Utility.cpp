@@ -472,6 +472,51 @@ const ClassInfo* Utility::classInfo() const {
                   [](Utility& u, A& a) { return Variant(u.DirExistOnThisServer(a[0].text())); })
           .method("FileExistAlsoRemote", {ref("iPath"), ref("iFileName")},
                   [](Utility& u, A& a) { return Variant(u.FileExistAlsoRemote(a[0].text(), a[1].text())); })
+          .method("FillPublicationTable", {ref("iDocID"), ref("iDocTypeID"), optRef("iBPID", Variant(0)), optRef("iUserID", Variant(""))},
+                  [](Utility& u, A& a) {
+                    return Variant(u.FillPublicationTable(a[0].toInt32(), a[1].text(), a[2].toInt32(), a[3].text()));
+                  })
+          .method("GetRecipientsAndFillPublicationTable",
+                  {ref("iDocID"), optRef("iDocTypeID", Variant("")), optRef("iXMLStr", Variant(""))},
+                  [](Utility& u, A& a) {
+                    return Variant(u.GetRecipientsAndFillPublicationTable(a[0].toInt32(), a[1].text(), a[2].text()));
+                  })
+          .method("ExecuteXslPatternAndFillPublicationTable", {ref("iDocID"), ref("iDocTypeID"), ref("iXMLDoc"), ref("iXslPattern")},
+                  [](Utility& u, A& a) {
+                    auto dom = domArgument(u, a[2]);
+                    bool r = u.ExecuteXslPatternAndFillPublicationTable(a[0].toInt32(), a[1].text(), dom, a[3].text());
+                    a[2] = Variant(dom);
+                    return Variant(r);
+                  })
+          .method("ClearTagsAndWriteDocToDB", {ref("iDocID"), ref("iXMLDoc"), ref("iXslPattern")},
+                  [](Utility& u, A& a) {
+                    auto dom = domArgument(u, a[1]);
+                    bool r = u.ClearTagsAndWriteDocToDB(a[0].toInt32(), dom, a[2].text());
+                    a[1] = Variant(dom);
+                    return Variant(r);
+                  })
+          .method("RemoveAllRoutingInfoFromDocument", {ref("iDocID"), ref("iXMLDoc")},
+                  [](Utility& u, A& a) {
+                    auto dom = domArgument(u, a[1]);
+                    u.RemoveAllRoutingInfoFromDocument(a[0].toInt32(), dom);
+                    a[1] = Variant(dom);
+                    return Variant();
+                  })
+          .method("GetDocType", {ref("iXMLStr"), optRef("iBPID", Variant(0))},
+                  [](Utility& u, A& a) { return Variant(u.GetDocType(a[0].text(), a[1].toInt32())); })
+          .method("GetSenderBPAndName", {ref("iXMLStr"), ref("oSenderBP"), ref("oSenderName")},
+                  [](Utility& u, A& a) {
+                    std::int32_t bp = 0;
+                    std::string name;
+                    u.GetSenderBPAndName(a[0].text(), bp, name);
+                    a[1] = Variant(bp);
+                    a[2] = Variant(name);
+                    return Variant();
+                  })
+          .method("GetDefaultReceiver", {ref("iXMLStr")},
+                  [](Utility& u, A& a) { return Variant(u.GetDefaultReceiver(a[0].text())); })
+          .method("BPOfDocumentEqualsBPOfUser", {in("i_sUser"), in("i_sXml")},
+                  [](Utility& u, A& a) { return Variant(u.BPOfDocumentEqualsBPOfUser(a[0].text(), a[1].text())); })
           .method("GetClass", {ref("iDllClassMethodString")},
                   [](Utility& u, A& a) { return u.GetClass(a[0].text()); })
           .method("GetMethod", {ref("iDllClassMethodString")},

@@ -69,6 +69,28 @@ class Utility : public Object {
   bool DirExistOnThisServer(const std::string& iDirName);
   bool FileExistAlsoRemote(const std::string& iPath, const std::string& iFileName);
 
+  // Publishing a stored document to its recipients. Each (document, user)
+  // pair gets one PUBLICATION row, only ever from the distribution list.
+  // Returns the number of rows inserted (idempotent).
+  std::int32_t FillPublicationTable(std::int32_t iDocID, const std::string& iDocTypeID, std::int32_t iBPID = 0,
+                                    const std::string& iUserID = "");
+  // Resolves the recipients from the routing tags, the OBI envelope or the
+  // whole list; 1 when at least one recipient was found, else 0.
+  std::int32_t GetRecipientsAndFillPublicationTable(std::int32_t iDocID, const std::string& iDocTypeID = "",
+                                                    const std::string& iXMLStr = "");
+  // Publishes to the recipients one routing tag names, records a
+  // publication error for each that cannot be resolved, empties the tags
+  // and stores the document.
+  bool ExecuteXslPatternAndFillPublicationTable(std::int32_t iDocID, const std::string& iDocTypeID,
+                                                const std::shared_ptr<DomNode>& iXMLDoc, const std::string& iXslPattern);
+  bool ClearTagsAndWriteDocToDB(std::int32_t iDocID, const std::shared_ptr<DomNode>& iXMLDoc, const std::string& iXslPattern);
+  void RemoveAllRoutingInfoFromDocument(std::int32_t iDocID, const std::shared_ptr<DomNode>& iXMLDoc);
+  // Type, sender and default receiver of an incoming document.
+  std::string GetDocType(const std::string& iXMLStr, std::int32_t iBPID = 0);
+  void GetSenderBPAndName(const std::string& iXMLStr, std::int32_t& oSenderBP, std::string& oSenderName);
+  std::string GetDefaultReceiver(const std::string& iXMLStr);
+  bool BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml);
+
   // Plug-ins named by a method-call string "project.class[.method]": the
   // class part (before the second dot) is the programmatic id, the method
   // part (after it) the member to call.

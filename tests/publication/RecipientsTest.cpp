@@ -1,0 +1,192 @@
+// Recipient resolution on real stored documents, distribution lists and a
+// real directory.
+#include <gtest/gtest.h>
+
+#include "foundation/EnumsConstantsGlobalVars.h"
+#include "platform/Directory.h"
+#include "platform/Error.h"
+#include "platform/Variant.h"
+#include "publication/DistributionList.h"
+#include "publication/SenderList.h"
+#include "publication/Utility.h"
+#include "tests/TestSite.h"
+
+namespace quillon {
+namespace {
+
+class RecipientsTest : public test::TestSite {
+ protected:
+  void SetUp() override {
+    TestSite::SetUp();
+    exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('ORDER', 'Purchase order')");
+    exec("INSERT INTO DISTRIBUTIONLIST VALUES ('ORDER', 200, 'bob', 1, 0, 0), ('ORDER', 200, 'carol', 0, 0, 0),"
+         " ('ORDER', 300, 'dave', 1, 0, 0)");
+    exec("INSERT INTO SENDERLIST VALUES ('ORDER', 100, 'alice', 1, 0, 1)");
+    std::string db = dir() + "/directory.db";
+    DirectoryAdmin::AddPartner(db, 100, "Acme Supplies", "ACME-C", "ACME-S");
+    DirectoryAdmin::AddPartner(db, 200, "Borealis Retail", "BOR-C", "BOR-S");
+    DirectoryAdmin::AddPartner(db, 300, "Cobalt Logistics", "", "COB-S");
+    for (auto [cn, bp, number] : std::vector<std::tuple<std::string, int, std::string>>{
+             {"alice", 100, "42"}, {"bob", 200, ""}, {"carol", 200, ""}, {"dave", 300, ""}}) {
+      DirectoryAdmin::UserRecord u;
+      u.cn = cn;
+      u.partnerID = bp;
+      u.email = cn + "@example.com";
+      u.employeeNumber = number;
+      DirectoryAdmin::AddUser(db, u);
+    }
+  }
+  // Stores a document of type ORDER with the given routing part.
+  int store(int id, const std::string& routing) {
+    exec("INSERT INTO DOCUMENT (DOCUMENTID, DOCUMENTTYPEID, SENDER, STATUS, XMLBODY) VALUES (" + std::to_string(id) +
+         ", 'ORDER', 'alice', 0, '<ORDER><SENDER>alice</SENDER>" + routing + "<NUMBER>1</NUMBER></ORDER>')");
+    return id;
+  }
+  std::string publications(int doc) {
+    return scalar("SELECT IFNULL(GROUP_CONCAT(USERID, ','), '') FROM (SELECT USERID FROM PUBLICATION WHERE DOCUMENTID = " +
+                  std::to_string(doc) + " ORDER BY USERID)");
+  }
+  std::string errorLabels(int doc) {
+    return scalar("SELECT IFNULL(GROUP_CONCAT(LABEL, ','), '') FROM (SELECT LABEL FROM PUBLICATIONERRORS WHERE DOCUMENTID = " +
+                  std::to_string(doc) + " ORDER BY PUBLICATIONERRORID)");
+  }
+  std::string body(int doc) { return scalar("SELECT XMLBODY FROM DOCUMENT WHERE DOCUMENTID = " + std::to_string(doc)); }
+  Utility u;
+};
+
+TEST_F(RecipientsTest, FillingThePublicationTableIsIdempotent) {
+  store(1, "");
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER", 200), 2);
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER", 200), 0);
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER", 0, "dave"), 1);
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER"), 0);
+  EXPECT_EQ(publications(1), "bob,carol,dave");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATION WHERE STATUS = 0 AND FORWARD = 0 AND PUBLICATIONERRORID IS NULL"), "3");
+}
+
+TEST_F(RecipientsTest, TheWholeListWinsAndTheTagsAreEmptied) {
+  store(2, "<USESDISTLIST> true </USESDISTLIST><RECEIVER>nobody</RECEIVER>");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(2), 1);
+  EXPECT_EQ(publications(2), "bob,carol,dave");
+  EXPECT_EQ(errorLabels(2), "");  // the RECEIVER was never read
+  EXPECT_EQ(body(2).find("nobody"), std::string::npos);
+  EXPECT_EQ(body(2).find("true"), std::string::npos);
+}
+
+TEST_F(RecipientsTest, ReceiversArePublishedOrRecordedAsErrors) {
+  store(3, "<RECEIVER>carol</RECEIVER><RECEIVER>mallory</RECEIVER>");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(3), 1);
+  EXPECT_EQ(publications(3), "carol");
+  EXPECT_EQ(errorLabels(3), "SLBSH0008");
+  EXPECT_NE(scalar("SELECT DESCRIPTION FROM PUBLICATIONERRORS WHERE DOCUMENTID = 3").find("mallory"), std::string::npos);
+  EXPECT_EQ(body(3).find("carol"), std::string::npos);
+
+  // A receiver who already holds the document counts as found, without an error.
+  store(4, "<RECEIVER>bob</RECEIVER>");
+  u.FillPublicationTable(4, "ORDER", 0, "bob");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(4), 1);
+  EXPECT_EQ(errorLabels(4), "");
+
+  store(5, "<RECEIVER>mallory</RECEIVER>");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(5), 0);
+  EXPECT_EQ(publications(5), "");
+}
+
+TEST_F(RecipientsTest, PartnersByIdAndByCode) {
+  store(6, "<BUSINESSPARTNER>200</BUSINESSPARTNER>");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(6), 1);
+  EXPECT_EQ(publications(6), "bob,carol");
+
+  store(7, "<BUSINESSPARTNER>ABC</BUSINESSPARTNER>");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(7), 0);
+  EXPECT_EQ(errorLabels(7), "SLBSH4475,SLBSH0008");
+
+  // An empty first BUSINESSPARTNER sends resolution to the partner codes.
+  store(8, "<BUSINESSPARTNER/><BUSINESSPARTNER>200</BUSINESSPARTNER><BUS-PART-S>COB-S</BUS-PART-S>"
+           "<BUS-PART-C>NO-SUCH</BUS-PART-C>");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(8), 1);
+  EXPECT_EQ(publications(8), "dave");
+  EXPECT_EQ(errorLabels(8), "SLBSH4476,SLBSH0008");
+  // The later BUSINESSPARTNER was not used and stays in the stored text.
+  EXPECT_NE(body(8).find("200"), std::string::npos);
+}
+
+TEST_F(RecipientsTest, NothingToResolve) {
+  store(9, "");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(9), 0);
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(0, "ORDER", "<a/>"), 0);
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(99), 0);  // no such document
+}
+
+TEST_F(RecipientsTest, SenderByNameOrByContact) {
+  std::int32_t bp = -1;
+  std::string name;
+  u.GetSenderBPAndName("<ORDER><SENDER> bob </SENDER></ORDER>", bp, name);
+  EXPECT_EQ(bp, 200);
+  EXPECT_EQ(name, "bob");
+  u.GetSenderBPAndName("<ORDER><CONTACT>42</CONTACT></ORDER>", bp, name);
+  EXPECT_EQ(bp, 100);
+  EXPECT_EQ(name, "alice");
+  u.GetSenderBPAndName("<ORDER><CONTACT>carol</CONTACT></ORDER>", bp, name);
+  EXPECT_EQ(bp, 200);
+  try {
+    u.GetSenderBPAndName("<ORDER/>", bp, name);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(bp, 0);
+    EXPECT_EQ(name, "");
+    EXPECT_NE(e.description().find("Additional information: "), std::string::npos);
+  }
+  EXPECT_THROW(u.GetSenderBPAndName("<ORDER>", bp, name), Error);
+  EXPECT_TRUE(u.BPOfDocumentEqualsBPOfUser("carol", "<ORDER><SENDER>bob</SENDER></ORDER>"));
+  EXPECT_FALSE(u.BPOfDocumentEqualsBPOfUser("dave", "<ORDER><SENDER>bob</SENDER></ORDER>"));
+}
+
+TEST_F(RecipientsTest, DefaultReceiverNeedsARequisitioner) {
+  EXPECT_EQ(u.GetDefaultReceiver("<ORDER><RECEIVER>bob</RECEIVER></ORDER>"), "");
+  EXPECT_EQ(u.GetDefaultReceiver("<ORDER><REQUISITIONER>x</REQUISITIONER><RECEIVER> bob </RECEIVER></ORDER>"), "bob");
+}
+
+TEST_F(RecipientsTest, DocumentTypeFromTheTagWhenKnown) {
+  EXPECT_EQ(u.GetDocType("<X><DOCTYPE-ID>ORDER</DOCTYPE-ID></X>"), "ORDER");
+  EXPECT_EQ(u.GetDocType("<X><DOCTYPE-ID>UNKNOWN</DOCTYPE-ID></X>"), "");
+  EXPECT_EQ(u.GetDocType("<X/>", 100), "");
+}
+
+TEST_F(RecipientsTest, DistributionAndSenderListQuestions) {
+  DistributionList d;
+  EXPECT_TRUE(d.UserFoundOnDBList("ORDER", "bob"));
+  EXPECT_FALSE(d.UserFoundOnDBList("ORDER", ""));
+  EXPECT_TRUE(d.BPFoundOnDBList("ORDER", 300));
+  EXPECT_FALSE(d.BPFoundOnDBList("ORDER", 0));
+  EXPECT_TRUE(d.AnyBPFoundOnDBList("ORDER"));
+  auto names = [](std::vector<std::string> n) { return Variant(VariantArray::ofStrings(n)); };
+  auto vals = [](std::vector<Variant> v) { return Variant(VariantArray(std::move(v))); };
+  EXPECT_TRUE(d.IReferentialIntegrity_Exists("BusinessPartner", names({"BUSINESSPARTNERID"}), vals({Variant(100)})));
+  EXPECT_FALSE(d.IReferentialIntegrity_Exists("BUSINESSPARTNER", names({"BUSINESSPARTNERID"}), vals({Variant(400)})));
+  EXPECT_TRUE(d.IReferentialIntegrity_Exists("user", names({"USERID"}), vals({Variant("alice")})));
+  EXPECT_TRUE(d.IReferentialIntegrity_Exists("USER_DOCUMENTTYPE", names({"USERID", "DOCUMENTTYPEID"}),
+                                             vals({Variant("dave"), Variant("ORDER")})));
+  EXPECT_FALSE(d.IReferentialIntegrity_Exists("USER_BUSINESSPARTNER", names({"USERID", "BUSINESSPARTNERID"}),
+                                              vals({Variant("dave"), Variant(200)})));
+  EXPECT_FALSE(d.IReferentialIntegrity_Exists("INVOICE", names({"X"}), vals({Variant(1)})));
+  d.RemoveBPsFromDBList("ORDER");
+  EXPECT_FALSE(d.AnyBPFoundOnDBList("ORDER"));
+
+  SenderList s;
+  EXPECT_TRUE(s.CheckAuthorizationForSender("ORDER", "alice"));
+  EXPECT_FALSE(s.CheckAuthorizationForSender("ORDER", "bob"));
+  bool n = false, a = true, h = false;
+  std::string xsl = "x";
+  EXPECT_TRUE(s.GetNotification2("ORDER", "alice", n, a, h, xsl).toBool());
+  EXPECT_TRUE(n);
+  EXPECT_FALSE(a);
+  EXPECT_TRUE(h);
+  EXPECT_EQ(xsl, "");
+  EXPECT_TRUE(s.GetDocumentAsAttachment("ORDER", "alice"));
+  EXPECT_FALSE(s.GetAttachments("ORDER", "alice"));
+  EXPECT_FALSE(s.GetNotification("ORDER", "bob"));
+}
+
+}  // namespace
+}  // namespace quillon
