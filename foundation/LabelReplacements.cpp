@@ -2,6 +2,7 @@
 
 #include "foundation/General.h"
 #include "foundation/I18N.h"
+#include "foundation/PublicationErrorHandling.h"
 #include "platform/Text.h"
 
 namespace quillon {
@@ -18,6 +19,20 @@ std::string LabelReplacements::I18NCollByReplacementsForASP(const std::string& i
       [&] { return I18N::GetLabelWithReplacements(i_sKey, i_lLanguageID, i_oReplDict); });
 }
 
+std::shared_ptr<Dictionary> LabelReplacements::GetAllReplacementsFromTableForASP(const std::string& i_sTable,
+                                                                                 std::int32_t i_lErrorID) {
+  return General::Guarded(
+      "Quillon.LabelReplacements.GetAllReplacementsFromTableForASP",
+      [&] {
+        return I18N::LabelWith("SLBSH4350", {{"[%TABLE%]", i_sTable}, {"[%ERRORID%]", std::to_string(i_lErrorID)}});
+      },
+      [&] {
+        auto replacements = std::make_shared<Dictionary>();
+        PublicationErrorHandling::GetReplacementsFromTable(replacements, i_sTable, i_lErrorID);
+        return replacements;
+      });
+}
+
 const ClassInfo* LabelReplacements::classInfo() const {
   static const ClassInfo* info =
       ClassBuilder<LabelReplacements>("Quillon.LabelReplacements")
@@ -28,6 +43,10 @@ const ClassInfo* LabelReplacements::classInfo() const {
                       throw Error(hr::kTypeMismatch, "Quillon.LabelReplacements",
                                   "Type mismatch: i_oReplDict must be a dictionary");
                     return Variant(self.I18NCollByReplacementsForASP(a[0].toString(), a[1].toInt32(), dict));
+                  })
+          .method("GetAllReplacementsFromTableForASP", {in("i_sTable"), in("i_lErrorID")},
+                  [](LabelReplacements& self, auto& a) {
+                    return Variant(self.GetAllReplacementsFromTableForASP(a[0].text(), a[1].toInt32()));
                   })
           .done();
   return info;

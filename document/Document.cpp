@@ -1,0 +1,512 @@
+#include "document/Document.h"
+
+#include "foundation/DBUtils.h"
+#include "foundation/Encoding.h"
+#include "foundation/General.h"
+#include "foundation/I18N.h"
+#include "platform/Database.h"
+#include "platform/Text.h"
+#include "platform/XmlDom.h"
+#include "publication/Utility.h"
+
+namespace quillon {
+
+using Encoding::SqlLong;
+using General::Guarded;
+
+namespace {
+
+// Holds a connection for one operation and closes it when the operation
+// leaves, on success and on failure alike.
+class ConnectionScope {
+ public:
+  ConnectionScope() : conn_(DBUtils::GetConnection()) {}
+  ~ConnectionScope() { General::CloseConnection(conn_); }
+  ConnectionScope(const ConnectionScope&) = delete;
+  ConnectionScope& operator=(const ConnectionScope&) = delete;
+  const std::shared_ptr<Connection>& get() const { return conn_; }
+
+ private:
+  std::shared_ptr<Connection> conn_;
+};
+
+// The first field of the first row, Empty when the query gives no row.
+Variant firstValue(const std::string& sql) {
+  ConnectionScope conn;
+  auto rs = conn.get()->Execute(sql);
+  Variant v;
+  if (!rs->EOF_()) v = rs->Fields(0).Value();
+  rs->Close();
+  return v;
+}
+
+// All rows of a query as a (field, row) array, Empty when there are none.
+Variant allRows(const std::string& sql) {
+  ConnectionScope conn;
+  auto rs = conn.get()->Execute(sql);
+  Variant rows;
+  if (!rs->EOF_()) rows = rs->GetRows();
+  rs->Close();
+  return rows;
+}
+
+void execute(const std::string& sql) {
+  ConnectionScope conn;
+  conn.get()->Execute(sql);
+}
+
+// An updatable client-side recordset over `sql`.
+std::shared_ptr<Recordset> openForUpdate(const std::string& sql, const std::shared_ptr<Connection>& conn) {
+  auto rs = std::make_shared<Recordset>();
+  rs->SetCursorLocation(ado::adUseClient);
+  rs->Open(sql, conn, ado::adOpenKeyset, ado::adLockOptimistic);
+  return rs;
+}
+
+// The current local date and time as the database stores dates.
+std::string nowText() { return formatOleDate(oleNow()); }
+
+DOCUMENTSTATUS statusFromNumber(std::int32_t n) {
+  return n >= 0 && n <= 5 ? static_cast<DOCUMENTSTATUS>(n) : DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
+}
+
+bool isNameChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// One identifier: letters, digits and underscores, not starting with a digit.
+bool isIdentifier(const std::string& s) {
+  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+  for (char c : s)
+    if (!isNameChar(c)) return false;
+  return true;
+}
+
+// A column name, optionally with a table prefix: "STATUS", "T.STATUS".
+bool isColumnReference(const std::string& s) {
+  auto dot = s.find('.');
+  if (dot == std::string::npos) return isIdentifier(s);
+  return isIdentifier(s.substr(0, dot)) && isIdentifier(s.substr(dot + 1));
+}
+
+// The field list of getDocumentProperty goes into the SQL text as it is,
+// so only plain column references separated by commas are let through.
+bool isFieldList(const std::string& list) {
+  if (text::Trim(list).empty()) return false;
+  for (const std::string& part : text::Split(list, ","))
+    if (!isColumnReference(text::Trim(part))) return false;
+  return true;
+}
+
+bool parsesAsXml(const std::string& fragment) {
+  DomDocument doc;
+  return doc.loadXML(fragment);
+}
+
+}  // namespace
+
+// ---- reading ------------------------------------------------------------------------------
+
+std::string Document::GetXmlDocument(std::int32_t iDocID) {
+  return Guarded("Quillon.Document.GetXmlDocument", [&] {
+    return firstValue("SELECT xmlbody FROM document WHERE documentid = " + SqlLong(iDocID)).text();
+  });
+}
+
+std::shared_ptr<DomDocument> Document::GetXmlDomDocument(std::int32_t iDocID) {
+  return Guarded("Quillon.Document.GetXmlDomDocument", [&] {
+    ConnectionScope conn;
+    auto rs = conn.get()->Execute("SELECT XMLBODY FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID));
+    auto dom = std::make_shared<DomDocument>();
+    dom->setAsync(false);
+    if (rs->EOF_()) return dom;  // no such document: an empty DOM, as the other readers give empty values
+    std::string body = rs->Fields(0).Value().text();
+    rs->Close();
+    if (!dom->loadXML(body)) {
+      const ParseError& e = dom->parseError();
+      throw Error(e.errorCode != 0 ? e.errorCode : XMLLoadError, "Quillon.Document.GetXMLDomDocument",
+                  "DOM Error: " + e.reason, e.url, static_cast<std::int32_t>(e.line));
+    }
+    return dom;
+  });
+}
+
+std::string Document::GetOriginalXmlDocument(std::int32_t iDocID) {
+  return Guarded("Quillon.Document.GetOriginalXmlDocument", [&] {
+    return firstValue("SELECT ORIGINALXMLBODY FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
+  });
+}
+
+std::string Document::GetDocumentTypeOfDocument(std::int32_t iDocID) {
+  return Guarded("Quillon.Document.GetDocumentTypeOfDocument", [&] {
+    return firstValue("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
+  });
+}
+
+std::string Document::GetSenderOfDocument(std::int32_t iDocID) {
+  return Guarded("Quillon.Document.GetSenderOfDocument", [&] {
+    return firstValue("SELECT SENDER FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
+  });
+}
+
+bool Document::UserIsSenderOfDocument(std::int32_t i_lDocID, const std::string& i_sUser) {
+  return Guarded("Quillon.Document.UserIsSenderOfDocument", [&] { return GetSenderOfDocument(i_lDocID) == i_sUser; });
+}
+
+std::int32_t Document::GetParentDocIdOfDocument(std::int32_t iDocID) {
+  return Guarded("Quillon.Document.GetParentDocIdOfDocument", [&]() -> std::int32_t {
+    Variant v = firstValue("SELECT DOC_DOCUMENTID FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID));
+    return v.isNull() ? 0 : v.toInt32();
+  });
+}
+
+Variant Document::getChildDocuments(std::int32_t i_lParentDocID) {
+  return Guarded("Quillon.Document.getChildDocuments", [&] {
+    return allRows("SELECT DOCUMENTID, DOCUMENTTYPEID FROM DOCUMENT WHERE DOC_DOCUMENTID = " + SqlLong(i_lParentDocID));
+  });
+}
+
+Variant Document::getDocumentProperty(std::int32_t i_lDocID, const std::string& i_sFieldNames) {
+  return Guarded("Quillon.Document.getDocumentProperty", [&] {
+    if (!isFieldList(i_sFieldNames))
+      throw Error(InvalidParamValue, "Quillon.Document.getDocumentProperty",
+                  "The field list '" + i_sFieldNames +
+                      "' is not a comma-separated list of column names (letters, digits and underscores, "
+                      "optionally preceded by a table name and a point).");
+    return allRows("SELECT TOP 1 " + i_sFieldNames + " FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(i_lDocID));
+  });
+}
+
+DOCUMENTSTATUS Document::GetStatusOfDocument(std::int32_t iDocID) {
+  return Guarded("Quillon.Document.GetStatusOfDocument", [&] {
+    Variant v = firstValue("SELECT STATUS FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID));
+    if (!v.isNumeric()) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;  // no row, or Null
+    double d = v.toDouble();
+    if (d < 0 || d > 5 || d != static_cast<std::int32_t>(d)) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
+    return statusFromNumber(static_cast<std::int32_t>(d));
+  });
+}
+
+bool Document::GetShowFlag(std::int32_t i_lDocID) {
+  return Guarded("Quillon.Document.GetShowFlag", [&] {
+    Variant v = firstValue("SELECT SHOW FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(i_lDocID));
+    return v.isNumeric() && v.toDouble() != 0;
+  });
+}
+
+// ---- writing ------------------------------------------------------------------------------
+
+void Document::UpdateDocumentWithXmlBody(std::int32_t iDocID, const std::string& iXmlBody) {
+  Guarded("Quillon.Document.UpdateDocumentWithXmlBody", [&] {
+    ConnectionScope conn;
+    auto rs = openForUpdate("SELECT XMLBODY, CREATIONDATE FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID),
+                            conn.get());
+    if (!rs->EOF_()) {
+      rs->Fields("CREATIONDATE").SetValue(Variant(nowText()));
+      auto utility = std::make_shared<Utility>();
+      utility->SetLongDBTextField(iXmlBody, "XMLBODY", rs);
+      rs->Update();
+    }
+    rs->Close();
+  });
+}
+
+void Document::UpdateDocumentWithOriginalXmlBody(std::int32_t iDocID, const std::string& iOriginalXmlBody) {
+  Guarded("Quillon.Document.UpdateDocumentWithOriginalXmlBody", [&] {
+    ConnectionScope conn;
+    auto rs = openForUpdate(
+        "SELECT ORIGINALXMLBODY, ENTRANCEDATE FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID), conn.get());
+    if (!rs->EOF_()) {
+      rs->Fields("ENTRANCEDATE").SetValue(Variant(nowText()));
+      rs->Fields("ORIGINALXMLBODY").SetValue(Variant(iOriginalXmlBody));
+      rs->Update();
+    }
+    rs->Close();
+  });
+}
+
+bool Document::UpdateDocTableWithDocType(std::int32_t iDocID, const std::string& iDocTypeID) {
+  return Guarded("Quillon.Document.UpdateDocTableWithDocType", [&] {
+    if (!iDocTypeID.empty()) {
+      ConnectionScope conn;
+      auto rs = openForUpdate(std::string("SELECT DOCUMENTTYPEID ") + "FROM DOCUMENT " + "WHERE DOCUMENTID =" +
+                                  SqlLong(iDocID),
+                              conn.get());
+      if (!rs->EOF_()) {
+        rs->Fields("DOCUMENTTYPEID").SetValue(Variant(iDocTypeID));
+        rs->Update();
+      }
+      rs->Close();
+    }
+    return true;
+  });
+}
+
+void Document::setParentDocument(std::int32_t lChildDocID, std::int32_t lParentDocID) {
+  Guarded("Quillon.Document.setParentDocument", [&] {
+    execute("UPDATE DOCUMENT SET DOC_DOCUMENTID=" + SqlLong(lParentDocID) + " WHERE " + "DOCUMENTID = " +
+            SqlLong(lChildDocID));
+  });
+}
+
+void Document::RemoveRecipientsForDocument(std::int32_t iDocID) {
+  Guarded("Quillon.Document.RemoveRecipientsForDocument",
+          [&] { execute("DELETE FROM PUBLICATION WHERE (DOCUMENTID = " + SqlLong(iDocID) + ")"); });
+}
+
+void Document::deleteAllUsersFromPublicationList(const Variant& i_lDocID) {
+  Guarded("Quillon.Document.deleteAllUsersFromPublicationList", [&] {
+    execute(std::string(" DELETE FROM dbo.PUBLICATION ") + " WHERE DOCUMENTID = " + SqlLong(i_lDocID.toInt32()));
+  });
+}
+
+void Document::RemoveInvalidDocument(std::int32_t iDocID) {
+  Guarded("Quillon.Document.RemoveInvalidDocument", [&] {
+    execute("DELETE FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID) +
+            " AND (DOCUMENTTYPEID LIKE '' OR DOCUMENTTYPEID IS NULL)");
+  });
+}
+
+// ---- converting and checking ------------------------------------------------------------
+
+DOCUMENTSTATUS Document::ConvertStatusFromIntToEnum(std::int16_t iStatus) {
+  return Guarded("Quillon.Document.ConvertStatusFromIntToEnum", [&] { return statusFromNumber(iStatus); });
+}
+
+DOCUMENTSTATUS Document::ConvertStatusFromStringToEnum(std::string& iStatus) {
+  return Guarded("Quillon.Document.ConvertStatusFromStringToEnum", [&] {
+    iStatus = text::Trim(iStatus);
+    struct Spelling {
+      const char* text;
+      DOCUMENTSTATUS status;
+    };
+    // Each status in three cases; other mixtures of case are not accepted.
+    static const Spelling kSpellings[] = {
+        {"New", DOCUMENTSTATUS::DOCUMENTNEW},
+        {"new", DOCUMENTSTATUS::DOCUMENTNEW},
+        {"NEW", DOCUMENTSTATUS::DOCUMENTNEW},
+        {"Published", DOCUMENTSTATUS::DOCUMENTPUBLISHED},
+        {"published", DOCUMENTSTATUS::DOCUMENTPUBLISHED},
+        {"PUBLISHED", DOCUMENTSTATUS::DOCUMENTPUBLISHED},
+        {"Publish", DOCUMENTSTATUS::DOCUMENTPUBLISHED},
+        {"publish", DOCUMENTSTATUS::DOCUMENTPUBLISHED},
+        {"PUBLISH", DOCUMENTSTATUS::DOCUMENTPUBLISHED},
+        {"Accepted", DOCUMENTSTATUS::DOCUMENTACCEPTED},
+        {"accepted", DOCUMENTSTATUS::DOCUMENTACCEPTED},
+        {"ACCEPTED", DOCUMENTSTATUS::DOCUMENTACCEPTED},
+        {"Accept", DOCUMENTSTATUS::DOCUMENTACCEPTED},
+        {"accept", DOCUMENTSTATUS::DOCUMENTACCEPTED},
+        {"ACCEPT", DOCUMENTSTATUS::DOCUMENTACCEPTED},
+        {"Partially Accepted", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"partially accepted", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"PARTIALLY ACCEPTED", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"Partially", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"partially", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"PARTIALLY", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"Partially Accept", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"partially accept", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"PARTIALLY ACCEPT", DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED},
+        {"Deleted", DOCUMENTSTATUS::DOCUMENTDELETED},
+        {"deleted", DOCUMENTSTATUS::DOCUMENTDELETED},
+        {"DELETED", DOCUMENTSTATUS::DOCUMENTDELETED},
+        {"Removed", DOCUMENTSTATUS::DOCUMENTDELETED},
+        {"removed", DOCUMENTSTATUS::DOCUMENTDELETED},
+        {"REMOVED", DOCUMENTSTATUS::DOCUMENTDELETED},
+        {"Sent", DOCUMENTSTATUS::DOCUMENTSENT},
+        {"sent", DOCUMENTSTATUS::DOCUMENTSENT},
+        {"SENT", DOCUMENTSTATUS::DOCUMENTSENT},
+    };
+    for (const Spelling& s : kSpellings)
+      if (iStatus == s.text) return s.status;
+    return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
+  });
+}
+
+bool Document::IsValidChildDoc(std::int32_t iDocID, const std::string& iUser, std::int32_t iSenderMode) {
+  return Guarded("Quillon.Document.IsValidChildDoc", [&] {
+    if (GetDocumentTypeOfDocument(iDocID).empty()) return false;
+    DOCUMENTSTATUS status = GetStatusOfDocument(iDocID);
+    bool isSender = GetSenderOfDocument(iDocID) == iUser;
+    if (isSender && status != DOCUMENTSTATUS::DOCUMENTDELETED) return true;
+    if (!isSender && status == DOCUMENTSTATUS::DOCUMENTNEW) return false;
+    // A non-sender of a document that left the new state, or the sender of a deleted one.
+    return UserIsRecipientOfDoc(iDocID, iUser);
+  });
+}
+
+bool Document::IsValidParentDoc(std::int32_t iDocID, const std::string& iUser, std::int32_t iSenderMode) {
+  return Guarded("Quillon.Document.IsValidParentDoc", [&] {
+    auto rs = DBUtils::getDisconnectedReadOnlyRecordSet(
+        "SELECT DOCUMENTID, SENDER, DOCUMENTTYPEID FROM DOCUMENT WHERE DOC_DOCUMENTID = " + SqlLong(iDocID));
+    bool valid = false;
+    while (!valid && !rs->EOF_()) {
+      valid = IsValidChildDoc(rs->Fields("DOCUMENTID").Value().toInt32(), iUser, iSenderMode);
+      rs->MoveNext();
+    }
+    DBUtils::CloseRecordset(rs);
+    return valid;
+  });
+}
+
+bool Document::UserIsRecipientOfDoc(std::int32_t iDocID, const std::string& iUser) {
+  return Guarded("Quillon.Document.UserIsRecipientOfDoc", [&] {
+    std::string docType = GetDocumentTypeOfDocument(iDocID);
+    if (docType.empty()) return false;
+    auto utility = std::make_shared<Utility>();
+    auto rs = utility->GetRecipientsFromPublicationTable(iDocID, docType);
+    bool found = false;
+    while (!found && !rs->EOF_()) {
+      found = rs->Fields("USERID").Value().text() == iUser;
+      rs->MoveNext();
+    }
+    DBUtils::CloseRecordset(rs);
+    return found;
+  });
+}
+
+// The scan works on byte offsets: the characters it looks for ("<", ">",
+// blank, "!", "?", "/") are ASCII, and UTF-8 never uses ASCII bytes inside
+// a multi-byte character.
+void Document::ParseBatch(const std::string& text, const std::string& source) {
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t open = text.find('<', pos);
+    if (open == std::string::npos) return;
+    if (open + 1 < text.size() && (text[open + 1] == '!' || text[open + 1] == '?')) {
+      pos = open + 1;  // comment, declaration or processing instruction
+      continue;
+    }
+    std::size_t nameEnd = text.find_first_of("> ", open + 1);
+    if (nameEnd == std::string::npos) nameEnd = text.size();
+    const std::string closingTag = "</" + text.substr(open + 1, nameEnd - open - 1) + ">";
+    // When the element does not parse up to this closing tag (an inner
+    // element of the same name closed first), try the next one. Each try
+    // starts after the previous closing tag, so the search always ends.
+    std::size_t searchFrom = nameEnd;
+    while (true) {
+      std::size_t close = text.find(closingTag, searchFrom);
+      if (close == std::string::npos) throw Error(-1, source, I18N::GetLabel("SLBSH0039"));
+      std::size_t end = close + closingTag.size();
+      if (parsesAsXml(text.substr(open, end - open))) {
+        pos = end;
+        break;
+      }
+      searchFrom = end;
+    }
+  }
+}
+
+void Document::ParseBatchXMLString(const std::string& iXMLStr) {
+  Guarded(
+      "Quillon.Document.ParseBatchXMLString", [] { return std::string("This is not an proper XML Batch file."); },
+      [&] { ParseBatch(iXMLStr, "Quillon.Document.ParseBatchXMLString"); });
+}
+
+void Document::ParseBatchXMLFile(const std::string& iXMLStr) {
+  Guarded(
+      "Quillon.Document.ParseBatchXMLFile", [] { return std::string("This is not an proper XML Batch file."); },
+      [&] { ParseBatch(iXMLStr, "Quillon.Document.ParseBatchXMLFile"); });
+}
+
+// ---- by-name registration ----------------------------------------------------------------
+
+namespace {
+Variant statusVariant(DOCUMENTSTATUS s) { return Variant(static_cast<std::int16_t>(value(s))); }
+}  // namespace
+
+const ClassInfo* Document::classInfo() const {
+  using A = std::vector<Variant>;
+  static const ClassInfo* info =
+      ClassBuilder<Document>("Quillon.Document")
+          .method("GetXmlDocument", {in("iDocID")},
+                  [](Document& d, A& a) { return Variant(d.GetXmlDocument(a[0].toInt32())); })
+          .method("GetXmlDomDocument", {in("iDocID")},
+                  [](Document& d, A& a) { return Variant(d.GetXmlDomDocument(a[0].toInt32())); })
+          .method("GetOriginalXmlDocument", {in("iDocID")},
+                  [](Document& d, A& a) { return Variant(d.GetOriginalXmlDocument(a[0].toInt32())); })
+          .method("GetDocumentTypeOfDocument", {in("iDocID")},
+                  [](Document& d, A& a) { return Variant(d.GetDocumentTypeOfDocument(a[0].toInt32())); })
+          .method("GetSenderOfDocument", {in("iDocID")},
+                  [](Document& d, A& a) { return Variant(d.GetSenderOfDocument(a[0].toInt32())); })
+          .method("UserIsSenderOfDocument", {in("i_lDocID"), in("i_sUser")},
+                  [](Document& d, A& a) { return Variant(d.UserIsSenderOfDocument(a[0].toInt32(), a[1].text())); })
+          .method("GetParentDocIdOfDocument", {in("iDocID")},
+                  [](Document& d, A& a) { return Variant(d.GetParentDocIdOfDocument(a[0].toInt32())); })
+          .method("getChildDocuments", {in("i_lParentDocID")},
+                  [](Document& d, A& a) { return d.getChildDocuments(a[0].toInt32()); })
+          .method("getDocumentProperty", {in("i_lDocID"), in("i_sFieldNames")},
+                  [](Document& d, A& a) { return d.getDocumentProperty(a[0].toInt32(), a[1].text()); })
+          .method("GetStatusOfDocument", {in("iDocID")},
+                  [](Document& d, A& a) { return statusVariant(d.GetStatusOfDocument(a[0].toInt32())); })
+          .method("GetShowFlag", {in("i_lDocID")},
+                  [](Document& d, A& a) { return Variant(d.GetShowFlag(a[0].toInt32())); })
+          .method("UpdateDocumentWithXmlBody", {in("iDocID"), in("iXmlBody")},
+                  [](Document& d, A& a) {
+                    d.UpdateDocumentWithXmlBody(a[0].toInt32(), a[1].text());
+                    return Variant();
+                  })
+          .method("UpdateDocumentWithOriginalXmlBody", {in("iDocID"), in("iOriginalXmlBody")},
+                  [](Document& d, A& a) {
+                    d.UpdateDocumentWithOriginalXmlBody(a[0].toInt32(), a[1].text());
+                    return Variant();
+                  })
+          .method("UpdateDocTableWithDocType", {in("iDocID"), in("iDocTypeID")},
+                  [](Document& d, A& a) { return Variant(d.UpdateDocTableWithDocType(a[0].toInt32(), a[1].text())); })
+          .method("setParentDocument", {in("lChildDocID"), in("lParentDocID")},
+                  [](Document& d, A& a) {
+                    d.setParentDocument(a[0].toInt32(), a[1].toInt32());
+                    return Variant();
+                  })
+          .method("RemoveRecipientsForDocument", {in("iDocID")},
+                  [](Document& d, A& a) {
+                    d.RemoveRecipientsForDocument(a[0].toInt32());
+                    return Variant();
+                  })
+          .method("deleteAllUsersFromPublicationList", {in("i_lDocID")},
+                  [](Document& d, A& a) {
+                    d.deleteAllUsersFromPublicationList(a[0]);
+                    return Variant();
+                  })
+          .method("RemoveInvalidDocument", {in("iDocID")},
+                  [](Document& d, A& a) {
+                    d.RemoveInvalidDocument(a[0].toInt32());
+                    return Variant();
+                  })
+          .method("ConvertStatusFromIntToEnum", {in("iStatus")},
+                  [](Document& d, A& a) { return statusVariant(d.ConvertStatusFromIntToEnum(a[0].toInt16())); })
+          .method("ConvertStatusFromStringToEnum", {ref("iStatus")},
+                  [](Document& d, A& a) {
+                    std::string status = a[0].text();
+                    Variant result = statusVariant(d.ConvertStatusFromStringToEnum(status));
+                    a[0] = Variant(status);
+                    return result;
+                  })
+          .method("IsValidChildDoc", {in("iDocID"), in("iUser"), in("iSenderMode")},
+                  [](Document& d, A& a) {
+                    return Variant(d.IsValidChildDoc(a[0].toInt32(), a[1].text(), a[2].toInt32()));
+                  })
+          .method("IsValidParentDoc", {in("iDocID"), in("iUser"), in("iSenderMode")},
+                  [](Document& d, A& a) {
+                    return Variant(d.IsValidParentDoc(a[0].toInt32(), a[1].text(), a[2].toInt32()));
+                  })
+          .method("UserIsRecipientOfDoc", {in("iDocID"), in("iUser")},
+                  [](Document& d, A& a) { return Variant(d.UserIsRecipientOfDoc(a[0].toInt32(), a[1].text())); })
+          .method("ParseBatchXMLString", {in("iXMLStr")},
+                  [](Document& d, A& a) {
+                    d.ParseBatchXMLString(a[0].text());
+                    return Variant();
+                  })
+          .method("ParseBatchXMLFile", {in("iXMLStr")},
+                  [](Document& d, A& a) {
+                    d.ParseBatchXMLFile(a[0].text());
+                    return Variant();
+                  })
+          .done();
+  return info;
+}
+
+namespace {
+const bool kRegistered = (Document().classInfo(), true);
+}
+
+}  // namespace quillon
