@@ -1,0 +1,563 @@
+#include "document/FileHandling.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+#include "foundation/DBUtils.h"
+#include "foundation/EnumsConstantsGlobalVars.h"
+#include "foundation/General.h"
+#include "foundation/I18N.h"
+#include "platform/CodePage.h"
+#include "platform/Configuration.h"
+#include "platform/Error.h"
+#include "platform/FileStore.h"
+#include "platform/Text.h"
+
+namespace fs = std::filesystem;
+
+namespace quillon {
+
+using General::Guarded;
+
+namespace {
+
+const std::string kClassSource = "Quillon.FileHandling.";
+const std::string kUnicodeMark = "\xFF\xFE";  // UTF-16LE byte-order mark
+
+std::string sourceOf(const char* method) { return kClassSource + method; }
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isNetwork(const std::string& path) { return text::IsNetworkPath(path); }
+fs::path localPath(const std::string& path) { return fs::path(text::LocalPath(path)); }
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+// ---- paths as text (the caller's form is kept: "\" stays "\") ----
+
+// The path up to its last separator: "" for a bare name, "/" for a file in
+// the root.
+std::string parentOf(const std::string& path) {
+  std::size_t pos = path.find_last_of("\\/");
+  if (pos == std::string::npos) return "";
+  if (pos == 0) return path.substr(0, 1);
+  return path.substr(0, pos);
+}
+
+// The last part of a path, trailing separators ignored.
+std::string lastPart(const std::string& path) {
+  std::size_t end = path.size();
+  while (end > 0 && isSeparator(path[end - 1])) --end;
+  std::size_t start = end;
+  while (start > 0 && !isSeparator(path[start - 1])) --start;
+  return path.substr(start, end - start);
+}
+
+std::string extensionOf(const std::string& path) {
+  std::string name = lastPart(path);
+  std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? "" : name.substr(dot + 1);
+}
+
+std::string baseNameOf(const std::string& path) {
+  std::string name = lastPart(path);
+  std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// The folder joined with a name, with the separator the folder already uses.
+std::string joinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (isSeparator(folder.back())) return folder + name;
+  char separator = folder.find('\\') != std::string::npos ? '\\' : '/';
+  return folder + separator + name;
+}
+
+// ---- the file store for network paths ----
+
+std::shared_ptr<Object> fileStore() {
+  Variant store = General::B2B_getComponent("Shale.File");
+  if (!store.isSetObject()) throw Error(hr::kObjectRequired, "Quillon.FileHandling", "Object required: Shale.File");
+  return store.object();
+}
+
+Variant callStore(const std::string& method, std::vector<Variant> args) { return fileStore()->invoke(method, args); }
+
+// ---- workers: the file store for network paths, the local file system otherwise ----
+
+[[noreturn]] void fileError(std::int32_t number, const std::string& source, const std::string& what,
+                            const std::string& path, const std::error_code& ec = {}) {
+  std::string message = what + ": " + quoted(path) + ".";
+  if (ec) message += " " + ec.message() + ".";
+  throw Error(number, source, message);
+}
+
+bool isLocalFile(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_regular_file(p, ec);
+}
+
+bool isLocalFolder(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_directory(p, ec);
+}
+
+bool fileExists(const std::string& path) {
+  if (isNetwork(path)) return callStore("FileExists", {Variant(path)}).toBool();
+  return !path.empty() && isLocalFile(localPath(path));
+}
+
+bool folderExists(const std::string& path) {
+  if (isNetwork(path)) return callStore("FolderExists", {Variant(path)}).toBool();
+  return !path.empty() && isLocalFolder(localPath(path));
+}
+
+void createFolderTree(const std::string& path, const std::string& source) {
+  if (isNetwork(path)) {
+    callStore("CreateFolderTree", {Variant(path)});
+    return;
+  }
+  if (text::Trim(path).empty()) throw Error(hr::kBadFileName, source, "No folder was given.");
+  fs::path p = localPath(path);
+  std::error_code ec;
+  fs::create_directories(p, ec);
+  if (ec || !isLocalFolder(p)) fileError(hr::kPathFileAccess, source, "The folder cannot be created", path, ec);
+}
+
+std::vector<std::string> fileNames(const std::string& folder, const std::string& source) {
+  std::vector<std::string> names;
+  if (isNetwork(folder)) {
+    Variant list = callStore("GetFileNames", {Variant(folder)});
+    for (const Variant& v : list.array().elements()) names.push_back(v.text());
+    return names;
+  }
+  fs::path p = localPath(folder);
+  if (folder.empty() || !isLocalFolder(p)) fileError(hr::kPathNotFound, source, "Path not found", folder);
+  std::error_code ec;
+  for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (it->is_regular_file(typeError)) names.push_back(it->path().filename().string());
+  }
+  if (ec) fileError(hr::kPathFileAccess, source, "The folder cannot be listed", folder, ec);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string readBytes(const std::string& path, const std::string& source) {
+  if (isNetwork(path)) return callStore("GetFileContent", {Variant(path)}).text();
+  fs::path p = localPath(path);
+  if (!isLocalFile(p)) fileError(hr::kFileNotFound, source, "File not found", path);
+  std::ifstream in(p, std::ios::binary);
+  if (!in) fileError(hr::kPermissionDenied, source, "The file cannot be read", path);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeLocal(const std::string& path, const std::string& bytes, bool append, const std::string& source) {
+  fs::path p = localPath(path);
+  fs::path parent = p.parent_path();
+  if (!parent.empty() && !isLocalFolder(parent)) fileError(hr::kPathNotFound, source, "Path not found", path);
+  if (isLocalFolder(p)) fileError(hr::kPermissionDenied, source, "The path names a folder", path);
+  std::ofstream out(p, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+  if (!out) {
+    int err = errno;
+    throw Error(hr::kPathFileAccess, source,
+                "The file " + quoted(path) + " cannot be written: " + std::strerror(err) + ".");
+  }
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw Error(hr::kPathFileAccess, source, "The file " + quoted(path) + " could not be written completely.");
+}
+
+// Writes (or appends) text as its UTF-8 bytes.
+void writeText(const std::string& path, const std::string& text, bool append, const std::string& source) {
+  if (isNetwork(path)) {
+    if (append)
+      callStore("AppendTextFile", {Variant(text), Variant(path)});
+    else
+      callStore("CreateTextFile", {Variant(text), Variant(path), Variant(false)});
+    return;
+  }
+  writeLocal(path, text, append, source);
+}
+
+// A local destination ending in a separator names the folder to copy into.
+fs::path localDestination(const std::string& to, const fs::path& from) {
+  fs::path d = localPath(to);
+  if (!to.empty() && isSeparator(to.back())) d /= from.filename();
+  return d;
+}
+
+void copyFile(const std::string& from, const std::string& to, bool overwrite, const std::string& source) {
+  if (isNetwork(from) || isNetwork(to)) {
+    callStore("CopyFile", {Variant(from), Variant(to), Variant(overwrite)});
+    return;
+  }
+  fs::path s = localPath(from);
+  fs::path d = localDestination(to, s);
+  if (from.empty() || !isLocalFile(s)) fileError(hr::kFileNotFound, source, "File not found", from);
+  if (!d.parent_path().empty() && !isLocalFolder(d.parent_path()))
+    fileError(hr::kPathNotFound, source, "Path not found", to);
+  if (isLocalFolder(d)) fileError(hr::kPermissionDenied, source, "The destination is a folder", to);
+  std::error_code ec;
+  if (isLocalFile(d)) {
+    if (!overwrite) fileError(hr::kFileAlreadyExists, source, "File already exists", to);
+    if (fs::equivalent(s, d, ec)) return;  // a file copied onto itself stays as it is
+  }
+  fs::copy_file(s, d, fs::copy_options::overwrite_existing, ec);
+  if (ec) fileError(hr::kPathFileAccess, source, "The file cannot be copied to", to, ec);
+}
+
+void moveFile(const std::string& from, const std::string& to, const std::string& source) {
+  if (isNetwork(from) || isNetwork(to)) {
+    callStore("MoveFile", {Variant(from), Variant(to)});
+    return;
+  }
+  fs::path s = localPath(from);
+  fs::path d = localDestination(to, s);
+  if (from.empty() || !isLocalFile(s)) fileError(hr::kFileNotFound, source, "File not found", from);
+  if (!d.parent_path().empty() && !isLocalFolder(d.parent_path()))
+    fileError(hr::kPathNotFound, source, "Path not found", to);
+  std::error_code ec;
+  if (fs::exists(d, ec)) fileError(hr::kFileAlreadyExists, source, "File already exists", to);
+  fs::rename(s, d, ec);
+  if (ec == std::errc::cross_device_link) {
+    ec.clear();
+    fs::copy_file(s, d, ec);
+    if (!ec) fs::remove(s, ec);
+  }
+  if (ec) fileError(hr::kPathFileAccess, source, "The file cannot be moved to", to, ec);
+}
+
+// ---- clock and names ----
+
+std::tm localNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  ::localtime_r(&now, &parts);
+  return parts;
+}
+
+// "_yyyy.mm.dd_hh.mm.ss" of the local clock.
+std::string timeStampSuffix() {
+  std::tm now = localNow();
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "_%Y.%m.%d_%H.%M.%S", &now);
+  return buffer;
+}
+
+// A fresh temporary file name in the form the platform's file system gives
+// them: "rad" and five hexadecimal digits, extension ".tmp".
+std::string temporaryName() {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  std::uniform_int_distribution<unsigned> digits(0, 0xFFFFF);
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "rad%05X.tmp", digits(generator));
+  return buffer;
+}
+
+std::string temporaryFolder() {
+  const char* site = std::getenv(kSiteEnvironmentVariable);
+  if (site && *site) {
+    std::string dir = General::getInstallDir();
+    if (!dir.empty()) {
+      fs::path temp = localPath(dir) / "temp";
+      if (isLocalFolder(temp)) return temp.string();
+    }
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = tmp && *tmp ? tmp : "/tmp";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+std::string FileHandling::GetFileExtension(const std::string& i_sFileName) {
+  return Guarded(sourceOf("GetFileExtension"), [&] { return extensionOf(i_sFileName); });
+}
+
+std::string FileHandling::GetFolderName(std::int32_t i_nFolderType, const std::string& i_sFolderName) {
+  return Guarded(sourceOf("GetFolderName"), [&]() -> std::string {
+    switch (static_cast<EFolderType>(i_nFolderType)) {
+      case EFolderType::UploadFolder: return DBUtils::GetParameter("XmlUploadTempDir");
+      case EFolderType::ErrorFolder: return DBUtils::GetParameter("ErrorPath");
+      case EFolderType::XmlPath1Folder: return DBUtils::GetParameter("XMLPath1");
+      case EFolderType::XmlPath2Folder: return DBUtils::GetParameter("XMLPath2");
+      case EFolderType::XmlErrorFolder: return DBUtils::GetParameter("XMLErrorPath");
+      case EFolderType::ObiFolder: return DBUtils::GetParameter("ObiPath");
+      case EFolderType::WindowsFolder: return "/etc";
+      case EFolderType::SystemFolder: return "/usr/lib";
+      case EFolderType::TempFolder: return temporaryFolder();
+      case EFolderType::WithTimeStamp: return i_sFolderName + timeStampSuffix();
+      case EFolderType::AttachmentsVirtualFolder: return DBUtils::GetParameter("AttachmentsVirtualPath");
+      case EFolderType::ExcelTempFolder: {
+        std::string folder = DBUtils::GetParameter("ExcelTempFolder");
+        if (!folder.empty() && !folderExists(folder)) createFolderTree(folder, sourceOf("GetFolderName"));
+        return folder;
+      }
+      case EFolderType::AsIs:
+      default: return text::Trim(i_sFolderName).empty() ? "." : i_sFolderName;
+    }
+  });
+}
+
+std::string FileHandling::GetFileName(std::int32_t i_nFileType, const std::string& i_sFilePrefix,
+                                      const std::string& i_sFileName, const std::string& i_sFileSuffix,
+                                      const std::string& i_sFileExtension) {
+  return Guarded(sourceOf("GetFileName"), [&] {
+    std::string prefix = text::Trim(i_sFilePrefix);
+    std::string name = text::Trim(i_sFileName);
+    std::string tail = text::Trim(i_sFileSuffix) + text::Trim(i_sFileExtension);
+    switch (static_cast<EFileType>(i_nFileType)) {
+      case EFileType::TempFile: return prefix + temporaryName() + tail;
+      case EFileType::WithTimeStamp: return prefix + name + timeStampSuffix() + tail;
+      case EFileType::Backup: return prefix + name + tail + ".bak";
+      case EFileType::AsIs:
+      default: return prefix + name + tail;
+    }
+  });
+}
+
+void FileHandling::WriteFileToDisk(const std::string& i_sDestFile, const std::string& i_sSourceString,
+                                   const std::string& i_sSourceFile, bool i_bCreateFolders, bool i_bCreateFile,
+                                   bool i_bOverwriteFile, std::int32_t i_nIOMode) {
+  const std::string source = sourceOf("WriteFileToDisk");
+  Guarded(source, [&] {
+    if (text::Trim(i_sDestFile).empty())
+      throw Error(MissingParameter, source + "_DestFile", I18N::GetLabel("SLBSH4566"));
+    if (i_nIOMode == kForReading) throw Error(WrongIOMode, source, I18N::GetLabel("SLBSH4562"));
+    if (i_nIOMode != kForWriting && i_nIOMode != kForAppending)
+      throw Error(WrongIOMode, source,
+                  "The I/O mode " + std::to_string(i_nIOMode) + " is neither writing (2) nor appending (8).");
+    const bool sourceFileNamed = !text::Trim(i_sSourceFile).empty();
+    if (i_sSourceString.empty() && !sourceFileNamed)
+      throw Error(NotPresent, source + "_SourceFile", I18N::GetLabel("SLBSH4565"));
+    if (sourceFileNamed && !fileExists(i_sSourceFile))
+      throw Error(NotPresent, source + "_SourceFile", I18N::LabelWith("SLBSH4561", {{"[%FILENAME%]", i_sSourceFile}}));
+    const bool destinationExists = fileExists(i_sDestFile);
+    if (!destinationExists && !i_bCreateFile)
+      throw Error(NotPresent, source + "_DestFile", I18N::LabelWith("SLBSH4561", {{"[%FILENAME%]", i_sDestFile}}));
+    if (destinationExists && !i_bOverwriteFile)
+      throw Error(AlreadyPresent, source, I18N::LabelWith("SLBSH4563", {{"[%FILENAME%]", i_sDestFile}}));
+    const std::string folder = parentOf(i_sDestFile);
+    if (!folder.empty() && !folderExists(folder)) {
+      if (!i_bCreateFolders)
+        throw Error(NotPresent, source + "_DestFolder", I18N::LabelWith("SLBSH4564", {{"[%FOLDERNAME%]", folder}}));
+      createFolderTree(folder, source);
+    }
+
+    const bool append = i_nIOMode == kForAppending;
+    if (sourceFileNamed) {
+      if (append)
+        writeText(i_sDestFile, readBytes(i_sSourceFile, source), true, source);
+      else
+        copyFile(i_sSourceFile, i_sDestFile, true, source);
+    } else {
+      writeText(i_sDestFile, i_sSourceString, append, source);
+    }
+  });
+}
+
+void FileHandling::CreateFolderTree(const std::string& i_sFilePath) {
+  const std::string source = sourceOf("CreateFolderTree");
+  Guarded(source, [&] { createFolderTree(i_sFilePath, source); });
+}
+
+std::shared_ptr<Collection> FileHandling::getFilesInFolder(const std::string& i_sFolder) {
+  const std::string source = sourceOf("getFilesInFolder");
+  return Guarded(source, [&] {
+    auto files = std::make_shared<Collection>();
+    for (const std::string& name : fileNames(i_sFolder, source)) files->Add(Variant(joinPath(i_sFolder, name)));
+    return files;
+  });
+}
+
+std::shared_ptr<Collection> FileHandling::getFileNamesInFolder(const std::string& i_sFolder) {
+  const std::string source = sourceOf("getFileNamesInFolder");
+  return Guarded(source, [&] {
+    auto names = std::make_shared<Collection>();
+    for (const std::string& name : fileNames(i_sFolder, source)) names->Add(Variant(name));
+    return names;
+  });
+}
+
+std::string FileHandling::GetFileContentAsString(const std::string& i_sFileName) {
+  const std::string source = sourceOf("GetFileContentAsString");
+  return Guarded(source, [&] {
+    if (!fileExists(i_sFileName))
+      throw Error(CannotLoadFile, source, I18N::LabelWith("SLBSH4560", {{"[%FILENAME%]", i_sFileName}}));
+    std::string content = readBytes(i_sFileName, source);
+    if (content.compare(0, kUnicodeMark.size(), kUnicodeMark) == 0) return FromUtf16LE(content);
+    return content;
+  });
+}
+
+void FileHandling::deleteFolderAndFilesInFolder(const Variant& i_sFolder) {
+  const std::string source = sourceOf("deleteFolderAndFilesInFolder");
+  Guarded(source, [&] {
+    std::string folder = i_sFolder.text();
+    if (isNetwork(folder)) {
+      callStore("DeleteFolder", {Variant(folder)});
+      return;
+    }
+    fs::path p = localPath(folder);
+    if (folder.empty() || !isLocalFolder(p)) fileError(hr::kPathNotFound, source, "Path not found", folder);
+    std::error_code ec;
+    fs::path absolute = fs::weakly_canonical(p, ec);
+    if (!ec && absolute == absolute.root_path())
+      fileError(hr::kPermissionDenied, source, "The root folder cannot be deleted", folder);
+    fs::remove_all(p, ec);
+    if (ec) fileError(hr::kPermissionDenied, source, "The folder cannot be deleted", folder, ec);
+  });
+}
+
+void FileHandling::DeleteFileFromDisk(const std::string& i_sFileName) {
+  const std::string source = sourceOf("DeleteFileFromDisk");
+  Guarded(source, [&] {
+    if (isNetwork(i_sFileName)) {
+      callStore("DeleteFile", {Variant(i_sFileName)});
+      return;
+    }
+    fs::path p = localPath(i_sFileName);
+    if (i_sFileName.empty() || !isLocalFile(p)) fileError(hr::kFileNotFound, source, "File not found", i_sFileName);
+    std::error_code ec;
+    fs::remove(p, ec);
+    if (ec) fileError(hr::kPermissionDenied, source, "The file cannot be deleted", i_sFileName, ec);
+  });
+}
+
+void FileHandling::MoveFile(const std::string& i_sFromFile, const std::string& i_sToFile) {
+  const std::string source = sourceOf("MoveFile");
+  Guarded(source, [&] { moveFile(i_sFromFile, i_sToFile, source); });
+}
+
+void FileHandling::CopyFile(const std::string& i_sFromFile, const std::string& i_sToFile, bool i_bOverwiteFiles) {
+  const std::string source = sourceOf("CopyFile");
+  Guarded(source, [&] { copyFile(i_sFromFile, i_sToFile, i_bOverwiteFiles, source); });
+}
+
+bool FileHandling::FileExists(const std::string& i_sFileName) {
+  return Guarded(sourceOf("FileExists"), [&] { return fileExists(i_sFileName); });
+}
+
+bool FileHandling::FolderExists(const std::string& i_sFolderName) {
+  return Guarded(sourceOf("FolderExists"), [&] { return folderExists(i_sFolderName); });
+}
+
+bool FileHandling::IsValidFolderName(const std::string& i_sFolderName) {
+  return Guarded(sourceOf("IsValidFolderName"), [&] {
+    return !i_sFolderName.empty() && i_sFolderName.find_first_of(":*?\"<>|") == std::string::npos;
+  });
+}
+
+std::string FileHandling::GetBaseName(const std::string& i_sPath) {
+  return Guarded(sourceOf("GetBaseName"), [&] { return baseNameOf(i_sPath); });
+}
+
+std::string FileHandling::GetUniqueFileName(const std::string& i_sFolderName, const std::string& i_sFileName) {
+  return Guarded(sourceOf("GetUniqueFileName"), [&] {
+    std::string path = joinPath(i_sFolderName, i_sFileName);
+    const std::string base = baseNameOf(i_sFileName);
+    const std::string extension = extensionOf(i_sFileName);
+    for (long counter = 1; fileExists(path); ++counter)
+      path = joinPath(i_sFolderName, base + "_" + std::to_string(counter) + (extension.empty() ? "" : "." + extension));
+    return path;
+  });
+}
+
+void FileHandling::createTextFile(const std::string& i_sTextStream, const std::string& i_sFileName, bool i_bUnicode) {
+  const std::string source = sourceOf("createTextFile");
+  Guarded(source, [&] {
+    if (isNetwork(i_sFileName)) {
+      callStore("CreateTextFile", {Variant(i_sTextStream), Variant(i_sFileName), Variant(i_bUnicode)});
+      return;
+    }
+    if (text::Trim(i_sFileName).empty()) throw Error(hr::kBadFileName, source, "No file name was given.");
+    writeLocal(i_sFileName, i_bUnicode ? kUnicodeMark + ToUtf16LE(i_sTextStream) : i_sTextStream, false, source);
+  });
+}
+
+const ClassInfo* FileHandling::classInfo() const {
+  using F = FileHandling;
+  static const ClassInfo* info =
+      ClassBuilder<FileHandling>("Quillon.FileHandling")
+          .method("GetFileExtension", {in("i_sFileName")},
+                  [](F& f, auto& a) { return Variant(f.GetFileExtension(a[0].text())); })
+          .method("GetFolderName", {in("i_nFolderType"), opt("i_sFolderName", Variant(""))},
+                  [](F& f, auto& a) { return Variant(f.GetFolderName(a[0].toInt32(), a[1].text())); })
+          .method("GetFileName",
+                  {in("i_nFileType"), in("i_sFilePrefix"), in("i_sFileName"), in("i_sFileSuffix"), in("i_sFileExtension")},
+                  [](F& f, auto& a) {
+                    return Variant(f.GetFileName(a[0].toInt32(), a[1].text(), a[2].text(), a[3].text(), a[4].text()));
+                  })
+          .method("WriteFileToDisk",
+                  {in("i_sDestFile"), opt("i_sSourceString", Variant("")), opt("i_sSourceFile", Variant("")),
+                   opt("i_bCreateFolders", Variant(false)), opt("i_bCreateFile", Variant(true)),
+                   opt("i_bOverwriteFile", Variant(false)), opt("i_nIOMode", Variant(kForAppending))},
+                  [](F& f, auto& a) {
+                    f.WriteFileToDisk(a[0].text(), a[1].text(), a[2].text(), a[3].toBool(), a[4].toBool(), a[5].toBool(),
+                                      a[6].toInt32());
+                    return Variant();
+                  })
+          .method("CreateFolderTree", {in("i_sFilePath")},
+                  [](F& f, auto& a) {
+                    f.CreateFolderTree(a[0].text());
+                    return Variant();
+                  })
+          .method("getFilesInFolder", {in("i_sFolder")},
+                  [](F& f, auto& a) { return Variant(f.getFilesInFolder(a[0].text())); })
+          .method("getFileNamesInFolder", {in("i_sFolder")},
+                  [](F& f, auto& a) { return Variant(f.getFileNamesInFolder(a[0].text())); })
+          .method("GetFileContentAsString", {in("i_sFileName")},
+                  [](F& f, auto& a) { return Variant(f.GetFileContentAsString(a[0].text())); })
+          .method("deleteFolderAndFilesInFolder", {in("i_sFolder")},
+                  [](F& f, auto& a) {
+                    f.deleteFolderAndFilesInFolder(a[0]);
+                    return Variant();
+                  })
+          .method("DeleteFileFromDisk", {in("i_sFileName")},
+                  [](F& f, auto& a) {
+                    f.DeleteFileFromDisk(a[0].text());
+                    return Variant();
+                  })
+          .method("MoveFile", {in("i_sFromFile"), in("i_sToFile")},
+                  [](F& f, auto& a) {
+                    f.MoveFile(a[0].text(), a[1].text());
+                    return Variant();
+                  })
+          .method("CopyFile", {in("i_sFromFile"), in("i_sToFile"), in("i_bOverwiteFiles")},
+                  [](F& f, auto& a) {
+                    f.CopyFile(a[0].text(), a[1].text(), a[2].toBool());
+                    return Variant();
+                  })
+          .method("FileExists", {in("i_sFileName")}, [](F& f, auto& a) { return Variant(f.FileExists(a[0].text())); })
+          .method("FolderExists", {in("i_sFolderName")},
+                  [](F& f, auto& a) { return Variant(f.FolderExists(a[0].text())); })
+          .method("IsValidFolderName", {in("i_sFolderName")},
+                  [](F& f, auto& a) { return Variant(f.IsValidFolderName(a[0].text())); })
+          .method("GetBaseName", {in("i_sPath")}, [](F& f, auto& a) { return Variant(f.GetBaseName(a[0].text())); })
+          .method("GetUniqueFileName", {in("i_sFolderName"), in("i_sFileName")},
+                  [](F& f, auto& a) { return Variant(f.GetUniqueFileName(a[0].text(), a[1].text())); })
+          .method("createTextFile", {in("i_sTextStream"), in("i_sFileName"), in("i_bUnicode")},
+                  [](F& f, auto& a) {
+                    f.createTextFile(a[0].text(), a[1].text(), a[2].toBool());
+                    return Variant();
+                  })
+          .done();
+  return info;
+}
+
+namespace {
+const bool kRegistered = (FileHandling().classInfo(), true);
+}
+
+}  // namespace quillon

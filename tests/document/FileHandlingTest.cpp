@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+
+#include "document/FileHandling.h"
+#include "foundation/EnumsConstantsGlobalVars.h"
+#include "foundation/I18N.h"
+#include "platform/Error.h"
+#include "platform/FileStore.h"
+#include "tests/TestSite.h"
+
+namespace fs = std::filesystem;
+
+namespace quillon {
+namespace {
+
+class FileHandlingTest : public test::TestSite {
+ protected:
+  Error failureOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Error& e) {
+      return e;
+    }
+    ADD_FAILURE() << "no error raised";
+    return Error(0, "", "");
+  }
+  std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  std::string path(const std::string& relative) const { return dir() + "/" + relative; }
+  FileHandling files;
+};
+
+// Each case breaks one rule, and the earlier rule wins where a case breaks two.
+TEST_F(FileHandlingTest, WriteFileToDiskChecksInItsOrder) {
+  std::string existing = writeFile("out/existing.xml", "<old/>");
+  std::string absentSource = path("in/none.xml");
+  std::string base = "Quillon.FileHandling.WriteFileToDisk";
+  struct Case {
+    const char* what;
+    std::function<void()> call;
+    std::int32_t number;
+    std::string source;
+    std::string label;
+  };
+  const Case cases[] = {
+      {"no destination, reading mode, no source", [&] { files.WriteFileToDisk(" ", "", "", false, true, false, 1); },
+       MissingParameter, base + "_DestFile", I18N::GetLabel("SLBSH4566")},
+      {"reading mode, no source", [&] { files.WriteFileToDisk(path("out/a.xml"), "", "", false, true, false, 1); },
+       WrongIOMode, base, I18N::GetLabel("SLBSH4562")},
+      {"no source, destination exists",
+       [&] { files.WriteFileToDisk(existing, "", "", false, true, false, kForWriting); }, NotPresent,
+       base + "_SourceFile", I18N::GetLabel("SLBSH4565")},
+      {"source file absent, destination exists",
+       [&] { files.WriteFileToDisk(existing, "", absentSource, false, true, false, kForWriting); }, NotPresent,
+       base + "_SourceFile", I18N::LabelWith("SLBSH4561", {{"[%FILENAME%]", absentSource}})},
+      {"destination absent and not to be created, folder absent",
+       [&] { files.WriteFileToDisk(path("nofolder/a.xml"), "<a/>", "", false, false, false, kForWriting); }, NotPresent,
+       base + "_DestFile", I18N::LabelWith("SLBSH4561", {{"[%FILENAME%]", path("nofolder/a.xml")}})},
+      {"destination exists, appending without overwrite", [&] { files.WriteFileToDisk(existing, "<more/>"); },
+       AlreadyPresent, base, I18N::LabelWith("SLBSH4563", {{"[%FILENAME%]", existing}})},
+      {"folder absent", [&] { files.WriteFileToDisk(path("nofolder/a.xml"), "<a/>", "", false, true, false, 2); },
+       NotPresent, base + "_DestFolder", I18N::LabelWith("SLBSH4564", {{"[%FOLDERNAME%]", path("nofolder")}})},
+  };
+  for (const Case& c : cases) {
+    Error e = failureOf(c.call);
+    EXPECT_EQ(e.number(), c.number) << c.what;
+    EXPECT_EQ(e.source(), c.source) << c.what;
+    EXPECT_EQ(e.description(), "\r\nMETHOD: " + base + " caught: " + c.label + "(" + hexNumber(c.number) + ").")
+        << c.what;
+  }
+  EXPECT_EQ(read(existing), "<old/>");
+  EXPECT_FALSE(fs::exists(path("nofolder")));
+  EXPECT_EQ(failureOf([&] { files.WriteFileToDisk(path("out/b.xml"), "x", "", false, true, false, 3); }).number(),
+            WrongIOMode);
+}
+
+TEST_F(FileHandlingTest, WritingReplacesAppendingAddsAndFoldersAreCreatedOnRequest) {
+  std::string target = path("deep/er/out.txt");
+  files.WriteFileToDisk(target, "one", "", true, true, false, kForWriting);
+  EXPECT_EQ(read(target), "one");
+  files.WriteFileToDisk(target, "two", "", false, true, true, kForWriting);
+  EXPECT_EQ(read(target), "two");
+  files.WriteFileToDisk(target, " and more \xE2\x82\xAC", "", false, true, true);  // appending, the default
+  EXPECT_EQ(read(target), "two and more \xE2\x82\xAC");
+
+  // A source file is copied in writing mode and appended in appending mode.
+  std::string from = writeFile("in/source.txt", "[src]");
+  files.WriteFileToDisk(target, "", from, false, true, true, kForWriting);
+  EXPECT_EQ(read(target), "[src]");
+  files.WriteFileToDisk(target, "ignored", from, false, true, true, kForAppending);
+  EXPECT_EQ(read(target), "[src][src]");
+}
+
+TEST_F(FileHandlingTest, UniqueNamesCountOnFromTheFirstFreeNumber) {
+  writeFile("u/a.xml", "1");
+  writeFile("u/a_1.xml", "2");
+  EXPECT_EQ(files.GetUniqueFileName(path("u"), "a.xml"), path("u/a_2.xml"));
+  EXPECT_EQ(files.GetUniqueFileName(path("u") + "/", "b.xml"), path("u/b.xml"));
+  // A Windows-style folder keeps its separator.
+  EXPECT_EQ(files.GetUniqueFileName(dir() + "\\u", "a.xml"), dir() + "\\u\\a_2.xml");
+}
+
+TEST_F(FileHandlingTest, NamesAndFolderNamesAreTakenApart) {
+  EXPECT_FALSE(files.IsValidFolderName("C:"));
+  EXPECT_FALSE(files.IsValidFolderName(""));
+  for (const char* bad : {"a*", "a?", "a\"b", "<a", "a>", "a|b"}) EXPECT_FALSE(files.IsValidFolderName(bad)) << bad;
+  EXPECT_TRUE(files.IsValidFolderName("Orders 2024"));
+
+  EXPECT_EQ(files.GetBaseName("C:\\in\\order.v2.xml"), "order.v2");
+  EXPECT_EQ(files.GetFileExtension("C:\\in\\order.v2.xml"), "xml");
+  EXPECT_EQ(files.GetFileExtension("/in.d/README"), "");
+  EXPECT_EQ(files.GetBaseName("\\\\server\\share\\folder\\"), "folder");
+}
+
+TEST_F(FileHandlingTest, FolderTypesComeFromParametersTheHostAndTheClock) {
+  EXPECT_EQ(files.GetFolderName(value(EFolderType::ErrorFolder)), dir() + "/error");
+  EXPECT_EQ(files.GetFolderName(value(EFolderType::XmlPath1Folder)), dir() + "/xml/in1/");
+  EXPECT_EQ(files.GetFolderName(value(EFolderType::AsIs), "  "), ".");
+  EXPECT_EQ(files.GetFolderName(99, "kept as is "), "kept as is ");
+  EXPECT_EQ(files.GetFolderName(value(EFolderType::TempFolder)), dir() + "/temp");
+  EXPECT_TRUE(std::regex_match(files.GetFolderName(value(EFolderType::WithTimeStamp), "run"),
+                               std::regex(R"(run_20\d\d\.\d\d\.\d\d_\d\d\.\d\d\.\d\d)")));
+
+  fs::remove_all(path("excel"));
+  EXPECT_EQ(files.GetFolderName(value(EFolderType::ExcelTempFolder)), dir() + "/excel/temp");
+  EXPECT_TRUE(fs::is_directory(path("excel/temp")));
+
+  exec("DELETE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'ObiPath'");
+  Error e = failureOf([&] { files.GetFolderName(value(EFolderType::ObiFolder)); });
+  EXPECT_EQ(e.number(), MissingParameter);
+  EXPECT_NE(e.description().find("METHOD: Quillon.FileHandling.GetFolderName caught: "), std::string::npos);
+  EXPECT_NE(e.description().find("'ObiPath'"), std::string::npos) << e.description();
+}
+
+TEST_F(FileHandlingTest, FileNamesJoinTrimmedParts) {
+  using FT = EFileType;
+  EXPECT_EQ(files.GetFileName(value(FT::AsIs), " XML", "order ", "-1", ".xml"), "XMLorder-1.xml");
+  EXPECT_TRUE(std::regex_match(files.GetFileName(value(FT::WithTimeStamp), "XML", "", "-0", ".xml"),
+                               std::regex(R"(XML_20\d\d\.\d\d\.\d\d_\d\d\.\d\d\.\d\d-0\.xml)")));
+  EXPECT_TRUE(std::regex_match(files.GetFileName(value(FT::TempFile), "", "unused", "", ".xls"),
+                               std::regex(R"(rad[0-9A-F]{5}\.tmp\.xls)")));
+}
+
+TEST_F(FileHandlingTest, LocalCopyMoveDeleteAndReadFollowTheOverwriteRules) {
+  std::string a = writeFile("f/a.txt", "A");
+  std::string b = writeFile("f/b.txt", "B");
+  EXPECT_EQ(failureOf([&] { files.CopyFile(a, b, false); }).number(), hr::kFileAlreadyExists);
+  files.CopyFile(a, b, true);
+  EXPECT_EQ(read(b), "A");
+  EXPECT_EQ(failureOf([&] { files.MoveFile(a, b); }).number(), hr::kFileAlreadyExists);
+  files.MoveFile(a, dir() + "\\f\\c.txt");
+  EXPECT_FALSE(files.FileExists(a));
+  EXPECT_TRUE(files.FileExists(path("f/c.txt")));
+  EXPECT_FALSE(files.FileExists(path("f")));
+  EXPECT_TRUE(files.FolderExists(path("f")));
+
+  auto names = files.getFileNamesInFolder(path("f"));
+  ASSERT_EQ(names->Count(), 2);
+  EXPECT_EQ(names->Item(1).toString(), "b.txt");
+  EXPECT_EQ(files.getFilesInFolder(path("f"))->Item(2).toString(), path("f/c.txt"));
+
+  files.DeleteFileFromDisk(b);
+  EXPECT_EQ(failureOf([&] { files.DeleteFileFromDisk(b); }).number(), hr::kFileNotFound);
+  Error missing = failureOf([&] { files.GetFileContentAsString(b); });
+  EXPECT_EQ(missing.number(), CannotLoadFile);
+  EXPECT_NE(missing.description().find(I18N::LabelWith("SLBSH4560", {{"[%FILENAME%]", b}})), std::string::npos);
+
+  files.deleteFolderAndFilesInFolder(Variant(path("f")));
+  EXPECT_FALSE(fs::exists(path("f")));
+}
+
+TEST_F(FileHandlingTest, UnicodeTextFilesHoldUtf16AndReadBackAsText) {
+  std::string text = "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC";  // Grüß €
+  EXPECT_EQ(failureOf([&] { files.createTextFile(text, path("t/u.txt"), true); }).number(), hr::kPathNotFound);
+  fs::create_directories(path("t"));
+  files.createTextFile(text, path("t/u.txt"), true);
+  EXPECT_EQ(read(path("t/u.txt")), std::string("\xFF\xFEG\0r\0\xFC\0\xDF\0 \0\xAC\x20", 14));
+  EXPECT_EQ(files.GetFileContentAsString(path("t/u.txt")), text);
+  files.createTextFile(text, path("t/a.txt"), false);
+  EXPECT_EQ(read(path("t/a.txt")), text);
+}
+
+TEST_F(FileHandlingTest, NetworkPathsGoToTheFileStoreAndNeverLeaveIt) {
+  const std::string share = "\\\\fileserver\\share\\in\\a.xml";
+  files.WriteFileToDisk(share, "<a/>", "", true, true, false, kForWriting);
+  EXPECT_EQ(read(path("shares/fileserver/share/in/a.xml")), "<a/>");
+  EXPECT_TRUE(files.FileExists(share));
+  EXPECT_EQ(files.GetFileContentAsString(share), "<a/>");
+  EXPECT_EQ(files.getFilesInFolder("\\\\fileserver\\share\\in")->Item(1).toString(), share);
+
+  // Between a share and a local folder in one call.
+  files.CopyFile(share, path("upload/a.xml"), false);
+  EXPECT_EQ(read(path("upload/a.xml")), "<a/>");
+  files.MoveFile(path("upload/a.xml"), "\\\\fileserver\\share\\in\\b.xml");
+  EXPECT_FALSE(fs::exists(path("upload/a.xml")));
+  EXPECT_EQ(files.getFileNamesInFolder("\\\\fileserver\\share\\in")->Count(), 2);
+
+  Error e = failureOf(
+      [&] { files.WriteFileToDisk("\\\\fileserver\\share\\..\\..\\escaped.xml", "x", "", true, true, true, 2); });
+  EXPECT_EQ(e.number(), hr::kBadFileName);
+  EXPECT_NE(e.description().find("METHOD: Quillon.FileHandling.WriteFileToDisk caught: "), std::string::npos);
+  EXPECT_FALSE(fs::exists(path("escaped.xml")));
+  EXPECT_FALSE(fs::exists(path("shares/escaped.xml")));
+}
+
+TEST_F(FileHandlingTest, ByNameCallsTakeTheDefaults) {
+  auto obj = Registry::instance().create("Quillon.FileHandling");
+  std::string target = path("upload/by-name.txt");
+  std::vector<Variant> args{Variant(target), Variant("first")};
+  obj->invoke("WriteFileToDisk", args);
+  EXPECT_EQ(read(target), "first");
+  // The defaults (append, no overwrite) refuse a second write.
+  EXPECT_EQ(failureOf([&] { obj->invoke("WriteFileToDisk", args); }).number(), AlreadyPresent);
+  std::vector<Variant> folder{Variant(path("upload"))};
+  Variant names = obj->invoke("getFileNamesInFolder", folder);
+  ASSERT_TRUE(names.as<Collection>());
+  EXPECT_EQ(names.as<Collection>()->Item(1).toString(), "by-name.txt");
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "platform/Error.h"
+#include "platform/FileStore.h"
+#include "platform/XmlDom.h"
+#include "tests/TestSite.h"
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace quillon {
+namespace {
+
+class FileStoreTest : public test::TestSite {
+ protected:
+  Error failureOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Error& e) {
+      return e;
+    }
+    ADD_FAILURE() << "no error raised";
+    return Error(0, "", "");
+  }
+  std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  std::string shares() const { return dir() + "/shares"; }
+  FileStore store;
+};
+
+TEST_F(FileStoreTest, NetworkPathsResolveBelowTheShareRoot) {
+  EXPECT_EQ(store.ResolvePath("\\\\FileServer\\Share\\In\\a.xml"), shares() + "/fileserver/share/In/a.xml");
+  EXPECT_EQ(store.ResolvePath("\\\\srv/share//in/./a.xml"), shares() + "/srv/share/in/a.xml");
+  EXPECT_EQ(store.ResolvePath("\\\\srv\\share\\"), shares() + "/srv/share");
+  EXPECT_EQ(store.ResolvePath("C:\\local\\a.xml"), "C:/local/a.xml");
+
+  setConfigValue("SiteConfiguration.xml", "FILESTORE", "ShareRoot", "elsewhere");
+  EXPECT_EQ(store.ResolvePath("\\\\srv\\share\\a"), dir() + "/elsewhere/srv/share/a");
+  setConfigValue("SiteConfiguration.xml", "FILESTORE", "ShareRoot", "");
+  Error e = failureOf([&] { store.ResolvePath("\\\\srv\\share\\a"); });
+  EXPECT_NE(e.description().find("ShareRoot"), std::string::npos) << e.description();
+}
+
+TEST_F(FileStoreTest, PathsThatWouldLeaveTheirFolderAreRefused) {
+  const std::string bad[] = {
+      "\\\\srv\\share\\..\\..\\etc\\passwd", "\\\\srv\\share\\in\\..\\x", "\\\\..\\share\\x", "\\\\srv\\..\\x",
+      "\\\\.\\share\\x",   "\\\\\\share\\x", "\\\\srv",  "\\\\srv\\\\x", "\\\\srv/share/../../x",
+      std::string("\\\\srv\\share\\a\0b", 15), std::string("/tmp/a\0b", 8), "",
+  };
+  for (const std::string& path : bad) {
+    Error e = failureOf([&] { store.ResolvePath(path); });
+    EXPECT_EQ(e.number(), hr::kBadFileName) << path;
+    EXPECT_EQ(e.source(), "Shale.File.ResolvePath") << path;
+  }
+  // Operations refuse before touching anything.
+  Error e = failureOf([&] { store.CreateTextFile("x", "\\\\srv\\share\\..\\..\\..\\escaped.txt", false); });
+  EXPECT_EQ(e.source(), "Shale.File.CreateTextFile");
+  EXPECT_FALSE(fs::exists(dir() + "/escaped.txt"));
+}
+
+TEST_F(FileStoreTest, FilesMoveBetweenSharesAndLocalFolders) {
+  store.CreateFolderTree("\\\\srv\\share\\out\\2024");
+  EXPECT_TRUE(store.FolderExists("\\\\srv\\share\\out\\2024"));
+  std::string local = writeFile("upload/a.xml", "<a/>");
+
+  store.CopyFile(local, "\\\\srv\\share\\out\\", false);
+  EXPECT_EQ(read(shares() + "/srv/share/out/a.xml"), "<a/>");
+  EXPECT_EQ(failureOf([&] { store.CopyFile(local, "\\\\srv\\share\\out\\a.xml", false); }).number(),
+            hr::kFileAlreadyExists);
+  EXPECT_EQ(failureOf([&] { store.CopyFile(local, "\\\\srv\\share\\none\\a.xml", true); }).number(),
+            hr::kPathNotFound);
+  writeFile("upload/a.xml", "<new/>");
+  store.CopyFile(local, "\\\\srv\\share\\out\\a.xml", true);
+  EXPECT_EQ(store.GetFileContent("\\\\srv\\share\\out\\a.xml"), "<new/>");
+
+  store.MoveFile("\\\\srv\\share\\out\\a.xml", dir() + "\\error\\a.xml");
+  EXPECT_FALSE(store.FileExists("\\\\srv\\share\\out\\a.xml"));
+  EXPECT_EQ(read(dir() + "/error/a.xml"), "<new/>");
+  EXPECT_EQ(failureOf([&] { store.MoveFile(local, dir() + "/error/a.xml"); }).number(), hr::kFileAlreadyExists);
+  EXPECT_EQ(failureOf([&] { store.GetFileContent("\\\\srv\\share\\out\\a.xml"); }).number(), hr::kFileNotFound);
+}
+
+TEST_F(FileStoreTest, ListingTextFilesAndDeleting) {
+  store.CreateFolderTree("\\\\srv\\share\\in\\sub");
+  store.CreateTextFile("b", "\\\\srv\\share\\in\\b.txt", false);
+  store.CreateTextFile("\xC3\xA9", "\\\\srv\\share\\in\\a.txt", true);
+  store.AppendTextFile("+", "\\\\srv\\share\\in\\b.txt");
+  store.AppendTextFile("+", "\\\\srv\\share\\in\\b.txt");
+  EXPECT_EQ(store.GetFileNames("\\\\srv\\share\\in"), (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_EQ(read(shares() + "/srv/share/in/a.txt"), "\xFF\xFE\xE9\x00"s);
+  EXPECT_EQ(read(shares() + "/srv/share/in/b.txt"), "b++");
+  store.CreateTextFile("new", "\\\\srv\\share\\in\\b.txt", false);
+  EXPECT_EQ(read(shares() + "/srv/share/in/b.txt"), "new");
+
+  store.DeleteFile("\\\\srv\\share\\in\\b.txt");
+  EXPECT_EQ(failureOf([&] { store.DeleteFile("\\\\srv\\share\\in\\b.txt"); }).number(), hr::kFileNotFound);
+  EXPECT_EQ(failureOf([&] { store.DeleteFolder("\\\\srv\\share"); }).number(), hr::kPermissionDenied);
+  store.DeleteFolder("\\\\srv\\share\\in");
+  EXPECT_FALSE(fs::exists(shares() + "/srv/share/in"));
+  EXPECT_TRUE(fs::exists(shares() + "/srv/share"));
+  EXPECT_EQ(failureOf([&] { store.GetFileNames("\\\\srv\\share\\in"); }).number(), hr::kPathNotFound);
+}
+
+TEST_F(FileStoreTest, StyleSheetsOnSharesTransformXmlByName) {
+  store.CreateFolderTree("\\\\srv\\xsl");
+  store.CreateTextFile(R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="text"/>
+  <xsl:template match="/">Order <xsl:value-of select="/ORDER/NUMBER"/></xsl:template>
+</xsl:stylesheet>)",
+                       "\\\\srv\\xsl\\order.xsl", false);
+  auto xml = Registry::instance().create("Shale.XML");
+  std::vector<Variant> args{Variant("<ORDER><NUMBER>7</NUMBER></ORDER>"), Variant("\\\\srv\\xsl\\order.xsl")};
+  EXPECT_EQ(xml->invoke("ApplyStyleSheet", args).toString(), "Order 7");
+
+  FileStoreXml direct;
+  Error missing = failureOf([&] { direct.ApplyStyleSheet("<a/>", "\\\\srv\\xsl\\none.xsl"); });
+  EXPECT_EQ(missing.number(), hr::kResourceNotFound);
+  EXPECT_NE(missing.description().find("\\\\srv\\xsl\\none.xsl"), std::string::npos);
+  EXPECT_NE(failureOf([&] { direct.ApplyStyleSheet("<a>", "\\\\srv\\xsl\\order.xsl"); }).number(), 0);
+
+  // The file store answers by name too.
+  auto file = Registry::instance().create("Shale.File");
+  std::vector<Variant> exists{Variant("\\\\srv\\xsl\\order.xsl")};
+  EXPECT_TRUE(file->invoke("FileExists", exists).toBool());
+}
+
+}  // namespace
+}  // namespace quillon
