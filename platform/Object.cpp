@@ -40,19 +40,19 @@ Variant Object::invoke(const std::string& method, std::vector<Variant>& args) {
     throw Error(hr::kWrongArgCount, ci->progId,
                 "Wrong number of arguments for " + ci->name + "." + m->name + ": " + std::to_string(args.size()) +
                     " given, at most " + std::to_string(m->params.size()) + " expected");
-  std::size_t given = args.size();
-  for (std::size_t i = given; i < m->params.size(); ++i) {
+  for (std::size_t i = args.size(); i < m->params.size(); ++i) {
     if (!m->params[i].optional())
       throw Error(hr::kWrongArgCount, ci->progId,
                   "Argument not optional: " + m->params[i].name + " of " + ci->name + "." + m->name);
     args.push_back(*m->params[i].defaultValue);
   }
   // Work on a copy so that by-value arguments stay as the caller gave them.
+  // Left-out optional arguments stay in `args` with their defaults, so a
+  // caller sees every by-reference output, given or not.
   std::vector<Variant> work = args;
   Variant result = m->fn(*this, work);
-  for (std::size_t i = 0; i < given; ++i)
+  for (std::size_t i = 0; i < args.size(); ++i)
     if (m->params[i].byRef) args[i] = std::move(work[i]);
-  args.resize(given);
   return result;
 }
 

@@ -60,8 +60,8 @@ class Object : public std::enable_shared_from_this<Object> {
   virtual ~Object() = default;
   // The class description; nullptr for objects without by-name methods.
   virtual const ClassInfo* classInfo() const { return nullptr; }
-  // Calls a method by name. Missing optional arguments take their defaults;
-  // by-reference arguments are updated in `args`. Raises Error 0x800A01B6
+  // Calls a method by name. Missing optional arguments take their defaults
+  // and are appended to `args`; by-reference arguments are updated there. Raises Error 0x800A01B6
   // for an unknown method and 0x800A01C2 for a wrong argument count.
   virtual Variant invoke(const std::string& method, std::vector<Variant>& args);
   virtual bool hasMethod(const std::string& method) const;

@@ -78,7 +78,7 @@ class Adder : public Object {
   const ClassInfo* classInfo() const override {
     static const ClassInfo* info =
         ClassBuilder<Adder>("Test.Adder")
-            .method("Add", {in("a"), opt("b", Variant(10)), ref("o_lSum")},
+            .method("Add", {in("a"), opt("b", Variant(10)), optRef("o_lSum", Variant())},
                     [](Adder&, auto& args) {
                       args[2] = Variant(args[0].toInt32() + args[1].toInt32());
                       args[0] = Variant(-1);  // by value: the caller must not see this
@@ -97,7 +97,13 @@ TEST(Registry, CallsByNameWithDefaultsAndByReferenceArguments) {
   EXPECT_EQ(args[0].toInt32(), 5);
   EXPECT_EQ(args[2].toInt32(), 12);
 
-  std::vector<Variant> tooFew{Variant(5)};
+  // Left-out optional arguments take their defaults; outputs stay visible.
+  std::vector<Variant> one{Variant(5)};
+  obj->invoke("Add", one);
+  ASSERT_EQ(one.size(), 3u);
+  EXPECT_EQ(one[2].toInt32(), 15);
+
+  std::vector<Variant> tooFew;
   EXPECT_EQ(errorNumberOf([&] { obj->invoke("Add", tooFew); }), hr::kWrongArgCount);
   std::vector<Variant> none;
   EXPECT_EQ(errorNumberOf([&] { obj->invoke("Subtract", none); }), hr::kNoSuchMember);
