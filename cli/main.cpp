@@ -15,13 +15,19 @@
 #include "cli/DirectoryCommand.h"
 #include "cli/Json.h"
 #include "document/XML.h"
+#include "foundation/DBUtils.h"
 #include "foundation/General.h"
+#include "foundation/I18N.h"
 #include "foundation/LabelReplacements.h"
 #include "foundation/Site.h"
 #include "platform/Configuration.h"
+#include "platform/Database.h"
+#include "platform/XmlDom.h"
 #include "platform/Error.h"
 #include "platform/Object.h"
 #include "platform/Text.h"
+#include "publication/SenderList.h"
+#include "publication/Utility.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -161,6 +167,45 @@ int demo(std::string dir) {
     auto doc = x.XmlFileToDomDocument(xml);
     std::cout << "Order " << xml << " rendered through " << xsl << ":\n"
               << x.ApplyXslStyleSheetToXmlDomDocument(doc, xsl) << "\n";
+
+    // Recognise the order, store it and publish it to its recipients.
+    Utility u;
+    std::string text = doc->xml();
+    std::string type = u.GetDocType(text, 0);
+    std::int32_t senderBP = 0;
+    std::string sender;
+    u.GetSenderBPAndName(text, senderBP, sender);
+    std::cout << "Recognised: type " << type << ", sender " << sender << " of partner " << senderBP << " ("
+              << u.GetBusinessPartnerName(senderBP) << "), default receiver " << u.GetDefaultReceiver(text)
+              << ", sender authorised: " << (SenderList().CheckAuthorizationForSender(type, sender) ? "yes" : "no")
+              << "\n";
+    auto conn = DBUtils::GetConnection();
+    auto rs = std::make_shared<Recordset>();
+    rs->SetCursorLocation(ado::adUseClient);
+    rs->Open("SELECT * FROM DOCUMENT WHERE 0=1", conn, ado::adOpenKeyset, ado::adLockOptimistic);
+    rs->AddNew();
+    rs->Fields("DOCUMENTTYPEID").SetValue(Variant(type));
+    rs->Fields("SENDER").SetValue(Variant(sender));
+    rs->Fields("STATUS").SetValue(Variant(0));
+    rs->Fields("CREATIONDATE").SetValue(Variant::date(oleNow()));
+    u.SetLongDBTextField(text, "XMLBODY", rs);
+    rs->Update();
+    std::int32_t docID = rs->Fields("DOCUMENTID").Value().toInt32();
+    rs->Close();
+    General::CloseConnection(conn);
+    std::cout << "Stored as document " << docID << "; recipients found: "
+              << (u.GetRecipientsAndFillPublicationTable(docID) ? "yes" : "no") << "\n";
+    auto pubs = DBUtils::getDisconnectedReadOnlyRecordSet(
+        "SELECT USERID FROM PUBLICATION WHERE DOCUMENTID = " + std::to_string(docID) + " ORDER BY USERID");
+    std::cout << "Published to:";
+    for (; !pubs->EOF_(); pubs->MoveNext()) std::cout << " " << pubs->Fields("USERID").Value().text();
+    auto errors = DBUtils::getDisconnectedReadOnlyRecordSet(
+        "SELECT LABEL, DESCRIPTION FROM PUBLICATIONERRORS WHERE DOCUMENTID = " + std::to_string(docID));
+    std::cout << "\nPublication errors for the error box:\n";
+    for (; !errors->EOF_(); errors->MoveNext())
+      std::cout << "  [" << I18N::GetLabel(errors->Fields("LABEL").Value().text()) << "] "
+                << errors->Fields("DESCRIPTION").Value().text() << "\n";
+    std::cout << "\n";
 
     std::cout << "A malformed document is refused with the parser's position:\n";
     try {

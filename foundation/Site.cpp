@@ -159,6 +159,16 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
                                "SHOWACCEPTREJECT"},
                               {{"ORDER", "Purchase order", "Order placed by a buyer", "order.gif", "order.xsl", "1"},
                                {"INVOICE", "Invoice", "Invoice sent by a supplier", "invoice.gif", "", "0"}});
+    // Who receives and who may send the demo types.
+    DatabaseAdmin::InsertRows(DatabasePath(d), "DISTRIBUTIONLIST",
+                              {"DOCUMENTTYPEID", "BUSINESSPARTNERID", "USERID", "EMAIL", "HTMLATTACHMENT", "ATTACHMENTS"},
+                              {{"ORDER", "200", "bob", "1", "1", "0"},
+                               {"ORDER", "200", "carol", "0", "0", "0"},
+                               {"ORDER", "300", "dave", "1", "0", "1"},
+                               {"INVOICE", "100", "alice", "1", "0", "0"}});
+    DatabaseAdmin::InsertRows(DatabasePath(d), "SENDERLIST",
+                              {"DOCUMENTTYPEID", "BUSINESSPARTNERID", "USERID", "NOTIFICATION", "ATTACHMENTS", "HTMLATTACHMENT"},
+                              {{"ORDER", "100", "alice", "1", "0", "1"}, {"INVOICE", "200", "bob", "1", "0", "0"}});
     fs::copy(sample / "xsl", dir / "xsl" / "html", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     fs::copy(sample / "documents", dir / "xml" / "samples",
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
