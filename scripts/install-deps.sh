@@ -10,6 +10,7 @@ PACKAGES=(
   uuid-dev
   libcrypt-dev
   libcurl4-openssl-dev
+  libicu-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev
   libbenchmark-dev
