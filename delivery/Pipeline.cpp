@@ -3,30 +3,11 @@
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
 #include "foundation/General.h"
+#include "foundation/Lookups.h"
 #include "platform/Database.h"
 #include "platform/Text.h"
 
 namespace quillon {
-
-namespace {
-
-// Whether a query yields a row, on a connection of its own.
-bool yieldsRow(const std::string& sql) {
-  auto conn = DBUtils::GetConnection();
-  try {
-    auto rs = std::make_shared<Recordset>();
-    rs->Open(sql, conn, ado::adOpenForwardOnly, ado::adLockReadOnly);
-    bool found = !rs->EOF_();
-    rs->Close();
-    General::CloseConnection(conn);
-    return found;
-  } catch (...) {
-    General::CloseConnection(conn);
-    throw;
-  }
-}
-
-}  // namespace
 
 bool Pipeline::IReferentialIntegrity_Exists(const std::string& objectType, const Variant& keyNames,
                                             const Variant& keyValues) {
@@ -52,7 +33,7 @@ bool Pipeline::IReferentialIntegrity_Exists(const std::string& objectType, const
     for (long i = names.lbound(); i <= names.ubound(); ++i) {
       if (names.at(i).text() != keyName) continue;
       const Variant& v = values.at(i);
-      answer = yieldsRow(sqlHead + (numeric ? Encoding::SqlLong(v.toInt32()) : Encoding::SqlText(v.text())));
+      answer = Lookups::HasRow(sqlHead + (numeric ? Encoding::SqlLong(v.toInt32()) : Encoding::SqlText(v.text())));
     }
     return answer;
   });

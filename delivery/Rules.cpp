@@ -1,4 +1,5 @@
 #include "delivery/Rules.h"
+#include "foundation/ConnectionScope.h"
 
 #include <cstdio>
 #include <map>
@@ -93,26 +94,6 @@ std::int32_t RuleLogicToInt(const std::string& v) {
   if (v == "AND") return value(RuleLogic::ANDRULE);
   if (v == "OR") return value(RuleLogic::ORRULE);
   return 0;
-}
-
-class ConnectionScope {
- public:
-  ConnectionScope() : conn_(DBUtils::GetConnection()) {}
-  ~ConnectionScope() { General::CloseConnection(conn_); }
-  ConnectionScope(const ConnectionScope&) = delete;
-  ConnectionScope& operator=(const ConnectionScope&) = delete;
-  const std::shared_ptr<Connection>& get() const { return conn_; }
-
- private:
-  std::shared_ptr<Connection> conn_;
-};
-
-// An empty updatable opening of a table, or the row to rewrite.
-std::shared_ptr<Recordset> openForUpdate(const std::string& sql, const std::shared_ptr<Connection>& conn) {
-  auto rs = std::make_shared<Recordset>();
-  rs->SetCursorLocation(ado::adUseClient);
-  rs->Open(sql, conn, ado::adOpenKeyset, ado::adLockOptimistic);
-  return rs;
 }
 
 void writeHeader(Recordset& rs, const std::string& description, std::int16_t ruleType, const std::string& assignedID,
@@ -410,7 +391,7 @@ std::int32_t Rules::AddRule(const std::string& iDescription, std::int16_t iRuleT
                             std::int32_t iOriginalID, bool iEnabled) {
   return Guarded("Quillon.Rules.AddRule", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate("SELECT * FROM RULEHEADER WHERE RULEID=-1", conn.get());
+    auto rs = OpenForUpdate("SELECT * FROM RULEHEADER WHERE RULEID=-1", conn.get());
     rs->AddNew();
     writeHeader(*rs, iDescription, iRuleType, iAssignedID, iMethodCall, iSequenceNumber, iRuleLogic, iOriginalID, iEnabled);
     rs->Update();
@@ -425,7 +406,7 @@ void Rules::UpdateRule(std::int32_t iRuleID, const std::string& iDescription, st
                        const std::string& iRuleLogic, std::int32_t iOriginalID, bool iEnabled) {
   Guarded("Quillon.Rules.UpdateRule", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate("Select * From RULEHEADER WHERE RULEID = " + SqlLong(iRuleID), conn.get());
+    auto rs = OpenForUpdate("Select * From RULEHEADER WHERE RULEID = " + SqlLong(iRuleID), conn.get());
     if (!rs->EOF_()) {
       writeHeader(*rs, iDescription, iRuleType, iAssignedID, iMethodCall, iSequenceNumber, iRuleLogic, iOriginalID,
                   iEnabled);
@@ -475,7 +456,7 @@ std::int32_t Rules::AddRuleLineEx(std::int32_t iRuleID, std::int32_t iFieldType,
                                   std::int32_t iTagAttrXslFixedText, const std::string& iRuleLineValue) {
   return Guarded("Quillon.Rules.AddRuleLine", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate("SELECT * FROM RULELINE WHERE LINEID=-1", conn.get());
+    auto rs = OpenForUpdate("SELECT * FROM RULELINE WHERE LINEID=-1", conn.get());
     rs->AddNew();
     rs->Fields("RULEID").SetValue(Variant(iRuleID));
     rs->Fields("FIELDTYPE").SetValue(Variant(FieldTypeToInt(iFieldType)));

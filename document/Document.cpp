@@ -1,4 +1,6 @@
 #include "document/Document.h"
+#include "foundation/ConnectionScope.h"
+#include "foundation/Lookups.h"
 
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
@@ -16,30 +18,6 @@ using General::Guarded;
 
 namespace {
 
-// Holds a connection for one operation and closes it when the operation
-// leaves, on success and on failure alike.
-class ConnectionScope {
- public:
-  ConnectionScope() : conn_(DBUtils::GetConnection()) {}
-  ~ConnectionScope() { General::CloseConnection(conn_); }
-  ConnectionScope(const ConnectionScope&) = delete;
-  ConnectionScope& operator=(const ConnectionScope&) = delete;
-  const std::shared_ptr<Connection>& get() const { return conn_; }
-
- private:
-  std::shared_ptr<Connection> conn_;
-};
-
-// The first field of the first row, Empty when the query gives no row.
-Variant firstValue(const std::string& sql) {
-  ConnectionScope conn;
-  auto rs = conn.get()->Execute(sql);
-  Variant v;
-  if (!rs->EOF_()) v = rs->Fields(0).Value();
-  rs->Close();
-  return v;
-}
-
 // All rows of a query as a (field, row) array, Empty when there are none.
 Variant allRows(const std::string& sql) {
   ConnectionScope conn;
@@ -53,14 +31,6 @@ Variant allRows(const std::string& sql) {
 void execute(const std::string& sql) {
   ConnectionScope conn;
   conn.get()->Execute(sql);
-}
-
-// An updatable client-side recordset over `sql`.
-std::shared_ptr<Recordset> openForUpdate(const std::string& sql, const std::shared_ptr<Connection>& conn) {
-  auto rs = std::make_shared<Recordset>();
-  rs->SetCursorLocation(ado::adUseClient);
-  rs->Open(sql, conn, ado::adOpenKeyset, ado::adLockOptimistic);
-  return rs;
 }
 
 // The current local date and time as the database stores dates.
@@ -109,7 +79,7 @@ bool parsesAsXml(const std::string& fragment) {
 
 std::string Document::GetXmlDocument(std::int32_t iDocID) {
   return Guarded("Quillon.Document.GetXmlDocument", [&] {
-    return firstValue("SELECT xmlbody FROM document WHERE documentid = " + SqlLong(iDocID)).text();
+    return Lookups::FirstValue("SELECT xmlbody FROM document WHERE documentid = " + SqlLong(iDocID)).text();
   });
 }
 
@@ -133,19 +103,19 @@ std::shared_ptr<DomDocument> Document::GetXmlDomDocument(std::int32_t iDocID) {
 
 std::string Document::GetOriginalXmlDocument(std::int32_t iDocID) {
   return Guarded("Quillon.Document.GetOriginalXmlDocument", [&] {
-    return firstValue("SELECT ORIGINALXMLBODY FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
+    return Lookups::FirstValue("SELECT ORIGINALXMLBODY FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
   });
 }
 
 std::string Document::GetDocumentTypeOfDocument(std::int32_t iDocID) {
   return Guarded("Quillon.Document.GetDocumentTypeOfDocument", [&] {
-    return firstValue("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
+    return Lookups::FirstValue("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
   });
 }
 
 std::string Document::GetSenderOfDocument(std::int32_t iDocID) {
   return Guarded("Quillon.Document.GetSenderOfDocument", [&] {
-    return firstValue("SELECT SENDER FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
+    return Lookups::FirstValue("SELECT SENDER FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID)).text();
   });
 }
 
@@ -155,7 +125,7 @@ bool Document::UserIsSenderOfDocument(std::int32_t i_lDocID, const std::string& 
 
 std::int32_t Document::GetParentDocIdOfDocument(std::int32_t iDocID) {
   return Guarded("Quillon.Document.GetParentDocIdOfDocument", [&]() -> std::int32_t {
-    Variant v = firstValue("SELECT DOC_DOCUMENTID FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID));
+    Variant v = Lookups::FirstValue("SELECT DOC_DOCUMENTID FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID));
     return v.isNull() ? 0 : v.toInt32();
   });
 }
@@ -179,7 +149,7 @@ Variant Document::getDocumentProperty(std::int32_t i_lDocID, const std::string& 
 
 DOCUMENTSTATUS Document::GetStatusOfDocument(std::int32_t iDocID) {
   return Guarded("Quillon.Document.GetStatusOfDocument", [&] {
-    Variant v = firstValue("SELECT STATUS FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID));
+    Variant v = Lookups::FirstValue("SELECT STATUS FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID));
     if (!v.isNumeric()) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;  // no row, or Null
     double d = v.toDouble();
     if (d < 0 || d > 5 || d != static_cast<std::int32_t>(d)) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
@@ -189,7 +159,7 @@ DOCUMENTSTATUS Document::GetStatusOfDocument(std::int32_t iDocID) {
 
 bool Document::GetShowFlag(std::int32_t i_lDocID) {
   return Guarded("Quillon.Document.GetShowFlag", [&] {
-    Variant v = firstValue("SELECT SHOW FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(i_lDocID));
+    Variant v = Lookups::FirstValue("SELECT SHOW FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(i_lDocID));
     return v.isNumeric() && v.toDouble() != 0;
   });
 }
@@ -199,7 +169,7 @@ bool Document::GetShowFlag(std::int32_t i_lDocID) {
 void Document::UpdateDocumentWithXmlBody(std::int32_t iDocID, const std::string& iXmlBody) {
   Guarded("Quillon.Document.UpdateDocumentWithXmlBody", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate("SELECT XMLBODY, CREATIONDATE FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID),
+    auto rs = OpenForUpdate("SELECT XMLBODY, CREATIONDATE FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID),
                             conn.get());
     if (!rs->EOF_()) {
       rs->Fields("CREATIONDATE").SetValue(Variant(nowText()));
@@ -214,7 +184,7 @@ void Document::UpdateDocumentWithXmlBody(std::int32_t iDocID, const std::string&
 void Document::UpdateDocumentWithOriginalXmlBody(std::int32_t iDocID, const std::string& iOriginalXmlBody) {
   Guarded("Quillon.Document.UpdateDocumentWithOriginalXmlBody", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate(
+    auto rs = OpenForUpdate(
         "SELECT ORIGINALXMLBODY, ENTRANCEDATE FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID), conn.get());
     if (!rs->EOF_()) {
       rs->Fields("ENTRANCEDATE").SetValue(Variant(nowText()));
@@ -229,7 +199,7 @@ bool Document::UpdateDocTableWithDocType(std::int32_t iDocID, const std::string&
   return Guarded("Quillon.Document.UpdateDocTableWithDocType", [&] {
     if (!iDocTypeID.empty()) {
       ConnectionScope conn;
-      auto rs = openForUpdate(std::string("SELECT DOCUMENTTYPEID ") + "FROM DOCUMENT " + "WHERE DOCUMENTID =" +
+      auto rs = OpenForUpdate(std::string("SELECT DOCUMENTTYPEID ") + "FROM DOCUMENT " + "WHERE DOCUMENTID =" +
                                   SqlLong(iDocID),
                               conn.get());
       if (!rs->EOF_()) {

@@ -1,4 +1,5 @@
 #include "document/ReceiveMethod.h"
+#include "foundation/ConnectionScope.h"
 
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
@@ -12,27 +13,6 @@ using Encoding::SqlText;
 using General::Guarded;
 
 namespace {
-
-// Holds a connection for one operation and closes it when the operation
-// leaves, on success and on failure alike.
-class ConnectionScope {
- public:
-  ConnectionScope() : conn_(DBUtils::GetConnection()) {}
-  ~ConnectionScope() { General::CloseConnection(conn_); }
-  ConnectionScope(const ConnectionScope&) = delete;
-  ConnectionScope& operator=(const ConnectionScope&) = delete;
-  const std::shared_ptr<Connection>& get() const { return conn_; }
-
- private:
-  std::shared_ptr<Connection> conn_;
-};
-
-std::shared_ptr<Recordset> openForUpdate(const std::string& sql, const std::shared_ptr<Connection>& conn) {
-  auto rs = std::make_shared<Recordset>();
-  rs->SetCursorLocation(ado::adUseClient);
-  rs->Open(sql, conn, ado::adOpenKeyset, ado::adLockOptimistic);
-  return rs;
-}
 
 }  // namespace
 
@@ -51,7 +31,7 @@ std::int32_t ReceiveMethod::InsertReceiveMethod(std::int32_t iBPID, const std::s
                                                 const std::string& iXSLFileName) {
   return Guarded("Quillon.ReceiveMethod.InsertReceiveMethod", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate("SELECT * FROM RECEIVEMETHOD WHERE 0 = 1", conn.get());
+    auto rs = OpenForUpdate("SELECT * FROM RECEIVEMETHOD WHERE 0 = 1", conn.get());
     rs->AddNew();
     rs->Fields("DOCUMENTTYPEID").SetValue(Variant(iDocTypeID));
     rs->Fields("BUSINESSPARTNERID").SetValue(Variant(iBPID));
@@ -66,7 +46,7 @@ std::int32_t ReceiveMethod::InsertReceiveMethod(std::int32_t iBPID, const std::s
 void ReceiveMethod::UpdateReceiveMethod(std::int32_t iRMID, const std::string& iXSLFileName) {
   Guarded("Quillon.ReceiveMethod.UpdateReceiveMethod", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate("SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE RECEIVEMETHODID = " + SqlLong(iRMID),
+    auto rs = OpenForUpdate("SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE RECEIVEMETHODID = " + SqlLong(iRMID),
                             conn.get());
     // Without a row the field write raises "BOF or EOF", so an unknown id
     // is reported instead of passing as done.

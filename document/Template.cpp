@@ -1,4 +1,5 @@
 #include "document/Template.h"
+#include "foundation/ConnectionScope.h"
 
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
@@ -14,27 +15,6 @@ using Encoding::SqlText;
 using General::Guarded;
 
 namespace {
-
-// Holds a connection for one operation and closes it when the operation
-// leaves, on success and on failure alike.
-class ConnectionScope {
- public:
-  ConnectionScope() : conn_(DBUtils::GetConnection()) {}
-  ~ConnectionScope() { General::CloseConnection(conn_); }
-  ConnectionScope(const ConnectionScope&) = delete;
-  ConnectionScope& operator=(const ConnectionScope&) = delete;
-  const std::shared_ptr<Connection>& get() const { return conn_; }
-
- private:
-  std::shared_ptr<Connection> conn_;
-};
-
-std::shared_ptr<Recordset> openForUpdate(const std::string& sql, const std::shared_ptr<Connection>& conn) {
-  auto rs = std::make_shared<Recordset>();
-  rs->SetCursorLocation(ado::adUseClient);
-  rs->Open(sql, conn, ado::adOpenKeyset, ado::adLockOptimistic);
-  return rs;
-}
 
 // Writes the four template columns into the current (or new) row. The
 // template text may be long, so it goes in through chunk appends.
@@ -84,7 +64,7 @@ std::int32_t Template::InsertTemplate(const std::string& iDocTypeID, const std::
                                       const std::string& iXMLTemplate, const std::string& iXSLURL) {
   return Guarded("Quillon.Template.InsertTemplate", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate("SELECT * FROM XMLTEMPLATE WHERE 0 = 1", conn.get());
+    auto rs = OpenForUpdate("SELECT * FROM XMLTEMPLATE WHERE 0 = 1", conn.get());
     rs->AddNew();
     writeColumns(rs, iDocTypeID, iXMLURL, iXMLTemplate, iXSLURL);
     rs->Update();
@@ -98,7 +78,7 @@ void Template::UpdateTemplate(std::int32_t iXmlTemplateID, const std::string& iD
                               const std::string& iXMLTemplate, const std::string& iXSLURL) {
   Guarded("Quillon.Template.UpdateTemplate", [&] {
     ConnectionScope conn;
-    auto rs = openForUpdate("Select * FROM XMLTEMPLATE WHERE XMLTEMPLATEID = " + SqlLong(iXmlTemplateID), conn.get());
+    auto rs = OpenForUpdate("Select * FROM XMLTEMPLATE WHERE XMLTEMPLATEID = " + SqlLong(iXmlTemplateID), conn.get());
     // Without a row the first field write raises "BOF or EOF", so an
     // unknown id is reported instead of passing as done.
     writeColumns(rs, iDocTypeID, iXMLURL, iXMLTemplate, iXSLURL);

@@ -1,4 +1,5 @@
 #include "foundation/PublicationErrorHandling.h"
+#include "foundation/ConnectionScope.h"
 
 #include "document/Document.h"
 #include "foundation/DBUtils.h"
@@ -20,18 +21,6 @@ namespace {
 constexpr long kMaxSourceLength = 255;
 
 // Closes the connection when the operation leaves, on success and on failure.
-class ConnectionScope {
- public:
-  ConnectionScope() : conn_(DBUtils::GetConnection()) {}
-  ~ConnectionScope() { General::CloseConnection(conn_); }
-  ConnectionScope(const ConnectionScope&) = delete;
-  ConnectionScope& operator=(const ConnectionScope&) = delete;
-  const std::shared_ptr<Connection>& get() const { return conn_; }
-
- private:
-  std::shared_ptr<Connection> conn_;
-};
-
 std::int32_t writeRow(std::int32_t docID, std::int32_t errorNumber, const std::string& description,
                       const std::string& source, const std::string& label, const DomDocument* replacements) {
   auto document = std::make_shared<Document>();

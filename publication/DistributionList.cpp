@@ -3,7 +3,7 @@
 #include "foundation/Encoding.h"
 #include "foundation/General.h"
 #include "platform/Text.h"
-#include "publication/Lookups.h"
+#include "foundation/Lookups.h"
 
 namespace quillon {
 

@@ -4,7 +4,7 @@
 #include "foundation/General.h"
 #include "platform/Database.h"
 #include "foundation/DBUtils.h"
-#include "publication/Lookups.h"
+#include "foundation/Lookups.h"
 #include "publication/Utility.h"
 
 namespace quillon {

@@ -12,7 +12,7 @@
 #include "platform/Directory.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
-#include "publication/Lookups.h"
+#include "foundation/Lookups.h"
 
 namespace quillon {
 

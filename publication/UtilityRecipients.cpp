@@ -13,7 +13,7 @@
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
 #include "publication/DistributionList.h"
-#include "publication/Lookups.h"
+#include "foundation/Lookups.h"
 #include "publication/Utility.h"
 
 namespace quillon {

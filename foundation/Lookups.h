@@ -1,4 +1,4 @@
-// Small database look-ups shared by the publication classes. Each runs on
+// Small database look-ups shared by the component's classes. Each runs on
 // a connection of its own, closed before it returns.
 #pragma once
 
