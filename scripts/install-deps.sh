@@ -13,7 +13,6 @@ PACKAGES=(
   libicu-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev
-  libbenchmark-dev
 )
 
 missing=()
