@@ -9,6 +9,7 @@
 #include "platform/Database.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
+#include "publication/Collaboration.h"
 #include "publication/Utility.h"
 
 namespace quillon {
@@ -237,6 +238,38 @@ void Document::RemoveInvalidDocument(std::int32_t iDocID) {
   });
 }
 
+void Document::SetDocumentStatus(std::int32_t iDocID, DOCUMENTSTATUS iDocStatus) {
+  Guarded("Quillon.Document.SetDocumentStatus", [&] {
+    const std::int32_t next = value(iDocStatus);
+    // Anything else would be stored as a status no view can place.
+    if (next < value(DOCUMENTSTATUS::DOCUMENTNEW) || next > value(DOCUMENTSTATUS::DOCUMENTSENT))
+      throw Error(InvalidParamValue, "Quillon.Document.SetDocumentStatus",
+                  "The document status " + std::to_string(next) + " is not one of the values 0 to 5.");
+    const DOCUMENTSTATUS current = GetStatusOfDocument(iDocID);
+    if (iDocStatus != DOCUMENTSTATUS::DOCUMENTDELETED &&
+        (current == DOCUMENTSTATUS::DOCUMENTDELETED ||
+         (iDocStatus == DOCUMENTSTATUS::DOCUMENTPUBLISHED && current == DOCUMENTSTATUS::DOCUMENTSENT)))
+      return;
+    {
+      ConnectionScope conn;
+      auto rs = OpenForUpdate(std::string("SELECT STATUS ") + "FROM DOCUMENT " + "WHERE (DOCUMENTID = " +
+                                  SqlLong(iDocID) + ")",
+                              conn.get());
+      if (!rs->EOF_()) {
+        rs->Fields("STATUS").SetValue(Variant(next));
+        rs->Update();
+      }
+      rs->Close();
+    }
+    if (current == DOCUMENTSTATUS::DOCUMENTNEW) {
+      if (iDocStatus == DOCUMENTSTATUS::DOCUMENTPUBLISHED)
+        Collaboration().ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
+      else if (iDocStatus == DOCUMENTSTATUS::DOCUMENTDELETED)
+        deleteAllUsersFromPublicationList(Variant(iDocID));
+    }
+  });
+}
+
 // ---- converting and checking ------------------------------------------------------------
 
 DOCUMENTSTATUS Document::ConvertStatusFromIntToEnum(std::int16_t iStatus) {
@@ -440,6 +473,11 @@ const ClassInfo* Document::classInfo() const {
           .method("RemoveInvalidDocument", {in("iDocID")},
                   [](Document& d, A& a) {
                     d.RemoveInvalidDocument(a[0].toInt32());
+                    return Variant();
+                  })
+          .method("SetDocumentStatus", {in("iDocID"), in("iDocStatus")},
+                  [](Document& d, A& a) {
+                    d.SetDocumentStatus(a[0].toInt32(), static_cast<DOCUMENTSTATUS>(a[1].toInt32()));
                     return Variant();
                   })
           .method("ConvertStatusFromIntToEnum", {in("iStatus")},

@@ -59,6 +59,12 @@ class Document : public Object {
   void deleteAllUsersFromPublicationList(const Variant& i_lDocID);
   // Deletes the row only while it has no document type.
   void RemoveInvalidDocument(std::int32_t iDocID);
+  // The status rules of a whole document: a deleted document can only be
+  // deleted again and a sent one does not fall back to published. Leaving
+  // new for published closes the document's "CannotPublish" errors;
+  // deleting a new document removes its publication rows. iDocStatus must
+  // be a DOCUMENTSTATUS value (0 to 5).
+  void SetDocumentStatus(std::int32_t iDocID, DOCUMENTSTATUS iDocStatus);
 
   // ---- converting and checking ----
   DOCUMENTSTATUS ConvertStatusFromIntToEnum(std::int16_t iStatus);

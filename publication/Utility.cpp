@@ -466,6 +466,19 @@ const ClassInfo* Utility::classInfo() const {
                   [](Utility& u, A& a) { return Variant(u.GetHtmlAttachmentXsl(a[0].text())); })
           .method("CheckPublicationErrors", {ref("iDocID")},
                   [](Utility& u, A& a) { return Variant(u.CheckPublicationErrors(a[0].toInt32())); })
+          .method("GetPublicationStatus", {ref("iDocID"), ref("iRecipientID")},
+                  [](Utility& u, A& a) { return Variant(u.GetPublicationStatus(a[0].toInt32(), a[1].text())); })
+          .method("GetForwardFlag", {ref("iDocID"), ref("iRecipientID")},
+                  [](Utility& u, A& a) { return Variant(u.GetForwardFlag(a[0].toInt32(), a[1].text())); })
+          .method("ConvertPublicationStatusFromStringToEnum", {ref("iStatus")},
+                  [](Utility& u, A& a) {
+                    std::string status = a[0].text();
+                    Variant result(value(u.ConvertPublicationStatusFromStringToEnum(status)));
+                    a[0] = Variant(status);
+                    return result;
+                  })
+          .method("ShowAcceptRejectButtons", {in("i_sDocTypeID")},
+                  [](Utility& u, A& a) { return Variant(u.ShowAcceptRejectButtons(a[0].text())); })
           .method("FileExist", {ref("iFileName")}, [](Utility& u, A& a) { return Variant(u.FileExist(a[0].text())); })
           .method("DirExist", {ref("iDirName")}, [](Utility& u, A& a) { return Variant(u.DirExist(a[0].text())); })
           .method("DirExistOnThisServer", {ref("iDirName")},

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "foundation/EnumsConstantsGlobalVars.h"
 #include "platform/Error.h"
 #include "platform/Object.h"
 
@@ -49,6 +50,17 @@ class Utility : public Object {
   std::string getXSL(const std::string& iDocTypeID);
   std::string GetHtmlAttachmentXsl(const std::string& iDocTypeID);
   bool CheckPublicationErrors(std::int32_t iDocID);
+
+  // A recipient's copy: its status, or its forward flag; -1 without a copy.
+  std::int32_t GetPublicationStatus(std::int32_t iDocID, const std::string& iRecipientID);
+  std::int32_t GetForwardFlag(std::int32_t iDocID, const std::string& iRecipientID);
+  // Trims iStatus in place, then accepts the fixed spellings of each
+  // status ("Viewed", "viewed", "VIEWED", "View", …); anything else gives
+  // PUBLICATIONUNKNOWNSTATUS.
+  PUBLICATIONSTATUS ConvertPublicationStatusFromStringToEnum(std::string& iStatus);
+  // Whether the document type shows the accept and reject buttons; false
+  // for an unknown type.
+  bool ShowAcceptRejectButtons(const std::string& i_sDocTypeID);
 
   // Directory and partner registry.
   std::string getIISVirtID();

@@ -1,0 +1,493 @@
+#include "publication/Collaboration.h"
+
+#include <string>
+#include <vector>
+
+#include "document/Document.h"
+#include "foundation/ConnectionScope.h"
+#include "foundation/Encoding.h"
+#include "foundation/General.h"
+#include "foundation/Lookups.h"
+#include "platform/Configuration.h"
+#include "platform/Database.h"
+#include "platform/Text.h"
+#include "publication/Utility.h"
+
+namespace quillon {
+
+using Encoding::SqlLong;
+using Encoding::SqlText;
+using General::Guarded;
+
+namespace {
+
+constexpr std::int32_t kNoPublication = -1;
+
+std::int32_t status(PUBLICATIONSTATUS s) { return value(s); }
+
+bool isOneOf(std::int32_t v, std::initializer_list<std::int32_t> values) {
+  for (std::int32_t x : values)
+    if (v == x) return true;
+  return false;
+}
+
+// The deleted-by-recipient forms of a copy.
+bool isDeletedForm(std::int32_t s) { return isOneOf(s, {2, 3, 7, 8, 9}); }
+
+// The status a copy moves to when iStatus is asked for while it holds
+// `current` (-1: no copy).
+std::int32_t nextPublicationStatus(std::int32_t current, std::int32_t requested) {
+  // Viewing or downloading never downgrades a copy, and nothing returns one to new.
+  std::int32_t next = requested;
+  if (isOneOf(current, {1, 2, 3, 4, 7, 8, 9}) && isOneOf(requested, {0, 5, 6}))
+    next = current;
+  else if (isOneOf(current, {5, 6}) && isOneOf(requested, {0, 5}))
+    next = current;
+  // Deleting keeps what the recipient had done with the copy.
+  if (isDeletedForm(requested)) {
+    switch (current) {
+      case 0: next = status(PUBLICATIONSTATUS::PUBLICATIONNEWDEL); break;
+      case 1: next = status(PUBLICATIONSTATUS::PUBLICATIONACCDEL); break;
+      case 4: next = status(PUBLICATIONSTATUS::PUBLICATIONREJECTEDDEL); break;
+      case 5: next = status(PUBLICATIONSTATUS::PUBLICATIONVIEWEDDEL); break;
+      case 6: next = status(PUBLICATIONSTATUS::PUBLICATIONDOWNLOADEDDEL); break;
+      default: next = requested; break;  // already deleted, or no copy
+    }
+  }
+  return next;
+}
+
+bool isNameChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool isIdentifier(const std::string& s) {
+  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+  for (char c : s)
+    if (!isNameChar(c)) return false;
+  return true;
+}
+
+// "COLUMN" or "TABLE.COLUMN".
+bool isColumnReference(const std::string& s) {
+  auto dot = s.find('.');
+  if (dot == std::string::npos) return isIdentifier(s);
+  return isIdentifier(s.substr(0, dot)) && isIdentifier(s.substr(dot + 1));
+}
+
+// The ordering of getAllDocumentTypes goes into the SQL text as it is, so
+// only "column [ASC|DESC]" items separated by commas are let through.
+bool isOrderByList(const std::string& list) {
+  for (const std::string& item : text::Split(list, ",")) {
+    std::vector<std::string> words;
+    for (const std::string& w : text::Split(text::Trim(item), " "))
+      if (!w.empty()) words.push_back(w);
+    if (words.empty() || words.size() > 2 || !isColumnReference(words[0])) return false;
+    if (words.size() == 2) {
+      std::string direction = text::UCase(words[1]);
+      if (direction != "ASC" && direction != "DESC") return false;
+    }
+  }
+  return true;
+}
+
+// Category labels of the publication errors a category closes.
+const std::vector<std::string>& cannotPublishLabels() {
+  static const std::vector<std::string> labels = {"SLBSH0008", "SLBSH4475", "SLBSH4476", "SLBSH4477", "SLBSH4478",
+                                                  "SLBSH4479", "SLBSH4480", "SLBSH4481", "SLBSH4482"};
+  return labels;
+}
+const std::vector<std::string>& selectRecipientsLabels() {
+  static const std::vector<std::string> labels = {"SLBSH0008", "SLBSH4476"};
+  return labels;
+}
+
+}  // namespace
+
+// ---- a recipient's copy ----------------------------------------------------------------
+
+std::int32_t Collaboration::GetPublicationStatus(std::int32_t iDocID, const std::string& iUserID) {
+  return Guarded("Quillon.Collaboration.GetPublicationStatus", [&]() -> std::int32_t {
+    Variant v = Lookups::FirstValue(std::string(" SELECT STATUS ") + " FROM PUBLICATION WHERE DOCUMENTID = " +
+                                    SqlLong(iDocID) + " AND USERID = " + SqlText(iUserID));
+    return v.isNumeric() ? v.toInt32() : kNoPublication;
+  });
+}
+
+void Collaboration::SetPublicationStatus(std::int32_t iDocID, const std::string& iUserID, std::int32_t iStatus,
+                                         std::int32_t iPublicationErrorID) {
+  Guarded("Quillon.Collaboration.SetPublicationStatus", [&] {
+    if (iPublicationErrorID != 0) {
+      Lookups::Execute("UPDATE PUBLICATION SET PUBLICATIONERRORID = " + std::to_string(iPublicationErrorID) + " " +
+                       "WHERE (DOCUMENTID = " + std::to_string(iDocID) + ") AND (USERID = " + SqlText(iUserID) + ")");
+      return;
+    }
+    // A value outside the enumeration would leave a copy no view can place.
+    if (iStatus < status(PUBLICATIONSTATUS::PUBLICATIONNEW) || iStatus > status(PUBLICATIONSTATUS::PUBLICATIONDOWNLOADEDDEL))
+      throw Error(InvalidParamValue, "Quillon.Collaboration.SetPublicationStatus",
+                  "The publication status " + std::to_string(iStatus) + " is not one of the values 0 to 9.");
+    std::int32_t current = GetPublicationStatus(iDocID, iUserID);
+    std::int32_t next = nextPublicationStatus(current, iStatus);
+    if (next == current) return;
+    Lookups::Execute("UPDATE PUBLICATION SET STATUS = " + std::to_string(next) + "WHERE (DOCUMENTID = " +
+                     SqlLong(iDocID) + ") AND (USERID = " + SqlText(iUserID) + ")");
+  });
+}
+
+void Collaboration::AcceptPublication(std::int32_t iDocID, const std::string& iUserID) {
+  Guarded(
+      "Quillon.Collaboration.AcceptPublication",
+      [&] { return "DocumentID: " + std::to_string(iDocID) + ", user: '" + iUserID + "'"; },
+      [&] {
+        // Only a recipient can accept; anyone else would turn the document's status.
+        if (GetPublicationStatus(iDocID, iUserID) == kNoPublication)
+          throw Error(NotPresent, "Quillon.Collaboration.AcceptPublication",
+                      "The user '" + iUserID + "' has no publication of document " + std::to_string(iDocID) + ".");
+        SetPublicationStatus(iDocID, iUserID, status(PUBLICATIONSTATUS::PUBLICATIONACC));
+        Variant notAccepted = Lookups::FirstValue(
+            std::string(" SELECT COUNT(DOCUMENTID) AS NotAcceptedDocuments") + " FROM   PUBLICATION" +
+            " WHERE  DOCUMENTID = " + SqlLong(iDocID) + " AND    USERID <> " + SqlText(iUserID) +
+            " AND    not STATUS IN (1,3)");
+        Document document;
+        document.SetDocumentStatus(iDocID, notAccepted.toInt32() < 1 ? DOCUMENTSTATUS::DOCUMENTACCEPTED
+                                                                       : DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED);
+      });
+}
+
+bool Collaboration::deleteDocument2(std::int32_t iDocID, const std::string& iDocTypeID, std::int32_t iSenderMode,
+                                    const std::string& iUserName, const std::string& iPath, bool iIsChildDoc) {
+  return Guarded("Quillon.Collaboration.deleteDocument2", [&] {
+    Document document;
+    const std::int32_t deleted = status(PUBLICATIONSTATUS::PUBLICATIONNEWDEL);
+    if (iIsChildDoc) {
+      bool isSender = document.GetSenderOfDocument(iDocID) == iUserName;
+      bool isRecipient = document.UserIsRecipientOfDoc(iDocID, iUserName);
+      if (isRecipient) SetPublicationStatus(iDocID, iUserName, deleted);
+      if (isSender) document.SetDocumentStatus(iDocID, DOCUMENTSTATUS::DOCUMENTDELETED);
+      return isSender || isRecipient;
+    }
+    switch (static_cast<SENDERMODE>(iSenderMode)) {
+      case SENDERMODE::RECEIVERMODE:
+      case SENDERMODE::ERRORMODE:
+      case SENDERMODE::CHANGEDOCTYPEMODE:
+        SetPublicationStatus(iDocID, iUserName, deleted);
+        return true;
+      case SENDERMODE::SENDERMODE:
+        // Only the sender may delete the document itself.
+        if (!document.UserIsSenderOfDocument(iDocID, iUserName)) return false;
+        document.SetDocumentStatus(iDocID, DOCUMENTSTATUS::DOCUMENTDELETED);
+        return true;
+      default:
+        return false;
+    }
+  });
+}
+
+// ---- query texts for the page ------------------------------------------------------------
+
+std::string Collaboration::GetDocumentDetails2(std::int32_t iIsSender, std::int32_t iDocID, const std::string& iUser) {
+  return Guarded("Quillon.Collaboration.GetDocumentDetails2", [&] {
+    const auto mode = static_cast<SENDERMODE>(iIsSender);
+    std::string sql;
+    if (mode == SENDERMODE::SENDERMODE || mode == SENDERMODE::ERRORMODE) {
+      sql = "SELECT ";
+      if (mode == SENDERMODE::ERRORMODE) sql += "DOCUMENT.SENDER, ";
+      sql += std::string("DOCUMENT.CREATIONDATE, ") + "DOCUMENT.STATUS, " + "DOCUMENTTYPE.DESCRIPTION, " +
+             "TAGSVALUE.TAGVALUE, " + "TAGSCONFIG.DESCRIPTION AS TAGDESCRIPTION " + "From Document " +
+             "INNER JOIN DOCUMENTTYPE ON " + "Document.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID " +
+             "LEFT OUTER JOIN TAGSCONFIG ON " + "Document.DOCUMENTTYPEID = TAGSCONFIG.DOCUMENTTYPEID " +
+             "LEFT OUTER JOIN TAGSVALUE ON " + "TAGSVALUE.TAGID = TAGSCONFIG.TAGID AND " +
+             "(TAGSVALUE.DOCUMENTID = " + SqlLong(iDocID) + ") " + "WHERE ";
+      if (mode == SENDERMODE::SENDERMODE) sql += "(DOCUMENT.SENDER = " + SqlText(iUser) + ") AND ";
+      sql += "(DOCUMENT.DOCUMENTID = " + SqlLong(iDocID) + ") AND " + "(DOCUMENT.STATUS <> " +
+             std::to_string(value(DOCUMENTSTATUS::DOCUMENTDELETED)) + ") " + "ORDER BY TAGSCONFIG.SEQUENCENUMBER";
+    } else if (mode == SENDERMODE::RECEIVERMODE) {
+      sql = std::string("SELECT DOCUMENT.SENDER, DOCUMENT.CREATIONDATE, PUBLICATION.STATUS, ") +
+            "PUBLICATION.FORWARD, DOCUMENTTYPE.DESCRIPTION, " +
+            "TAGSVALUE.TAGVALUE, TAGSCONFIG.DESCRIPTION AS TAGDESCRIPTION " +
+            "FROM DOCUMENT INNER JOIN DOCUMENTTYPE ON DOCUMENT.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID " +
+            "INNER JOIN PUBLICATION ON PUBLICATION.DOCUMENTID = DOCUMENT.DOCUMENTID " +
+            "LEFT OUTER JOIN TAGSVALUE ON DOCUMENT.DOCUMENTID = TAGSVALUE.DOCUMENTID " +
+            "LEFT OUTER JOIN TAGSCONFIG ON TAGSVALUE.TAGID = TAGSCONFIG.TAGID " +
+            "WHERE (PUBLICATION.USERID = " + SqlText(iUser) + ") " + "AND (DOCUMENT.DOCUMENTID = " +
+            SqlLong(iDocID) + ") " + "AND DOCUMENT.STATUS <> " + std::to_string(value(DOCUMENTSTATUS::DOCUMENTNEW)) +
+            " " + "ORDER BY TAGSCONFIG.SEQUENCENUMBER";
+    }
+    return sql;
+  });
+}
+
+std::string Collaboration::GetAddresseeStatusQueryStr(std::int32_t iDocID, const std::string& iUser) {
+  return Guarded("Quillon.Collaboration.GetAddresseeStatusQueryStr", [&] {
+    return std::string("SELECT DISTRIBUTIONLIST.BUSINESSPARTNERID, PUBLICATION.USERID, PUBLICATION.STATUS ") +
+           "FROM PUBLICATION, DOCUMENT, DISTRIBUTIONLIST " + "WHERE (PUBLICATION.DOCUMENTID = DOCUMENT.DOCUMENTID) " +
+           "  AND (PUBLICATION.DOCUMENTID = " + SqlLong(iDocID) + ")" + "  AND (DOCUMENT.SENDER = " + SqlText(iUser) +
+           ")" + "  AND (DISTRIBUTIONLIST.DOCUMENTTYPEID = DOCUMENT.DOCUMENTTYPEID) " +
+           "  AND (DISTRIBUTIONLIST.USERID = PUBLICATION.USERID) " + "ORDER BY DISTRIBUTIONLIST.BUSINESSPARTNERID";
+  });
+}
+
+std::string Collaboration::GetAddresseeStatusQueryStr2(std::int32_t iDocID, const std::string& iUser) {
+  return Guarded("Quillon.Collaboration.GetAddresseeStatusQueryStr2", [&] {
+    return std::string("SELECT PUBLICATION.USERID, PUBLICATION.STATUS FROM ") +
+           "PUBLICATION INNER JOIN DOCUMENT ON PUBLICATION.DOCUMENTID = DOCUMENT.DOCUMENTID " +
+           "WHERE (PUBLICATION.DOCUMENTID = " + SqlLong(iDocID) + ") AND (DOCUMENT.SENDER = " + SqlText(iUser) + ")";
+  });
+}
+
+std::string Collaboration::GetDocumentAttachmentsQueryStr(bool iIsSender, std::int32_t iDocID, const std::string& iUser) {
+  return Guarded("Quillon.Collaboration.GetDocumentAttachmentsQueryStr", [&] {
+    return std::string("SELECT ATTACHMENT.ATTACHMENTFILENAME, Attachment.ATTACHMENTID ") + "FROM ATTACHMENT " +
+           "WHERE (ATTACHMENT.DOCUMENTID = " + SqlLong(iDocID) + ")";
+  });
+}
+
+std::string Collaboration::GetDocumentTypeListQueryStr2(std::int32_t iMode, const std::string& iUser) {
+  return Guarded("Quillon.Collaboration.GetDocumentTypeListQueryStr2", [&] {
+    switch (iMode) {
+      case 0:
+        return std::string("SELECT DISTINCT DOCUMENTTYPE.DESCRIPTION, ") + "DOCUMENTTYPE.DOCUMENTTYPEID, " +
+               "DOCUMENTTYPE.ICONFILENAME, " + "DOCUMENTTYPE.EXTDESCRIPTION " +
+               "FROM DOCUMENTTYPE INNER JOIN DOCUMENT ON DOCUMENTTYPE.DOCUMENTTYPEID = DOCUMENT.DOCUMENTTYPEID " +
+               "WHERE (DOCUMENT.SENDER = " + SqlText(iUser) + ") " + "AND DOCUMENT.STATUS <> " +
+               std::to_string(value(DOCUMENTSTATUS::DOCUMENTDELETED)) + " " +
+               "GROUP BY DOCUMENTTYPE.DESCRIPTION, DOCUMENTTYPE.DOCUMENTTYPEID, " +
+               "DOCUMENTTYPE.ICONFILENAME, DOCUMENTTYPE.EXTDESCRIPTION " + "ORDER BY DOCUMENTTYPE.DESCRIPTION";
+      case 1:
+        return std::string(
+                   "SELECT DISTINCT DOCUMENTTYPE.DESCRIPTION, DOCUMENTTYPE.DOCUMENTTYPEID, DOCUMENTTYPE.ICONFILENAME, "
+                   "DOCUMENTTYPE.EXTDESCRIPTION ") +
+               "FROM DOCUMENTTYPE INNER JOIN DOCUMENT ON DOCUMENTTYPE.DOCUMENTTYPEID = DOCUMENT.DOCUMENTTYPEID " +
+               "INNER JOIN PUBLICATION ON DOCUMENT.DOCUMENTID = PUBLICATION.DOCUMENTID " +
+               "WHERE (DOCUMENT.STATUS <> 0 AND PUBLICATION.USERID = " + SqlText(iUser) +
+               " AND PUBLICATION.STATUS <> 2 AND PUBLICATION.STATUS <> 3 AND PUBLICATION.STATUS <> 7 AND "
+               "PUBLICATION.STATUS <> 8 AND PUBLICATION.STATUS <> 9) AND (DOCUMENT.SHOW = 1) " +
+               "GROUP BY DOCUMENTTYPE.DESCRIPTION, DOCUMENTTYPE.DOCUMENTTYPEID, DOCUMENTTYPE.ICONFILENAME, "
+               "DOCUMENTTYPE.EXTDESCRIPTION  " +
+               "ORDER BY DOCUMENTTYPE.DESCRIPTION";
+      case 2: {
+        Utility utility;
+        std::int32_t partnerID = utility.GetAUBusinessPartnerID(iUser);
+        return std::string("SELECT   DOCUMENTTYPE.DESCRIPTION,") + " DOCUMENTTYPE.DOCUMENTTYPEID," +
+               " DOCUMENTTYPE.ICONFILENAME," + " DOCUMENTTYPE.EXTDESCRIPTION" +
+               " FROM    PUBLICATIONERRORS PE LEFT OUTER JOIN SENDMETHODHISTORY SMH ON SMH.PUBLICATIONERRORID = "
+               "PE.PUBLICATIONERRORID, " +
+               " DOCUMENT D           LEFT OUTER JOIN PUBLICATION       P   ON P.DOCUMENTID = D.DOCUMENTID, " +
+               " DOCUMENTTYPE" + " WHERE " + "     ( " + "(D.SENDER = " + SqlText(iUser) +
+               " AND PE.CLOSED in (0,1,4,5) ) " + " OR " + "(D.SHOW = 1 AND " + " P.USERID = " + SqlText(iUser) +
+               " AND " + " SMH.BUSINESSPARTNERID = " + SqlLong(partnerID) + " AND " +
+               " P.STATUS NOT IN (2,3,7,8,9) AND " + " PE.CLOSED IN (0,1,2,3)" + ")" + "      ) " +
+               " AND PE.DOCUMENTID = D.DOCUMENTID " + " AND D.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID " +
+               " GROUP BY DOCUMENTTYPE.DESCRIPTION," + " DOCUMENTTYPE.DOCUMENTTYPEID," + " DOCUMENTTYPE.ICONFILENAME," +
+               " DOCUMENTTYPE.EXTDESCRIPTION";
+      }
+      default:
+        return std::string();
+    }
+  });
+}
+
+// ---- document types and counters -------------------------------------------------------
+
+std::shared_ptr<Dictionary> Collaboration::getAllDocumentTypes(const Variant& iOrderBy) {
+  return Guarded("Quillon.Collaboration.getAllDocumentTypes", [&] {
+    std::string sql = "SELECT DOCUMENTTYPEID, DESCRIPTION FROM DOCUMENTTYPE";
+    // A blank ordering means none, as a missing or Null one does.
+    std::string orderBy = iOrderBy.text();
+    if (!text::Trim(orderBy).empty()) {
+      if (!isOrderByList(orderBy))
+        throw Error(InvalidParamValue, "Quillon.Collaboration.getAllDocumentTypes",
+                    "The ordering '" + orderBy +
+                        "' is not a comma-separated list of column names (letters, digits and underscores, "
+                        "optionally preceded by a table name and a point), each optionally followed by ASC or DESC.");
+      sql = "SELECT DOCUMENTTYPEID, DESCRIPTION FROM DOCUMENTTYPE ORDER BY " + orderBy;
+    }
+    auto types = std::make_shared<Dictionary>();
+    ConnectionScope conn;
+    auto rs = conn.get()->Execute(sql);
+    while (!rs->EOF_()) {
+      types->Add(text::Trim(rs->Fields("DOCUMENTTYPEID").Value().text()),
+                 Variant(text::Trim(rs->Fields("DESCRIPTION").Value().text())));
+      rs->MoveNext();
+    }
+    rs->Close();
+    return types;
+  });
+}
+
+bool Collaboration::showCountOfNewDocumentsInInbox() {
+  return Guarded("Quillon.Collaboration.showCountOfNewDocumentsInInbox", [&] {
+    try {
+      auto cfg = General::B2B_getComponent("Basalt.Configuration").as<Configuration>();
+      if (!cfg) return false;
+      cfg->Load(General::GetB2BConfigFile());
+      std::string v = text::Trim(cfg->GetValue("GLOBAL", "ShowCountNewDocuments").text());
+      return text::IsNumeric(v) && Variant(v).toDouble() == 1;
+    } catch (...) {
+      return false;  // a missing file or key means no counters
+    }
+  });
+}
+
+std::int32_t Collaboration::countNewDocumentsForInbox(const std::string& i_sDocTypeID, const std::string& i_sUserID) {
+  return Guarded("Quillon.Collaboration.countNewDocumentsForInbox", [&] {
+    return Lookups::FirstValue(std::string(" SELECT COUNT(*) AS NewDocs ") + " FROM DOCUMENT AS D " +
+                               " INNER JOIN PUBLICATION AS P ON D.DOCUMENTID = P.DOCUMENTID " +
+                               " WHERE D.DOCUMENTTYPEID = " + SqlText(i_sDocTypeID) + " " + " AND   D.STATUS <> 0 " +
+                               " AND   D.SHOW = 1 " + " AND   P.USERID = " + SqlText(i_sUserID) + " " +
+                               " AND   P.STATUS =  0 ")
+        .toInt32();
+  });
+}
+
+// ---- publication errors --------------------------------------------------------------------
+
+void Collaboration::closeSelectedErrors(const std::string& sql) {
+  ConnectionScope conn;
+  auto rs = OpenForUpdate(sql, conn.get());
+  while (!rs->EOF_()) {
+    Field& closed = rs->Fields("CLOSED");
+    closed.SetValue(Variant(closed.Value().toInt32() | 1));
+    rs->Update();
+    rs->MoveNext();
+  }
+  rs->Close();
+}
+
+void Collaboration::ClosePublicationErrors(std::int32_t iPublicationErrorID, std::int32_t iDocID) {
+  Guarded("Quillon.Collaboration.ClosePublicationErrors", [&] {
+    std::string sql = std::string(" SELECT * FROM PUBLICATIONERRORS ") + " WHERE PUBLICATIONERRORID = " +
+                      SqlLong(iPublicationErrorID);
+    if (iDocID != 0) sql += " AND   DOCUMENTID = " + SqlLong(iDocID);
+    sql += " AND   CLOSED IN (0,2,4,6) ";
+    closeSelectedErrors(sql);
+  });
+}
+
+void Collaboration::ClosePublicationErrorsForOneCategory(std::int32_t i_lDocID, const std::string& i_sCategory) {
+  Guarded("Quillon.Collaboration.ClosePublicationErrorsForOneCategory", [&] {
+    const std::string category = text::LCase(i_sCategory);
+    const std::vector<std::string>* labels = nullptr;
+    if (category == "cannotpublish")
+      labels = &cannotPublishLabels();
+    else if (category == "selectrecipients")
+      labels = &selectRecipientsLabels();
+    else
+      throw Error(InvalidParamValue, "Quillon.Collaboration.ClosePublicationErrorsForOneCategory",
+                  "Not supported Category : " + i_sCategory);
+    std::string sql = std::string(" SELECT * FROM PUBLICATIONERRORS") + " WHERE DOCUMENTID = " + SqlLong(i_lDocID) +
+                      " AND   CLOSED IN (0,2,4,6) " + " AND ( LABEL = ";
+    for (std::size_t i = 0; i < labels->size(); ++i) {
+      if (i > 0) sql += std::string(" OR ") + "       LABEL = ";
+      sql += SqlText((*labels)[i]);
+    }
+    sql += ")";
+    closeSelectedErrors(sql);
+  });
+}
+
+void Collaboration::SetPublicationErrorStatusToRemoved(std::int32_t i_lDocID, const std::string& i_sUser,
+                                                       std::int32_t i_lPublicationErrorID) {
+  Guarded("Quillon.Collaboration.SetPublicationErrorStatusToRemoved", [&] {
+    Document document;
+    const bool isSender = document.UserIsSenderOfDocument(i_lDocID, i_sUser);
+    const bool isRecipient = document.UserIsRecipientOfDoc(i_lDocID, i_sUser);
+    ConnectionScope conn;
+    // The error must belong to the document the user's role was found for.
+    auto rs = OpenForUpdate(std::string("SELECT * FROM PUBLICATIONERRORS ") + "WHERE PUBLICATIONERRORID = " +
+                                SqlLong(i_lPublicationErrorID) + " AND DOCUMENTID = " + SqlLong(i_lDocID),
+                            conn.get());
+    if (!rs->EOF_()) {
+      std::int32_t closed = rs->Fields("CLOSED").Value().toInt32();
+      if (isSender) closed |= 2;
+      if (isRecipient) closed |= 4;
+      rs->Fields("CLOSED").SetValue(Variant(closed));
+      rs->Update();
+    }
+    rs->Close();
+  });
+}
+
+void Collaboration::DeletePublicationErrors(std::int32_t iDocID) {
+  Guarded("Quillon.Collaboration.DeletePublicationErrors", [&] {
+    Lookups::Execute(std::string("DELETE FROM PUBLICATIONERRORS ") + "WHERE DOCUMENTID = " + SqlLong(iDocID));
+  });
+}
+
+// ---- by-name registration -------------------------------------------------------------------
+
+const ClassInfo* Collaboration::classInfo() const {
+  using A = std::vector<Variant>;
+  static const ClassInfo* info =
+      ClassBuilder<Collaboration>("Quillon.Collaboration")
+          .method("AcceptPublication", {in("iDocID"), in("iUserID")},
+                  [](Collaboration& c, A& a) {
+                    c.AcceptPublication(a[0].toInt32(), a[1].text());
+                    return Variant();
+                  })
+          .method("SetPublicationStatus",
+                  {in("iDocID"), in("iUserID"), in("iStatus"), opt("iPublicationErrorID", Variant(0))},
+                  [](Collaboration& c, A& a) {
+                    c.SetPublicationStatus(a[0].toInt32(), a[1].text(), a[2].toInt32(), a[3].toInt32());
+                    return Variant();
+                  })
+          .method("GetPublicationStatus", {in("iDocID"), in("iUserID")},
+                  [](Collaboration& c, A& a) { return Variant(c.GetPublicationStatus(a[0].toInt32(), a[1].text())); })
+          .method("deleteDocument2",
+                  {in("iDocID"), in("iDocTypeID"), in("iSenderMode"), in("iUserName"), in("iPath"),
+                   opt("iIsChildDoc", Variant(false))},
+                  [](Collaboration& c, A& a) {
+                    return Variant(c.deleteDocument2(a[0].toInt32(), a[1].text(), a[2].toInt32(), a[3].text(),
+                                                     a[4].text(), a[5].toBool()));
+                  })
+          .method("GetDocumentDetails2", {in("iIsSender"), in("iDocID"), in("iUser")},
+                  [](Collaboration& c, A& a) {
+                    return Variant(c.GetDocumentDetails2(a[0].toInt16(), a[1].toInt32(), a[2].text()));
+                  })
+          .method("GetAddresseeStatusQueryStr", {in("iDocID"), in("iUser")},
+                  [](Collaboration& c, A& a) { return Variant(c.GetAddresseeStatusQueryStr(a[0].toInt32(), a[1].text())); })
+          .method("GetAddresseeStatusQueryStr2", {in("iDocID"), in("iUser")},
+                  [](Collaboration& c, A& a) { return Variant(c.GetAddresseeStatusQueryStr2(a[0].toInt32(), a[1].text())); })
+          .method("GetDocumentAttachmentsQueryStr", {in("iIsSender"), in("iDocID"), in("iUser")},
+                  [](Collaboration& c, A& a) {
+                    return Variant(c.GetDocumentAttachmentsQueryStr(a[0].toBool(), a[1].toInt32(), a[2].text()));
+                  })
+          .method("GetDocumentTypeListQueryStr2", {in("iMode"), in("iUser")},
+                  [](Collaboration& c, A& a) {
+                    return Variant(c.GetDocumentTypeListQueryStr2(a[0].toInt16(), a[1].text()));
+                  })
+          .method("getAllDocumentTypes", {opt("iOrderBy", Variant())},
+                  [](Collaboration& c, A& a) { return Variant(c.getAllDocumentTypes(a[0])); })
+          .method("showCountOfNewDocumentsInInbox", {},
+                  [](Collaboration& c, A&) { return Variant(c.showCountOfNewDocumentsInInbox()); })
+          .method("countNewDocumentsForInbox", {in("i_sDocTypeID"), in("i_sUserID")},
+                  [](Collaboration& c, A& a) { return Variant(c.countNewDocumentsForInbox(a[0].text(), a[1].text())); })
+          .method("ClosePublicationErrors", {in("iPublicationErrorID"), opt("iDocID", Variant(0))},
+                  [](Collaboration& c, A& a) {
+                    c.ClosePublicationErrors(a[0].toInt32(), a[1].toInt32());
+                    return Variant();
+                  })
+          .method("ClosePublicationErrorsForOneCategory", {in("i_lDocID"), in("i_sCategory")},
+                  [](Collaboration& c, A& a) {
+                    c.ClosePublicationErrorsForOneCategory(a[0].toInt32(), a[1].text());
+                    return Variant();
+                  })
+          .method("SetPublicationErrorStatusToRemoved", {in("i_lDocID"), in("i_sUser"), in("i_lPublicationErrorID")},
+                  [](Collaboration& c, A& a) {
+                    c.SetPublicationErrorStatusToRemoved(a[0].toInt32(), a[1].text(), a[2].toInt32());
+                    return Variant();
+                  })
+          .method("DeletePublicationErrors", {in("iDocID")},
+                  [](Collaboration& c, A& a) {
+                    c.DeletePublicationErrors(a[0].toInt32());
+                    return Variant();
+                  })
+          .done();
+  return info;
+}
+
+namespace {
+const bool kRegistered = (Collaboration().classInfo(), true);
+}
+
+}  // namespace quillon
