@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "foundation/EnumsConstantsGlobalVars.h"
 
 namespace quillon {
+
+class Dictionary;
 
 struct TSendMethodProperties {
   bool bAutoPush = false;
@@ -31,6 +34,18 @@ struct TSendMethodProperties {
   std::string sTempFileName;
   bool bTempFileCanBeRemoved = false;
   ESendMethodFTPTransferType nFTPTransferType{};
+
+  bool operator==(const TSendMethodProperties&) const = default;
 };
+
+// The record as a by-name call carries it: a Dictionary keyed by the field
+// names. Keys match the field names ignoring letter case; a field that is
+// left out keeps its blank value, and a key that names no field raises
+// 0x80070057 (invalid argument) rather than being dropped unnoticed.
+// Enumerated fields take their plain integers, unchecked.
+TSendMethodProperties FromDictionary(const Dictionary& d);
+// Every field, in field order: booleans as Boolean, numbers and
+// enumerations as 32-bit integers, texts as String.
+std::shared_ptr<Dictionary> ToDictionary(const TSendMethodProperties& p);
 
 }  // namespace quillon
