@@ -14,7 +14,9 @@
 
 #include "cli/DirectoryCommand.h"
 #include "cli/Json.h"
+#include "document/Document.h"
 #include "document/XML.h"
+#include "foundation/EnumsConstantsGlobalVars.h"
 #include "foundation/DBUtils.h"
 #include "foundation/General.h"
 #include "foundation/I18N.h"
@@ -26,6 +28,8 @@
 #include "platform/Error.h"
 #include "platform/Object.h"
 #include "platform/Text.h"
+#include "publication/Collaboration.h"
+#include "publication/SQLQueries.h"
 #include "publication/SenderList.h"
 #include "publication/Utility.h"
 
@@ -206,6 +210,20 @@ int demo(std::string dir) {
       std::cout << "  [" << I18N::GetLabel(errors->Fields("LABEL").Value().text()) << "] "
                 << errors->Fields("DESCRIPTION").Value().text() << "\n";
     std::cout << "\n";
+
+    // Published: recipients now see it. bob opens his inbox, views the order and accepts it.
+    Document().SetDocumentStatus(docID, DOCUMENTSTATUS::DOCUMENTPUBLISHED);
+    std::string inboxSql, problems;
+    SQLQueries().GetDocListQuery(value(SENDERMODE::RECEIVERMODE), type, Variant(VariantArray()), Variant(VariantArray()), 0,
+                                 Variant(VariantArray()), Variant(VariantArray()), 0, 0, "bob", inboxSql, problems);
+    auto inbox = DBUtils::getDisconnectedReadOnlyRecordSet(inboxSql);
+    std::cout << "bob's inbox holds " << inbox->RecordCount() << " " << type << " document(s)";
+    Collaboration collaboration;
+    collaboration.SetPublicationStatus(docID, "bob", value(PUBLICATIONSTATUS::PUBLICATIONVIEWED));
+    collaboration.AcceptPublication(docID, "bob");
+    std::cout << "; after bob accepted: his copy has status " << collaboration.GetPublicationStatus(docID, "bob")
+              << ", the document " << value(Document().GetStatusOfDocument(docID))
+              << " (3 = partially accepted, dave has not answered yet)\n\n";
 
     std::cout << "A malformed document is refused with the parser's position:\n";
     try {
