@@ -1,6 +1,7 @@
 #include "document/Document.h"
 #include "foundation/ConnectionScope.h"
 #include "foundation/Lookups.h"
+#include "foundation/SqlNames.h"
 
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
@@ -41,31 +42,12 @@ DOCUMENTSTATUS statusFromNumber(std::int32_t n) {
   return n >= 0 && n <= 5 ? static_cast<DOCUMENTSTATUS>(n) : DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
 }
 
-bool isNameChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// One identifier: letters, digits and underscores, not starting with a digit.
-bool isIdentifier(const std::string& s) {
-  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
-  for (char c : s)
-    if (!isNameChar(c)) return false;
-  return true;
-}
-
-// A column name, optionally with a table prefix: "STATUS", "T.STATUS".
-bool isColumnReference(const std::string& s) {
-  auto dot = s.find('.');
-  if (dot == std::string::npos) return isIdentifier(s);
-  return isIdentifier(s.substr(0, dot)) && isIdentifier(s.substr(dot + 1));
-}
-
 // The field list of getDocumentProperty goes into the SQL text as it is,
 // so only plain column references separated by commas are let through.
 bool isFieldList(const std::string& list) {
   if (text::Trim(list).empty()) return false;
   for (const std::string& part : text::Split(list, ","))
-    if (!isColumnReference(text::Trim(part))) return false;
+    if (!SqlNames::IsColumnReference(text::Trim(part))) return false;
   return true;
 }
 

@@ -1,4 +1,5 @@
 #include "foundation/PublicationErrorHandling.h"
+#include "foundation/SqlNames.h"
 #include "foundation/ConnectionScope.h"
 
 #include "document/Document.h"
@@ -43,21 +44,6 @@ std::int32_t writeRow(std::int32_t docID, std::int32_t errorNumber, const std::s
   std::int32_t id = rs->Fields("PUBLICATIONERRORID").Value().toInt32();
   rs->Close();
   return id;
-}
-
-bool isTableNameChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// The table name goes into the SQL text as it is, so only a plain name
-// (with the owner prefix "dbo." at most) is let through.
-bool isPlainTableName(const std::string& table) {
-  std::string name = table;
-  if (name.size() > 4 && equalsIgnoreCase(name.substr(0, 4), "dbo.")) name = name.substr(4);
-  if (name.empty()) return false;
-  for (char c : name)
-    if (!isTableNameChar(c)) return false;
-  return true;
 }
 
 }  // namespace
@@ -111,7 +97,7 @@ void AddReplacements(std::shared_ptr<DomDocument>& document, const std::shared_p
 void GetReplacementsFromTable(std::shared_ptr<Dictionary>& replacements, const std::string& table,
                               std::int32_t errorID) {
   Guarded("Quillon.PublicationErrorHandling.GetReplacementsFromTable", [&] {
-    if (!isPlainTableName(table))
+    if (!SqlNames::IsPlainTableName(table))
       throw Error(InvalidParamValue, "Quillon.PublicationErrorHandling.GetReplacementsFromTable",
                   "'" + table + "' is not a table name (letters, digits and underscores, optionally with the "
                   "prefix \"dbo.\").");

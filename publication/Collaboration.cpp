@@ -1,4 +1,5 @@
 #include "publication/Collaboration.h"
+#include "foundation/SqlNames.h"
 
 #include <string>
 #include <vector>
@@ -57,24 +58,6 @@ std::int32_t nextPublicationStatus(std::int32_t current, std::int32_t requested)
   return next;
 }
 
-bool isNameChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-bool isIdentifier(const std::string& s) {
-  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
-  for (char c : s)
-    if (!isNameChar(c)) return false;
-  return true;
-}
-
-// "COLUMN" or "TABLE.COLUMN".
-bool isColumnReference(const std::string& s) {
-  auto dot = s.find('.');
-  if (dot == std::string::npos) return isIdentifier(s);
-  return isIdentifier(s.substr(0, dot)) && isIdentifier(s.substr(dot + 1));
-}
-
 // The ordering of getAllDocumentTypes goes into the SQL text as it is, so
 // only "column [ASC|DESC]" items separated by commas are let through.
 bool isOrderByList(const std::string& list) {
@@ -82,7 +65,7 @@ bool isOrderByList(const std::string& list) {
     std::vector<std::string> words;
     for (const std::string& w : text::Split(text::Trim(item), " "))
       if (!w.empty()) words.push_back(w);
-    if (words.empty() || words.size() > 2 || !isColumnReference(words[0])) return false;
+    if (words.empty() || words.size() > 2 || !SqlNames::IsColumnReference(words[0])) return false;
     if (words.size() == 2) {
       std::string direction = text::UCase(words[1]);
       if (direction != "ASC" && direction != "DESC") return false;
