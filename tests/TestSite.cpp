@@ -67,6 +67,23 @@ std::string TestSite::scalar(const std::string& sql) const {
   return out;
 }
 
+Error TestSite::failureOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error raised";
+  return Error(0, "", "");
+}
+
+std::string TestSite::read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
 std::vector<LogEntry> TestSite::logEntries() const { return Log::ReadEntries(dir_ + "/log/quillon.log"); }
 
 std::string TestSite::writeFile(const std::string& relative, const std::string& content) const {

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/Error.h"
 #include "platform/Log.h"
 
 namespace quillon::test {
@@ -33,6 +35,11 @@ class TestSite : public ::testing::Test {
   // Replaces a value in a configuration file of the site.
   void setConfigValue(const std::string& file, const std::string& section, const std::string& key,
                       const std::string& value) const;
+
+  // The Error `f` raises; a test failure when it raises none.
+  static Error failureOf(const std::function<void()>& f);
+  // The whole content of a file ("" when it cannot be read).
+  static std::string read(const std::string& path);
 
   bool createOnSetUp_ = true;
 

@@ -16,15 +16,6 @@ namespace {
 
 class DocumentTest : public test::TestSite {
  protected:
-  Error failureOf(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return Error(0, "", "");
-  }
   void addDocument(int id, const std::string& type, const std::string& sender, int status) {
     exec("INSERT INTO DOCUMENT (DOCUMENTID, DOCUMENTTYPEID, SENDER, STATUS) VALUES (" + std::to_string(id) + ", " + type +
          ", '" + sender + "', " + std::to_string(status) + ")");

@@ -20,21 +20,6 @@ namespace {
 
 class FileHandlingTest : public test::TestSite {
  protected:
-  Error failureOf(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return Error(0, "", "");
-  }
-  std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
   std::string path(const std::string& relative) const { return dir() + "/" + relative; }
   FileHandling files;
 };

@@ -26,15 +26,6 @@ std::string rawObject(char language, const std::string& content, const std::stri
 
 class OBITest : public test::TestSite {
  protected:
-  Error failureOf(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return Error(0, "", "");
-  }
   std::string construct(const std::string& version, EObiLanguage language, const std::string& xml,
                         const std::string& signature = "") {
     std::string object;

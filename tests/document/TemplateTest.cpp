@@ -15,16 +15,6 @@
 namespace quillon {
 namespace {
 
-Error failureOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "", "");
-}
-
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // ---- Template ----------------------------------------------------------------------------

@@ -19,15 +19,6 @@ const char* kStyleSheet = R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www
 
 class XMLTest : public test::TestSite {
  protected:
-  Error failureOf(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return Error(0, "", "");
-  }
   XML xml;
 };
 

@@ -23,15 +23,6 @@ class PublicationErrorHandlingTest : public test::TestSite {
     TestSite::SetUp();
     exec("INSERT INTO DOCUMENT (DOCUMENTID, DOCUMENTTYPEID) VALUES (7, 'ORDER'), (8, NULL)");
   }
-  Error failureOf(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return Error(0, "", "");
-  }
   std::string column(const std::string& name, std::int32_t id) {
     return scalar("SELECT " + name + " FROM PUBLICATIONERRORS WHERE PUBLICATIONERRORID = " + std::to_string(id));
   }
