@@ -453,7 +453,8 @@ const ClassInfo* Utility::classInfo() const {
                   [](Utility& u, A& a) { return Variant(u.GetAUEmailAddress(a[0].text())); })
           .method("GetBusinessPartnerName", {in("i_lBPID")},
                   [](Utility& u, A& a) { return Variant(u.GetBusinessPartnerName(a[0].toInt32())); })
-          .method("CheckUserAuthorization", {ref("i_sUser"), ref("i_sPassword"), opt("i_sXml", Variant(""))},
+          // The password is taken by value so that it is never echoed back as an output.
+          .method("CheckUserAuthorization", {ref("i_sUser"), in("i_sPassword"), opt("i_sXml", Variant(""))},
                   [](Utility& u, A& a) { return u.CheckUserAuthorization(a[0].text(), a[1].text(), a[2].text()); })
           .method("GetApplicationID", {in("i_sApplicationName")},
                   [](Utility& u, A& a) { return Variant(u.GetApplicationID(a[0].text())); })
