@@ -49,11 +49,21 @@ Variant Object::invoke(const std::string& method, std::vector<Variant>& args) {
   // Work on a copy so that by-value arguments stay as the caller gave them.
   // Left-out optional arguments stay in `args` with their defaults, so a
   // caller sees every by-reference output, given or not.
+  // By-reference arguments are written back also when the method raises:
+  // an output such as a list of refused filters is part of the failure.
   std::vector<Variant> work = args;
-  Variant result = m->fn(*this, work);
-  for (std::size_t i = 0; i < args.size(); ++i)
-    if (m->params[i].byRef) args[i] = std::move(work[i]);
-  return result;
+  auto writeBack = [&] {
+    for (std::size_t i = 0; i < args.size(); ++i)
+      if (m->params[i].byRef) args[i] = std::move(work[i]);
+  };
+  try {
+    Variant result = m->fn(*this, work);
+    writeBack();
+    return result;
+  } catch (...) {
+    writeBack();
+    throw;
+  }
 }
 
 Registry& Registry::instance() {

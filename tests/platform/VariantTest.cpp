@@ -84,6 +84,11 @@ class Adder : public Object {
                       args[0] = Variant(-1);  // by value: the caller must not see this
                       return Variant(true);
                     })
+            .method("Refuse", {ref("o_sErrors")},
+                    [](Adder&, auto& args) -> Variant {
+                      args[0] = Variant("bad filter");
+                      throw Error(hr::kInvalidArg, "Test.Adder", "refused");
+                    })
             .done();
     return info;
   }
@@ -102,6 +107,11 @@ TEST(Registry, CallsByNameWithDefaultsAndByReferenceArguments) {
   obj->invoke("Add", one);
   ASSERT_EQ(one.size(), 3u);
   EXPECT_EQ(one[2].toInt32(), 15);
+
+  // Outputs are written back when the method raises, too.
+  std::vector<Variant> errors{Variant("")};
+  EXPECT_EQ(errorNumberOf([&] { obj->invoke("Refuse", errors); }), hr::kInvalidArg);
+  EXPECT_EQ(errors[0].toString(), "bad filter");
 
   std::vector<Variant> tooFew;
   EXPECT_EQ(errorNumberOf([&] { obj->invoke("Add", tooFew); }), hr::kWrongArgCount);
