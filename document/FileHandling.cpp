@@ -19,6 +19,7 @@
 #include "platform/CodePage.h"
 #include "platform/Configuration.h"
 #include "platform/Error.h"
+#include "platform/LocalFiles.h"
 #include "platform/FileStore.h"
 #include "platform/Text.h"
 
@@ -35,10 +36,8 @@ const std::string kUnicodeMark = "\xFF\xFE";  // UTF-16LE byte-order mark
 
 std::string sourceOf(const char* method) { return kClassSource + method; }
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
 bool isNetwork(const std::string& path) { return text::IsNetworkPath(path); }
 fs::path localPath(const std::string& path) { return fs::path(text::LocalPath(path)); }
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
 // ---- paths as text (the caller's form is kept: "\" stays "\") ----
 
@@ -54,9 +53,9 @@ std::string parentOf(const std::string& path) {
 // The last part of a path, trailing separators ignored.
 std::string lastPart(const std::string& path) {
   std::size_t end = path.size();
-  while (end > 0 && isSeparator(path[end - 1])) --end;
+  while (end > 0 && text::IsPathSeparator(path[end - 1])) --end;
   std::size_t start = end;
-  while (start > 0 && !isSeparator(path[start - 1])) --start;
+  while (start > 0 && !text::IsPathSeparator(path[start - 1])) --start;
   return path.substr(start, end - start);
 }
 
@@ -72,14 +71,6 @@ std::string baseNameOf(const std::string& path) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-// The folder joined with a name, with the separator the folder already uses.
-std::string joinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (isSeparator(folder.back())) return folder + name;
-  char separator = folder.find('\\') != std::string::npos ? '\\' : '/';
-  return folder + separator + name;
-}
-
 // ---- the file store for network paths ----
 
 std::shared_ptr<Object> fileStore() {
@@ -92,31 +83,14 @@ Variant callStore(const std::string& method, std::vector<Variant> args) { return
 
 // ---- workers: the file store for network paths, the local file system otherwise ----
 
-[[noreturn]] void fileError(std::int32_t number, const std::string& source, const std::string& what,
-                            const std::string& path, const std::error_code& ec = {}) {
-  std::string message = what + ": " + quoted(path) + ".";
-  if (ec) message += " " + ec.message() + ".";
-  throw Error(number, source, message);
-}
-
-bool isLocalFile(const fs::path& p) {
-  std::error_code ec;
-  return fs::is_regular_file(p, ec);
-}
-
-bool isLocalFolder(const fs::path& p) {
-  std::error_code ec;
-  return fs::is_directory(p, ec);
-}
-
 bool fileExists(const std::string& path) {
   if (isNetwork(path)) return callStore("FileExists", {Variant(path)}).toBool();
-  return !path.empty() && isLocalFile(localPath(path));
+  return !path.empty() && LocalFiles::IsFile(localPath(path));
 }
 
 bool folderExists(const std::string& path) {
   if (isNetwork(path)) return callStore("FolderExists", {Variant(path)}).toBool();
-  return !path.empty() && isLocalFolder(localPath(path));
+  return !path.empty() && LocalFiles::IsFolder(localPath(path));
 }
 
 void createFolderTree(const std::string& path, const std::string& source) {
@@ -128,7 +102,7 @@ void createFolderTree(const std::string& path, const std::string& source) {
   fs::path p = localPath(path);
   std::error_code ec;
   fs::create_directories(p, ec);
-  if (ec || !isLocalFolder(p)) fileError(hr::kPathFileAccess, source, "The folder cannot be created", path, ec);
+  if (ec || !LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPathFileAccess, source, "The folder cannot be created", path, ec);
 }
 
 std::vector<std::string> fileNames(const std::string& folder, const std::string& source) {
@@ -139,13 +113,13 @@ std::vector<std::string> fileNames(const std::string& folder, const std::string&
     return names;
   }
   fs::path p = localPath(folder);
-  if (folder.empty() || !isLocalFolder(p)) fileError(hr::kPathNotFound, source, "Path not found", folder);
+  if (folder.empty() || !LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", folder);
   std::error_code ec;
   for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code typeError;
     if (it->is_regular_file(typeError)) names.push_back(it->path().filename().string());
   }
-  if (ec) fileError(hr::kPathFileAccess, source, "The folder cannot be listed", folder, ec);
+  if (ec) LocalFiles::Raise(hr::kPathFileAccess, source, "The folder cannot be listed", folder, ec);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -153,9 +127,9 @@ std::vector<std::string> fileNames(const std::string& folder, const std::string&
 std::string readBytes(const std::string& path, const std::string& source) {
   if (isNetwork(path)) return callStore("GetFileContent", {Variant(path)}).text();
   fs::path p = localPath(path);
-  if (!isLocalFile(p)) fileError(hr::kFileNotFound, source, "File not found", path);
+  if (!LocalFiles::IsFile(p)) LocalFiles::Raise(hr::kFileNotFound, source, "File not found", path);
   std::ifstream in(p, std::ios::binary);
-  if (!in) fileError(hr::kPermissionDenied, source, "The file cannot be read", path);
+  if (!in) LocalFiles::Raise(hr::kPermissionDenied, source, "The file cannot be read", path);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
@@ -164,17 +138,17 @@ std::string readBytes(const std::string& path, const std::string& source) {
 void writeLocal(const std::string& path, const std::string& bytes, bool append, const std::string& source) {
   fs::path p = localPath(path);
   fs::path parent = p.parent_path();
-  if (!parent.empty() && !isLocalFolder(parent)) fileError(hr::kPathNotFound, source, "Path not found", path);
-  if (isLocalFolder(p)) fileError(hr::kPermissionDenied, source, "The path names a folder", path);
+  if (!parent.empty() && !LocalFiles::IsFolder(parent)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", path);
+  if (LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPermissionDenied, source, "The path names a folder", path);
   std::ofstream out(p, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
   if (!out) {
     int err = errno;
     throw Error(hr::kPathFileAccess, source,
-                "The file " + quoted(path) + " cannot be written: " + std::strerror(err) + ".");
+                "The file " + LocalFiles::Quoted(path) + " cannot be written: " + std::strerror(err) + ".");
   }
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) throw Error(hr::kPathFileAccess, source, "The file " + quoted(path) + " could not be written completely.");
+  if (!out) throw Error(hr::kPathFileAccess, source, "The file " + LocalFiles::Quoted(path) + " could not be written completely.");
 }
 
 // Writes (or appends) text as its UTF-8 bytes.
@@ -192,7 +166,7 @@ void writeText(const std::string& path, const std::string& text, bool append, co
 // A local destination ending in a separator names the folder to copy into.
 fs::path localDestination(const std::string& to, const fs::path& from) {
   fs::path d = localPath(to);
-  if (!to.empty() && isSeparator(to.back())) d /= from.filename();
+  if (!to.empty() && text::IsPathSeparator(to.back())) d /= from.filename();
   return d;
 }
 
@@ -203,17 +177,17 @@ void copyFile(const std::string& from, const std::string& to, bool overwrite, co
   }
   fs::path s = localPath(from);
   fs::path d = localDestination(to, s);
-  if (from.empty() || !isLocalFile(s)) fileError(hr::kFileNotFound, source, "File not found", from);
-  if (!d.parent_path().empty() && !isLocalFolder(d.parent_path()))
-    fileError(hr::kPathNotFound, source, "Path not found", to);
-  if (isLocalFolder(d)) fileError(hr::kPermissionDenied, source, "The destination is a folder", to);
+  if (from.empty() || !LocalFiles::IsFile(s)) LocalFiles::Raise(hr::kFileNotFound, source, "File not found", from);
+  if (!d.parent_path().empty() && !LocalFiles::IsFolder(d.parent_path()))
+    LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", to);
+  if (LocalFiles::IsFolder(d)) LocalFiles::Raise(hr::kPermissionDenied, source, "The destination is a folder", to);
   std::error_code ec;
-  if (isLocalFile(d)) {
-    if (!overwrite) fileError(hr::kFileAlreadyExists, source, "File already exists", to);
+  if (LocalFiles::IsFile(d)) {
+    if (!overwrite) LocalFiles::Raise(hr::kFileAlreadyExists, source, "File already exists", to);
     if (fs::equivalent(s, d, ec)) return;  // a file copied onto itself stays as it is
   }
   fs::copy_file(s, d, fs::copy_options::overwrite_existing, ec);
-  if (ec) fileError(hr::kPathFileAccess, source, "The file cannot be copied to", to, ec);
+  if (ec) LocalFiles::Raise(hr::kPathFileAccess, source, "The file cannot be copied to", to, ec);
 }
 
 void moveFile(const std::string& from, const std::string& to, const std::string& source) {
@@ -223,18 +197,18 @@ void moveFile(const std::string& from, const std::string& to, const std::string&
   }
   fs::path s = localPath(from);
   fs::path d = localDestination(to, s);
-  if (from.empty() || !isLocalFile(s)) fileError(hr::kFileNotFound, source, "File not found", from);
-  if (!d.parent_path().empty() && !isLocalFolder(d.parent_path()))
-    fileError(hr::kPathNotFound, source, "Path not found", to);
+  if (from.empty() || !LocalFiles::IsFile(s)) LocalFiles::Raise(hr::kFileNotFound, source, "File not found", from);
+  if (!d.parent_path().empty() && !LocalFiles::IsFolder(d.parent_path()))
+    LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", to);
   std::error_code ec;
-  if (fs::exists(d, ec)) fileError(hr::kFileAlreadyExists, source, "File already exists", to);
+  if (fs::exists(d, ec)) LocalFiles::Raise(hr::kFileAlreadyExists, source, "File already exists", to);
   fs::rename(s, d, ec);
   if (ec == std::errc::cross_device_link) {
     ec.clear();
     fs::copy_file(s, d, ec);
     if (!ec) fs::remove(s, ec);
   }
-  if (ec) fileError(hr::kPathFileAccess, source, "The file cannot be moved to", to, ec);
+  if (ec) LocalFiles::Raise(hr::kPathFileAccess, source, "The file cannot be moved to", to, ec);
 }
 
 // ---- clock and names ----
@@ -270,7 +244,7 @@ std::string temporaryFolder() {
     std::string dir = General::getInstallDir();
     if (!dir.empty()) {
       fs::path temp = localPath(dir) / "temp";
-      if (isLocalFolder(temp)) return temp.string();
+      if (LocalFiles::IsFolder(temp)) return temp.string();
     }
   }
   const char* tmp = std::getenv("TMPDIR");
@@ -376,7 +350,7 @@ std::shared_ptr<Collection> FileHandling::getFilesInFolder(const std::string& i_
   const std::string source = sourceOf("getFilesInFolder");
   return Guarded(source, [&] {
     auto files = std::make_shared<Collection>();
-    for (const std::string& name : fileNames(i_sFolder, source)) files->Add(Variant(joinPath(i_sFolder, name)));
+    for (const std::string& name : fileNames(i_sFolder, source)) files->Add(Variant(text::JoinPath(i_sFolder, name)));
     return files;
   });
 }
@@ -410,13 +384,13 @@ void FileHandling::deleteFolderAndFilesInFolder(const Variant& i_sFolder) {
       return;
     }
     fs::path p = localPath(folder);
-    if (folder.empty() || !isLocalFolder(p)) fileError(hr::kPathNotFound, source, "Path not found", folder);
+    if (folder.empty() || !LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", folder);
     std::error_code ec;
     fs::path absolute = fs::weakly_canonical(p, ec);
     if (!ec && absolute == absolute.root_path())
-      fileError(hr::kPermissionDenied, source, "The root folder cannot be deleted", folder);
+      LocalFiles::Raise(hr::kPermissionDenied, source, "The root folder cannot be deleted", folder);
     fs::remove_all(p, ec);
-    if (ec) fileError(hr::kPermissionDenied, source, "The folder cannot be deleted", folder, ec);
+    if (ec) LocalFiles::Raise(hr::kPermissionDenied, source, "The folder cannot be deleted", folder, ec);
   });
 }
 
@@ -428,10 +402,10 @@ void FileHandling::DeleteFileFromDisk(const std::string& i_sFileName) {
       return;
     }
     fs::path p = localPath(i_sFileName);
-    if (i_sFileName.empty() || !isLocalFile(p)) fileError(hr::kFileNotFound, source, "File not found", i_sFileName);
+    if (i_sFileName.empty() || !LocalFiles::IsFile(p)) LocalFiles::Raise(hr::kFileNotFound, source, "File not found", i_sFileName);
     std::error_code ec;
     fs::remove(p, ec);
-    if (ec) fileError(hr::kPermissionDenied, source, "The file cannot be deleted", i_sFileName, ec);
+    if (ec) LocalFiles::Raise(hr::kPermissionDenied, source, "The file cannot be deleted", i_sFileName, ec);
   });
 }
 
@@ -465,11 +439,11 @@ std::string FileHandling::GetBaseName(const std::string& i_sPath) {
 
 std::string FileHandling::GetUniqueFileName(const std::string& i_sFolderName, const std::string& i_sFileName) {
   return Guarded(sourceOf("GetUniqueFileName"), [&] {
-    std::string path = joinPath(i_sFolderName, i_sFileName);
+    std::string path = text::JoinPath(i_sFolderName, i_sFileName);
     const std::string base = baseNameOf(i_sFileName);
     const std::string extension = extensionOf(i_sFileName);
     for (long counter = 1; fileExists(path); ++counter)
-      path = joinPath(i_sFolderName, base + "_" + std::to_string(counter) + (extension.empty() ? "" : "." + extension));
+      path = text::JoinPath(i_sFolderName, base + "_" + std::to_string(counter) + (extension.empty() ? "" : "." + extension));
     return path;
   });
 }

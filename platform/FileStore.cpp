@@ -12,6 +12,7 @@
 #include "platform/CodePage.h"
 #include "platform/Configuration.h"
 #include "platform/Error.h"
+#include "platform/LocalFiles.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
 
@@ -23,16 +24,12 @@ namespace {
 
 std::string sourceOf(const char* method) { return std::string("Shale.File.") + method; }
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
-
 // The parts of a network path after the leading two backslashes.
 std::vector<std::string> networkParts(const std::string& path) {
   std::vector<std::string> parts;
   std::string current;
   for (std::size_t i = 2; i < path.size(); ++i) {
-    if (isSeparator(path[i])) {
+    if (text::IsPathSeparator(path[i])) {
       parts.push_back(current);
       current.clear();
     } else {
@@ -44,7 +41,7 @@ std::vector<std::string> networkParts(const std::string& path) {
 }
 
 [[noreturn]] void refuse(const std::string& source, const std::string& path, const std::string& why) {
-  throw Error(hr::kBadFileName, source, "The path " + quoted(path) + " is not allowed: " + why + ".");
+  throw Error(hr::kBadFileName, source, "The path " + LocalFiles::Quoted(path) + " is not allowed: " + why + ".");
 }
 
 // Resolves a path for the method `source`; `levels` gets the number of
@@ -79,30 +76,13 @@ fs::path resolve(const std::string& path, const std::string& source, std::size_t
 // A destination that ends in a separator names a folder: the source's file
 // name is added to it.
 fs::path destinationFor(const std::string& to, const fs::path& resolvedTo, const fs::path& from) {
-  if (!to.empty() && isSeparator(to.back())) return resolvedTo / from.filename();
+  if (!to.empty() && text::IsPathSeparator(to.back())) return resolvedTo / from.filename();
   return resolvedTo;
-}
-
-[[noreturn]] void fileError(std::int32_t number, const std::string& source, const std::string& what,
-                            const std::string& path, const std::error_code& ec = {}) {
-  std::string message = what + ": " + quoted(path) + ".";
-  if (ec) message += " " + ec.message() + ".";
-  throw Error(number, source, message);
-}
-
-bool isFile(const fs::path& p) {
-  std::error_code ec;
-  return fs::is_regular_file(p, ec);
-}
-
-bool isFolder(const fs::path& p) {
-  std::error_code ec;
-  return fs::is_directory(p, ec);
 }
 
 void requireParentFolder(const fs::path& p, const std::string& source, const std::string& path) {
   fs::path parent = p.parent_path();
-  if (!parent.empty() && !isFolder(parent)) fileError(hr::kPathNotFound, source, "Path not found", path);
+  if (!parent.empty() && !LocalFiles::IsFolder(parent)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", path);
 }
 
 void writeBytes(const fs::path& p, const std::string& bytes, bool append, const std::string& source,
@@ -111,11 +91,11 @@ void writeBytes(const fs::path& p, const std::string& bytes, bool append, const 
   if (!out) {
     int err = errno;
     throw Error(hr::kPathFileAccess, source,
-                "The file " + quoted(path) + " cannot be written: " + std::strerror(err) + ".");
+                "The file " + LocalFiles::Quoted(path) + " cannot be written: " + std::strerror(err) + ".");
   }
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) throw Error(hr::kPathFileAccess, source, "The file " + quoted(path) + " could not be written completely.");
+  if (!out) throw Error(hr::kPathFileAccess, source, "The file " + LocalFiles::Quoted(path) + " could not be written completely.");
 }
 
 }  // namespace
@@ -143,11 +123,11 @@ std::string FileStore::ResolvePath(const std::string& path) const {
 }
 
 bool FileStore::FileExists(const std::string& path) const {
-  return isFile(resolve(path, sourceOf("FileExists")));
+  return LocalFiles::IsFile(resolve(path, sourceOf("FileExists")));
 }
 
 bool FileStore::FolderExists(const std::string& path) const {
-  return isFolder(resolve(path, sourceOf("FolderExists")));
+  return LocalFiles::IsFolder(resolve(path, sourceOf("FolderExists")));
 }
 
 void FileStore::CreateFolderTree(const std::string& path) {
@@ -155,31 +135,31 @@ void FileStore::CreateFolderTree(const std::string& path) {
   fs::path p = resolve(path, source);
   std::error_code ec;
   fs::create_directories(p, ec);
-  if (ec || !isFolder(p)) fileError(hr::kPathFileAccess, source, "The folder cannot be created", path, ec);
+  if (ec || !LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPathFileAccess, source, "The folder cannot be created", path, ec);
 }
 
 void FileStore::CopyFile(const std::string& from, const std::string& to, bool overwrite) {
   std::string source = sourceOf("CopyFile");
   fs::path src = resolve(from, source);
   fs::path dst = destinationFor(to, resolve(to, source), src);
-  if (!isFile(src)) fileError(hr::kFileNotFound, source, "File not found", from);
+  if (!LocalFiles::IsFile(src)) LocalFiles::Raise(hr::kFileNotFound, source, "File not found", from);
   requireParentFolder(dst, source, to);
-  if (isFolder(dst)) fileError(hr::kPermissionDenied, source, "The destination is a folder", to);
-  if (isFile(dst) && !overwrite) fileError(hr::kFileAlreadyExists, source, "File already exists", to);
+  if (LocalFiles::IsFolder(dst)) LocalFiles::Raise(hr::kPermissionDenied, source, "The destination is a folder", to);
+  if (LocalFiles::IsFile(dst) && !overwrite) LocalFiles::Raise(hr::kFileAlreadyExists, source, "File already exists", to);
   std::error_code ec;
   if (fs::exists(dst, ec) && fs::equivalent(src, dst, ec)) return;  // a file copied onto itself stays as it is
   fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec);
-  if (ec) fileError(hr::kPathFileAccess, source, "The file cannot be copied to", to, ec);
+  if (ec) LocalFiles::Raise(hr::kPathFileAccess, source, "The file cannot be copied to", to, ec);
 }
 
 void FileStore::MoveFile(const std::string& from, const std::string& to) {
   std::string source = sourceOf("MoveFile");
   fs::path src = resolve(from, source);
   fs::path dst = destinationFor(to, resolve(to, source), src);
-  if (!isFile(src)) fileError(hr::kFileNotFound, source, "File not found", from);
+  if (!LocalFiles::IsFile(src)) LocalFiles::Raise(hr::kFileNotFound, source, "File not found", from);
   requireParentFolder(dst, source, to);
   std::error_code ec;
-  if (fs::exists(dst, ec)) fileError(hr::kFileAlreadyExists, source, "File already exists", to);
+  if (fs::exists(dst, ec)) LocalFiles::Raise(hr::kFileAlreadyExists, source, "File already exists", to);
   fs::rename(src, dst, ec);
   if (ec == std::errc::cross_device_link) {
     // The share root may be another file system than the local folder.
@@ -187,16 +167,16 @@ void FileStore::MoveFile(const std::string& from, const std::string& to) {
     fs::copy_file(src, dst, ec);
     if (!ec) fs::remove(src, ec);
   }
-  if (ec) fileError(hr::kPathFileAccess, source, "The file cannot be moved to", to, ec);
+  if (ec) LocalFiles::Raise(hr::kPathFileAccess, source, "The file cannot be moved to", to, ec);
 }
 
 void FileStore::DeleteFile(const std::string& path) {
   std::string source = sourceOf("DeleteFile");
   fs::path p = resolve(path, source);
-  if (!isFile(p)) fileError(hr::kFileNotFound, source, "File not found", path);
+  if (!LocalFiles::IsFile(p)) LocalFiles::Raise(hr::kFileNotFound, source, "File not found", path);
   std::error_code ec;
   fs::remove(p, ec);
-  if (ec) fileError(hr::kPermissionDenied, source, "The file cannot be deleted", path, ec);
+  if (ec) LocalFiles::Raise(hr::kPermissionDenied, source, "The file cannot be deleted", path, ec);
 }
 
 void FileStore::DeleteFolder(const std::string& path) {
@@ -204,41 +184,41 @@ void FileStore::DeleteFolder(const std::string& path) {
   std::size_t levels = 0;
   fs::path p = resolve(path, source, &levels);
   if (text::IsNetworkPath(path) && levels <= 2)
-    fileError(hr::kPermissionDenied, source, "A share cannot be deleted", path);
-  if (!isFolder(p)) fileError(hr::kPathNotFound, source, "Path not found", path);
+    LocalFiles::Raise(hr::kPermissionDenied, source, "A share cannot be deleted", path);
+  if (!LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", path);
   std::error_code ec;
   fs::path absolute = fs::weakly_canonical(p, ec);
   if (!ec && absolute == absolute.root_path())
-    fileError(hr::kPermissionDenied, source, "The root folder cannot be deleted", path);
+    LocalFiles::Raise(hr::kPermissionDenied, source, "The root folder cannot be deleted", path);
   fs::remove_all(p, ec);
-  if (ec) fileError(hr::kPermissionDenied, source, "The folder cannot be deleted", path, ec);
+  if (ec) LocalFiles::Raise(hr::kPermissionDenied, source, "The folder cannot be deleted", path, ec);
 }
 
 void FileStore::CopyFolder(const std::string& from, const std::string& to, bool overwrite) {
   std::string source = sourceOf("CopyFolder");
   fs::path src = resolve(from, source);
   fs::path dst = resolve(to, source);
-  if (!isFolder(src)) fileError(hr::kPathNotFound, source, "Path not found", from);
+  if (!LocalFiles::IsFolder(src)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", from);
   std::error_code ec;
   fs::create_directories(dst, ec);
-  if (ec) fileError(hr::kPathFileAccess, source, "The folder cannot be created", to, ec);
+  if (ec) LocalFiles::Raise(hr::kPathFileAccess, source, "The folder cannot be created", to, ec);
   auto options = fs::copy_options::recursive |
                  (overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::skip_existing);
   fs::copy(src, dst, options, ec);
-  if (ec) fileError(hr::kPathFileAccess, source, "The folder cannot be copied to", to, ec);
+  if (ec) LocalFiles::Raise(hr::kPathFileAccess, source, "The folder cannot be copied to", to, ec);
 }
 
 std::vector<std::string> FileStore::GetFileNames(const std::string& folder) const {
   std::string source = sourceOf("GetFileNames");
   fs::path p = resolve(folder, source);
-  if (!isFolder(p)) fileError(hr::kPathNotFound, source, "Path not found", folder);
+  if (!LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", folder);
   std::vector<std::string> names;
   std::error_code ec;
   for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code typeError;
     if (it->is_regular_file(typeError)) names.push_back(it->path().filename().string());
   }
-  if (ec) fileError(hr::kPathFileAccess, source, "The folder cannot be listed", folder, ec);
+  if (ec) LocalFiles::Raise(hr::kPathFileAccess, source, "The folder cannot be listed", folder, ec);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -247,7 +227,7 @@ void FileStore::CreateTextFile(const std::string& text, const std::string& path,
   std::string source = sourceOf("CreateTextFile");
   fs::path p = resolve(path, source);
   requireParentFolder(p, source, path);
-  if (isFolder(p)) fileError(hr::kPermissionDenied, source, "The path names a folder", path);
+  if (LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPermissionDenied, source, "The path names a folder", path);
   writeBytes(p, unicode ? std::string("\xFF\xFE") + ToUtf16LE(text) : text, false, source, path);
 }
 
@@ -255,16 +235,16 @@ void FileStore::AppendTextFile(const std::string& text, const std::string& path)
   std::string source = sourceOf("AppendTextFile");
   fs::path p = resolve(path, source);
   requireParentFolder(p, source, path);
-  if (isFolder(p)) fileError(hr::kPermissionDenied, source, "The path names a folder", path);
+  if (LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPermissionDenied, source, "The path names a folder", path);
   writeBytes(p, text, true, source, path);
 }
 
 std::string FileStore::GetFileContent(const std::string& path) const {
   std::string source = sourceOf("GetFileContent");
   fs::path p = resolve(path, source);
-  if (!isFile(p)) fileError(hr::kFileNotFound, source, "File not found", path);
+  if (!LocalFiles::IsFile(p)) LocalFiles::Raise(hr::kFileNotFound, source, "File not found", path);
   std::ifstream in(p, std::ios::binary);
-  if (!in) fileError(hr::kPermissionDenied, source, "The file cannot be read", path);
+  if (!in) LocalFiles::Raise(hr::kPermissionDenied, source, "The file cannot be read", path);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
@@ -284,7 +264,7 @@ std::string FileStoreXml::ApplyStyleSheet(const std::string& xmlText, const std:
   if (!xsl.load(resolved)) {
     const ParseError& e = xsl.parseError();
     throw Error(e.errorCode ? e.errorCode : hr::kFail, source,
-                "The style sheet " + quoted(styleSheetPath) + " could not be loaded: " + e.reason + ".");
+                "The style sheet " + LocalFiles::Quoted(styleSheetPath) + " could not be loaded: " + e.reason + ".");
   }
   return xml.transformNode(xsl);
 }

@@ -171,6 +171,15 @@ std::string Join(const std::vector<std::string>& parts, const std::string& delim
   return out;
 }
 
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (IsPathSeparator(folder.back())) return folder + name;
+  char separator = folder.find('\\') != std::string::npos ? '\\' : '/';
+  return folder + separator + name;
+}
+
 bool IsNetworkPath(const std::string& path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
 
 std::string LocalPath(const std::string& path) {

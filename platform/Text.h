@@ -43,6 +43,11 @@ bool IsNumeric(const std::string& s);
 std::vector<std::string> Split(const std::string& s, const std::string& delimiter);
 std::string Join(const std::vector<std::string>& parts, const std::string& delimiter);
 
+bool IsPathSeparator(char c);
+// The folder joined with a name, with the separator the folder already
+// uses ("\" when it has a backslash, else "/"); no separator is doubled.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // True for a path that starts with two backslashes (\\server\share\…).
 bool IsNetworkPath(const std::string& path);
 // A local path with "/" separators; network paths come back unchanged.

@@ -31,13 +31,6 @@ namespace {
 const std::string kClassSource = "Quillon.Attachments.";
 std::string sourceOf(const char* method) { return kClassSource + method; }
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  return isSeparator(folder.back()) ? folder + name : folder + "\\" + name;
-}
-
 // The size of a file; a network path is resolved by the file store.
 std::uintmax_t fileSize(const std::string& path) {
   std::string local = text::LocalPath(path);
@@ -59,7 +52,7 @@ std::uintmax_t fileSize(const std::string& path) {
 // in it.
 std::string normalised(std::string value, char separator) {
   const char other = separator == '\\' ? '/' : '\\';
-  if (value.empty() || !isSeparator(value.back())) value += separator;
+  if (value.empty() || !text::IsPathSeparator(value.back())) value += separator;
   for (char& c : value)
     if (c == other) c = separator;
   if (value.back() != separator) value += separator;
@@ -137,7 +130,7 @@ void Attachments::ExamenFolderForNewFilesAndWriteThemToDB(std::int32_t iDocID, c
     std::shared_ptr<Recordset> rows;  // opened for the first new file
     for (long i = 1; i <= names->Count(); ++i) {
       const std::string name = names->Item(i).text();
-      const std::string path = joinPath(iAbsolutePath, name);
+      const std::string path = text::JoinPath(iAbsolutePath, name);
       if (fileSize(path) == 0) {
         files.DeleteFileFromDisk(path);
         continue;
@@ -198,7 +191,7 @@ void Attachments::DeleteAttachment(std::int32_t iDocID, std::int32_t iAttID, con
       throw Error(InvalidParamValue, source, "The attachment name '" + iAttFile + "' is not a plain file name.");
     Lookups::Execute("DELETE FROM ATTACHMENT WHERE ATTACHMENTID = " + SqlLong(iAttID));
     FileHandling files;
-    files.DeleteFileFromDisk(joinPath(joinPath(iPath, std::to_string(iDocID)), iAttFile));
+    files.DeleteFileFromDisk(text::JoinPath(text::JoinPath(iPath, std::to_string(iDocID)), iAttFile));
   });
 }
 

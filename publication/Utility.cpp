@@ -1,7 +1,6 @@
 #include "publication/Utility.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
@@ -10,6 +9,7 @@
 #include "platform/Configuration.h"
 #include "platform/Database.h"
 #include "platform/Directory.h"
+#include "platform/LocalFiles.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
 #include "foundation/Lookups.h"
@@ -39,12 +39,6 @@ bool fileStoreAnswers(const std::string& method, const std::string& path) {
   if (!store.isSetObject()) throw Error(hr::kObjectRequired, "Quillon.Utility", "Object required: Shale.File could not be created.");
   std::vector<Variant> args{Variant(path)};
   return store.object()->invoke(method, args).toBool();
-}
-
-std::string joinPath(const std::string& folder, const std::string& file) {
-  if (folder.empty()) return file;
-  char last = folder.back();
-  return (last == '\\' || last == '/') ? folder + file : folder + "\\" + file;
 }
 
 bool startsWithDigit(const std::string& s) { return !s.empty() && s[0] >= '0' && s[0] <= '9'; }
@@ -296,32 +290,28 @@ bool Utility::UserAccessToApplicationAllowed(const std::string& i_sUser, const s
 
 bool Utility::FileExist(const std::string& iFileName) {
   return Guarded("Quillon.Utility.FileExist", [&] {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(text::LocalPath(iFileName), ec);
+    return LocalFiles::IsFile(text::LocalPath(iFileName));
   });
 }
 
 bool Utility::DirExistOnThisServer(const std::string& iDirName) {
   return Guarded("Quillon.Utility.DirExistOnThisServer", [&] {
-    std::error_code ec;
-    return std::filesystem::is_directory(text::LocalPath(iDirName), ec);
+    return LocalFiles::IsFolder(text::LocalPath(iDirName));
   });
 }
 
 bool Utility::DirExist(const std::string& iDirName) {
   return Guarded("Quillon.Utility.DirExist", [&] {
     if (text::IsNetworkPath(iDirName)) return fileStoreAnswers("FolderExists", iDirName);
-    std::error_code ec;
-    return std::filesystem::is_directory(text::LocalPath(iDirName), ec);
+    return LocalFiles::IsFolder(text::LocalPath(iDirName));
   });
 }
 
 bool Utility::FileExistAlsoRemote(const std::string& iPath, const std::string& iFileName) {
   return Guarded("Quillon.Utility.FileExistAlsoRemote", [&] {
-    std::string full = joinPath(iPath, iFileName);
+    std::string full = text::JoinPath(iPath, iFileName);
     if (text::IsNetworkPath(full)) return fileStoreAnswers("FileExists", full);
-    std::error_code ec;
-    return std::filesystem::is_regular_file(text::LocalPath(full), ec);
+    return LocalFiles::IsFile(text::LocalPath(full));
   });
 }
 
