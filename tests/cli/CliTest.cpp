@@ -7,34 +7,14 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/TestSite.h"
+#include "tests/cli/CliRunner.h"
 
 namespace quillon {
 namespace {
 
-struct CmdResult {
-  int status;
-  std::string out;
-};
+using CmdResult = test::CliRun;
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-CmdResult run(const std::vector<std::string>& args) {
-  std::string cmd = quote(QUILLON_CLI);
-  for (const auto& a : args) cmd += " " + quote(a);
-  cmd += " 2>&1";
-  CmdResult r{-1, {}};
-  FILE* p = ::popen(cmd.c_str(), "r");
-  std::array<char, 4096> buf{};
-  std::size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+CmdResult run(const std::vector<std::string>& args) { return test::RunQuillon(args); }
 
 class CliTest : public test::TestSite {
  protected:

@@ -10,6 +10,7 @@
 
 #include "platform/Database.h"
 #include "tests/TestSite.h"
+#include "tests/cli/CliRunner.h"
 
 namespace quillon {
 namespace {
@@ -19,32 +20,19 @@ struct QuillonRun {
   std::string out, err;
 };
 
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 class DirectoryCliTest : public test::TestSite {
  protected:
   // Runs quillon on the test site with `input` as standard input.
   QuillonRun runQuillon(const std::vector<std::string>& args, const std::string& input = "") {
     std::string in = writeFile("cli-stdin.txt", input);
     std::string errFile = dir() + "/cli-stderr.txt";
-    std::string cmd = shellQuote(QUILLON_CLI) + " --site " + shellQuote(dir());
-    for (const auto& a : args) cmd += " " + shellQuote(a);
-    cmd += " <" + shellQuote(in) + " 2>" + shellQuote(errFile);
+    std::vector<std::string> all{"--site", dir()};
+    all.insert(all.end(), args.begin(), args.end());
+    test::CliRun run = test::RunQuillon(all, " <" + test::ShellQuote(in) + " 2>" + test::ShellQuote(errFile));
     QuillonRun r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    std::array<char, 4096> buf{};
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    std::ifstream e(errFile);
-    std::stringstream ss;
-    ss << e.rdbuf();
-    r.err = ss.str();
+    r.status = run.status;
+    r.out = std::move(run.out);
+    r.err = read(errFile);
     return r;
   }
   QuillonRun directory(std::vector<std::string> args, const std::string& input = "") {

@@ -8,15 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/TestSite.h"
+#include "tests/cli/CliRunner.h"
 
 namespace quillon {
 namespace {
-
-std::string shellQuoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 class SendMethodCliTest : public test::TestSite {
  protected:
@@ -28,14 +23,8 @@ class SendMethodCliTest : public test::TestSite {
   }
   // Exit status and standard output of the command.
   std::pair<int, std::string> runCli(const std::vector<std::string>& args) {
-    std::string cmd = shellQuoted(QUILLON_CLI);
-    for (const auto& a : args) cmd += " " + shellQuoted(a);
-    std::string out;
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    std::array<char, 4096> buf{};
-    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) out.append(buf.data(), n);
-    int st = ::pclose(p);
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+    test::CliRun r = test::RunQuillon(args);
+    return {r.status, r.out};
   }
   nlohmann::ordered_json callSendMethod(const std::string& method, const std::vector<std::string>& args) {
     std::vector<std::string> all{"--site", site_, "call", "SendMethod." + method};
