@@ -104,7 +104,10 @@ std::int32_t intake(const std::string& path) {
   General::CloseConnection(conn);
 
   u.GetRecipientsAndFillPublicationTable(docID, type, text);
-  // The document is stored: the input may go.
+  // The input goes only once what it became is on disk.
+  conn = DBUtils::GetConnection();
+  conn->MakeDurable();
+  General::CloseConnection(conn);
   fs::remove(path);
   return docID;
 }
