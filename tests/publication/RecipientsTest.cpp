@@ -188,5 +188,22 @@ TEST_F(RecipientsTest, DistributionAndSenderListQuestions) {
   EXPECT_FALSE(s.GetNotification("ORDER", "bob"));
 }
 
+TEST_F(RecipientsTest, AUserListedTwiceGetsOneCopy) {
+  // bob is on the list for two partners, and carol's row is there twice.
+  exec("INSERT INTO DISTRIBUTIONLIST VALUES ('ORDER', 300, 'bob', 0, 0, 0), ('ORDER', 200, 'carol', 0, 0, 0)");
+  store(1, "");
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER"), 3);
+  EXPECT_EQ(publications(1), "bob,carol,dave");
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER", 300), 0);
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER", 0, "bob"), 0);
+  EXPECT_EQ(publications(1), "bob,carol,dave");
+
+  // The same through the routing tags of a stored document.
+  store(2, "<RECEIVER>bob</RECEIVER><BUSINESSPARTNER>300</BUSINESSPARTNER>");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(2), 1);
+  EXPECT_EQ(publications(2), "bob,dave");
+  EXPECT_EQ(errorLabels(2), "");
+}
+
 }  // namespace
 }  // namespace quillon
