@@ -32,6 +32,7 @@
 #include "platform/Database.h"
 #include "platform/Error.h"
 #include "platform/Variant.h"
+#include "platform/XmlDom.h"
 #include "publication/SenderList.h"
 #include "publication/Utility.h"
 #include "tests/CallCounters.h"
@@ -69,11 +70,14 @@ std::string orderText(const std::string& sample, int n) {
 // One intake of the file at `path`; returns the new document's id.
 std::int32_t intake(const std::string& path) {
   std::string text = readAll(path);
+  // Parsed once; every step reads the same DOM.
+  auto dom = std::make_shared<DomDocument>();
+  if (!dom->loadXML(text)) throw std::runtime_error("not XML: " + path);
   Utility u;
   std::int32_t senderBP = 0;
   std::string sender;
-  u.GetSenderBPAndName(text, senderBP, sender);
-  std::string type = u.GetDocType(text, senderBP);
+  u.GetSenderBPAndName(dom, senderBP, sender);
+  std::string type = u.GetDocType(dom, senderBP);
   if (!SenderList().CheckAuthorizationForSender(type, sender)) throw std::runtime_error("sender refused");
 
   auto conn = DBUtils::GetConnection();
@@ -90,7 +94,7 @@ std::int32_t intake(const std::string& path) {
   rs->Close();
   General::CloseConnection(conn);
 
-  std::string receiver = u.GetDefaultReceiver(text);
+  std::string receiver = u.GetDefaultReceiver(dom);
   conn = DBUtils::GetConnection();
   rs = std::make_shared<Recordset>();
   rs->SetCursorLocation(ado::adUseClient);
@@ -105,7 +109,7 @@ std::int32_t intake(const std::string& path) {
   rs->Close();
   General::CloseConnection(conn);
 
-  u.GetRecipientsAndFillPublicationTable(docID, type, text);
+  u.GetRecipientsAndFillPublicationTable(docID, type, dom);
   // The input goes only once what it became is on disk.
   conn = DBUtils::GetConnection();
   conn->MakeDurable();

@@ -18,6 +18,7 @@
 
 namespace quillon {
 
+class DomDocument;
 class DomNode;
 class DomNodeList;
 class Recordset;
@@ -101,6 +102,16 @@ class Utility : public Object {
   std::string GetDocType(const std::string& iXMLStr, std::int32_t iBPID = 0);
   void GetSenderBPAndName(const std::string& iXMLStr, std::int32_t& oSenderBP, std::string& oSenderName);
   std::string GetDefaultReceiver(const std::string& iXMLStr);
+  // The same on a document parsed already, so that an intake parses its
+  // text once and hands the DOM from step to step. These three only read
+  // the document; the recipients' resolution empties its routing tags
+  // (hand it a copy to keep them). A missing DOM raises hr::kObjectRequired.
+  std::string GetDocType(const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t iBPID = 0);
+  void GetSenderBPAndName(const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t& oSenderBP,
+                          std::string& oSenderName);
+  std::string GetDefaultReceiver(const std::shared_ptr<DomDocument>& iXMLDoc);
+  std::int32_t GetRecipientsAndFillPublicationTable(std::int32_t iDocID, const std::string& iDocTypeID,
+                                                    const std::shared_ptr<DomDocument>& iXMLDoc);
   bool BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml);
 
   // Plug-ins named by a method-call string "project.class[.method]": the
