@@ -236,7 +236,7 @@ void LoopbackServers::stop(Server& s) {
   if (s.stdinFd >= 0) ::close(s.stdinFd);
   s.stdinFd = -1;
   if (s.pid <= 0) return;
-  ::kill(s.pid, SIGTERM);
+  ::kill(s.pid, s.stopSignal);
   auto deadline = Clock::now() + std::chrono::seconds(3);
   bool gone = false;
   while (!(gone = exited(s.pid)) && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -425,6 +425,9 @@ int LoopbackServers::StartImap(const std::vector<std::string>& accounts, const s
     WriteServerFile(dir + "/dovecot.conf", conf);
     Server s = launch("dovecot", {"/usr/sbin/dovecot", "-c", dir + "/dovecot.conf", "-F"}, false, port, attempt == 2);
     if (s.port != 0) {
+      // Dovecot's orderly shutdown waits a second for its children; killed,
+      // its children notice at once and end too.
+      s.stopSignal = SIGKILL;
       servers_.push_back(s);
       return port;
     }

@@ -108,6 +108,7 @@ class LoopbackServers {
     pid_t pid = -1;
     int port = 0;
     int stdinFd = -1;
+    int stopSignal = 15;  // SIGTERM
     std::string name;
   };
   Server launch(const std::string& name, const std::vector<std::string>& command, bool reportsPort, int knownPort,
