@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -13,6 +13,7 @@
 #include "platform/FileStore.h"
 #include "platform/Guid.h"
 #include "platform/LazyModule.h"
+#include "platform/Object.h"
 #include "platform/mail/MailModule.h"
 #include "platform/mail/SiteSettings.h"
 
@@ -147,7 +148,11 @@ SendResult SendMail(const OutgoingMail& mail, const MailSettings& settings) {
   SendResult result;
   std::string message = api.compose(mail, true);
   for (const std::string* list : {&mail.to, &mail.cc, &mail.bcc})
-    for (auto& a : api.splitAddresses(*list)) result.accepted.push_back(a);
+    for (auto& a : api.splitAddresses(*list)) {
+      bool seen = std::any_of(result.accepted.begin(), result.accepted.end(),
+                              [&](const std::string& b) { return equalsIgnoreCase(a, b); });
+      if (!seen) result.accepted.push_back(a);
+    }
   result.pickupFile = writePickupFile(settings.pickupFolder, message);
   return result;
 }

@@ -135,7 +135,8 @@ class FtpSession {
   // Names in the current directory ("." and ".." left out); filesOnly
   // leaves out folders where the server tells them apart (MLSD).
   std::vector<std::string> List(bool filesOnly = false);
-  // True when a file of exactly this name exists in the current directory.
+  // True when the folder lists exactly this name (case counts); a missing
+  // folder raises 12003.
   bool Exists(const std::string& remoteName);
 
  private:

@@ -1,12 +1,11 @@
 // Composing outgoing messages with GMime 3 (part of libquillon_mail.so).
 #include <gmime/gmime.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
-#include <mutex>
 #include <sstream>
-#include <unistd.h>
 
 #include "platform/Error.h"
 #include "platform/mail/MailModuleInternal.h"

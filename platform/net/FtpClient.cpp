@@ -275,39 +275,19 @@ class CurlFtp final : public FtpBackend {
       if (rc != CURLE_OK && !unsupported) RaiseCurlError(rc, error_, &replies_, o_.password, kSource, false);
       if (rc == CURLE_OK) return mlsdFiles(text);
     }
-    std::string text;
-    prepare();
-    std::string url = dirUrl(cwd_);
-    set(CURLOPT_URL, url.c_str());
-    set(CURLOPT_DIRLISTONLY, 1L);
-    set(CURLOPT_WRITEFUNCTION, onWriteString);
-    set(CURLOPT_WRITEDATA, &text);
-    perform();
-    std::vector<std::string> names;
-    for (const std::string& line : lines(text)) {
-      // Some servers answer NLST with paths; the name is the last part.
-      std::string name = line.substr(line.find_last_of('/') == std::string::npos ? 0 : line.find_last_of('/') + 1);
-      if (!name.empty() && name != "." && name != "..") names.push_back(name);
-    }
-    return names;
+    return nameList(cwd_);
   }
 
+  // Looked up in the folder's name listing: asking for the file's size or
+  // time instead would call a file "present" on servers that do not
+  // support those commands.
   bool exists(const std::string& remoteName) override {
     auto lock = guard();
     RemotePath file = resolve(remoteName, true);
-    prepare();
-    std::string url = fileUrl(file);
-    set(CURLOPT_URL, url.c_str());
-    set(CURLOPT_NOBODY, 1L);
-    // A body-less request on FTP writes made-up headers through the write
-    // callback; keep them out of standard output.
-    std::string ignored;
-    set(CURLOPT_WRITEFUNCTION, onWriteString);
-    set(CURLOPT_WRITEDATA, &ignored);
-    CURLcode rc = PerformIn(multi_.get(), handle_.get());
-    if (rc == CURLE_OK) return true;
-    if (rc == CURLE_REMOTE_FILE_NOT_FOUND) return false;
-    RaiseCurlError(rc, error_, &replies_, o_.password, kSource, false);
+    std::string name = file.parts.back();
+    file.parts.pop_back();
+    auto names = nameList(file);
+    return std::find(names.begin(), names.end(), name) != names.end();
   }
 
  private:
@@ -350,6 +330,26 @@ class CurlFtp final : public FtpBackend {
     proxyText_ = o_.proxy;
     if (!proxyText_.empty() && o_.proxyPort != -1) proxyText_ += ":" + std::to_string(o_.proxyPort);
     return proxyText_;
+  }
+
+  // The names in a folder (NLST), "." and ".." left out.
+  std::vector<std::string> nameList(const RemotePath& folder) {
+    std::string text;
+    prepare();
+    std::string url = dirUrl(folder);
+    set(CURLOPT_URL, url.c_str());
+    set(CURLOPT_DIRLISTONLY, 1L);
+    set(CURLOPT_WRITEFUNCTION, onWriteString);
+    set(CURLOPT_WRITEDATA, &text);
+    perform();
+    std::vector<std::string> names;
+    for (const std::string& line : lines(text)) {
+      // Some servers answer NLST with paths; the name is the last part.
+      auto slash = line.find_last_of('/');
+      std::string name = slash == std::string::npos ? line : line.substr(slash + 1);
+      if (!name.empty() && name != "." && name != "..") names.push_back(name);
+    }
+    return names;
   }
 
   void perform() {

@@ -44,6 +44,10 @@ class CurlImap final : public ImapBackend {
 
   std::vector<std::uint64_t> uids() override {
     std::string out;
+    // The folder stays selected between calls; NOOP makes the server look
+    // for messages that arrived since, which a search alone may not see.
+    command("NOOP", out);
+    out.clear();
     command("UID SEARCH ALL", out);
     std::vector<std::uint64_t> result;
     std::size_t at = 0;

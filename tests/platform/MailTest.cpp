@@ -174,6 +174,21 @@ TEST_F(MailSendTest, RelayLoginAndItsFailuresNeverShowThePassword) {
   EXPECT_EQ(e.description().find("Wrong-Relay-Pw"), std::string::npos);
 }
 
+TEST_F(MailSendTest, RequiredEncryptionIsNeverSkipped) {
+  int port = servers.StartSmtp();  // offers no STARTTLS
+  ASSERT_NE(port, 0);
+  OutgoingMail m;
+  m.from = "admin@quillon.test";
+  m.to = "a@x.test";
+  auto settings = relay(port);
+  settings.smtpSecurity = "starttls";
+  settings.smtpUser = "quillon";
+  settings.smtpPassword = "Never-In-Clear";
+  Error e = errorOf([&] { mail::SendMail(m, settings); });
+  EXPECT_EQ(e.number(), hr::kMailSendFailed);
+  EXPECT_TRUE(servers.SmtpMessages().empty()) << "sent without the required encryption";
+}
+
 TEST_F(MailSendTest, BadMessagesAreRefusedBeforeAnyConnection) {
   // Port 1 has no server: every failure below must come from the checks.
   auto settings = relay(1);
@@ -341,6 +356,8 @@ TEST(MailParse, PlainMessageInAnotherCharsetHasNoAttachments) {
   EXPECT_EQ(m.body, "Preis: 5 €\n");
   EXPECT_TRUE(m.attachments.empty());
   EXPECT_EQ(m.dateUnix, 0);
+  for (const char* junk : {"", "no headers at all", "\x01\x02\xFF"})
+    EXPECT_EQ(errorOf([&] { mail::ParseMail(junk); }).number(), hr::kFail) << junk;
 }
 
 // --- the site's settings and the pickup folder ---
@@ -354,6 +371,7 @@ TEST_F(MailSiteTest, WithoutRelayMessagesGoWholeIntoThePickupFolder) {
   OutgoingMail m;
   m.from = "admin@quillon.test";
   m.to = "a@x.test";
+  m.cc = "A@x.test";  // one address, one envelope recipient
   m.bcc = "b@x.test";
   m.subject = "Über";
   m.attachments = {{writeFile("temp/order.xml", "<ORDER/>"), ""}};

@@ -67,6 +67,9 @@ TEST_F(MaildirTest, ListReadAndDeleteOldestFirstWithStableIds) {
   age(box("orders") / "new" / second, 20);
   age(box("orders") / "new" / third, 10);
   servers.DeliverToBox("other", message("not mine"));
+  // Half-delivered (tmp/) and hidden files are no messages.
+  std::ofstream(box("orders") / "tmp" / "1.half.delivery") << "From: x";
+  std::ofstream(box("orders") / "new" / ".hidden") << "From: x";
 
   auto mb = OpenMailbox("orders", settings());
   EXPECT_EQ(mb->Account(), "orders");
@@ -207,6 +210,11 @@ TEST_F(ImapTest, ListReadAndDeleteOverImapOnTheSameAccounts) {
 
   mb->Delete(ids[1]);
   EXPECT_EQ(mb->List(), (std::vector<std::string>{ids[0], ids[2]}));
+  servers.DeliverToBox("orders", message("four"));  // arrives while the mailbox is open
+  auto later = mb->List();
+  ASSERT_EQ(later.size(), 3u);
+  EXPECT_EQ(mb->Read(later[2]).subject, "four");
+  mb->Delete(later[2]);
   EXPECT_EQ(errorOf([&] { mb->ReadRaw(ids[1]); }).number(), hr::kFileNotFound);
   EXPECT_EQ(errorOf([&] { mb->Delete(ids[1]); }).number(), hr::kFileNotFound);
   EXPECT_EQ(errorOf([&] { mb->ReadRaw("not-a-uid"); }).number(), hr::kFileNotFound);

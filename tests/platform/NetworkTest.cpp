@@ -264,6 +264,9 @@ TEST_F(FtpTest, ChangeDirectoryRelativeAbsoluteAndMissing) {
   Error e = failureOf([&] { ftp.ChangeDirectory("no/such"); });
   EXPECT_EQ(e.number(), net::wininet::kExtendedError);
   EXPECT_EQ(ftp.CurrentDirectory(), "/edi");
+  EXPECT_EQ(failureOf([&] { ftp.Exists("no/such.txt"); }).number(), net::wininet::kExtendedError);
+  EXPECT_EQ(failureOf([&] { ftp.GetFile("out/b.txt", servers.folder() + "/absent/b.txt", TransferMode::Binary); }).number(),
+            net::syserr::kPathNotFound);
   ftp.PutBytes("3", "c.txt", TransferMode::Binary);
   EXPECT_EQ(readFile(remote("edi/c.txt")), "3");
 }
