@@ -1,14 +1,13 @@
 #include "platform/Mailbox.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "platform/Error.h"
 #include "platform/FileStore.h"
@@ -67,16 +66,22 @@ class MaildirMailbox final : public Mailbox {
   std::string ReadRaw(const std::string& id) override {
     for (int attempt = 0; attempt < 2; ++attempt) {
       fs::path p = pathOf(id, attempt > 0);
-      std::ifstream in(p, std::ios::binary);
-      if (in) {
-        std::ostringstream out;
-        out << in.rdbuf();
-        if (in.bad()) throw Error(hr::kPathFileAccess, kSource, "The message '" + id + "' could not be read completely.");
-        return out.str();
+      int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) {
+        int err = errno;
+        // Moved from new/ to cur/ (or flagged) since it was listed: look again.
+        if (err == ENOENT) continue;
+        throw Error(hr::kPathFileAccess, kSource, "The message '" + id + "' cannot be read: " + std::strerror(err) + ".");
       }
-      if (errno != ENOENT)
-        throw Error(hr::kPathFileAccess, kSource, "The message '" + id + "' cannot be read: " + std::strerror(errno) + ".");
-      // Moved from new/ to cur/ (or flagged) since it was listed: look again.
+      std::string bytes;
+      char buffer[65536];
+      ssize_t n;
+      while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+      int err = n < 0 ? errno : 0;
+      ::close(fd);
+      if (err) throw Error(hr::kPathFileAccess, kSource, "The message '" + id + "' cannot be read: " + std::strerror(err) + ".");
+      return bytes;
     }
     notFound(id, account_);
   }

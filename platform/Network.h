@@ -101,7 +101,7 @@ enum class TransferMode { Ascii, Binary };
 struct FtpOptions {
   std::string host;
   long port = 0;  // 0: 21
-  std::string user;
+  std::string user;      // "" logs in as "anonymous"
   std::string password;
   bool active = false;  // PORT/EPRT instead of passive data connections
   std::string proxy;    // "" for a direct connection

@@ -401,27 +401,17 @@ int LoopbackServers::StartImap(const std::vector<std::string>& accounts, const s
 
   for (int attempt = 0; attempt < 3; ++attempt) {
     int port = freePort();
-    std::string conf =
-        "base_dir = " + dir + "/run\n"
-        "state_dir = " + dir + "/state\n"
-        "log_path = " + dir + "/dovecot.log\n"
-        "protocols = imap\n"
-        "listen = 127.0.0.1\n"
-        "ssl = no\n"
-        "disable_plaintext_auth = no\n"
-        "auth_mechanisms = plain login\n"
-        "auth_failure_delay = 0\n"
-        "default_internal_user = " + user + "\n"
-        "default_login_user = " + user + "\n"
-        "default_internal_group = " + groupName + "\n"
-        "passdb {\n  driver = passwd-file\n  args = " + dir + "/passwd\n}\n"
-        "userdb {\n  driver = static\n  args = uid=" + std::to_string(serverUid_) + " gid=" + std::to_string(serverGid_) +
-        " home=" + boxesRoot() + "/%u\n}\n"
-        // The account's home is its Maildir, the folder a Maildir reader uses.
-        "mail_location = maildir:~\n"
-        "service imap-login {\n  chroot =\n  inet_listener imap {\n    address = 127.0.0.1\n    port = " +
-        std::to_string(port) + "\n  }\n  inet_listener imaps {\n    port = 0\n  }\n}\n"
-        "service anvil {\n  chroot =\n}\n";
+    std::string conf = readAll(serversDir() + "/dovecot.conf.in");
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"@DIR@", dir},
+             {"@USER@", user},
+             {"@GROUP@", groupName},
+             {"@UID@", std::to_string(serverUid_)},
+             {"@GID@", std::to_string(serverGid_)},
+             {"@MAILDIRS@", boxesRoot()},
+             {"@PORT@", std::to_string(port)}}) {
+      for (std::size_t at; (at = conf.find(name)) != std::string::npos;) conf.replace(at, name.size(), value);
+    }
     WriteServerFile(dir + "/dovecot.conf", conf);
     Server s = launch("dovecot", {"/usr/sbin/dovecot", "-c", dir + "/dovecot.conf", "-F"}, false, port, attempt == 2);
     if (s.port != 0) {

@@ -7,8 +7,9 @@
 //   FTP   tests/servers/ftp_server.py (pyftpdlib): one user on ftpRoot()
 //   HTTP  tests/servers/http_server.py: records every request and answers
 //         as SetHttpAnswer says; optionally HTTPS with a fresh certificate
-//   IMAP  Dovecot with its own configuration, serving the Maildir accounts
-//         below boxesRoot() (the same folders a Maildir mailbox reads)
+//   IMAP  Dovecot with its own configuration (tests/servers/dovecot.conf.in),
+//         serving the Maildir accounts below boxesRoot() (the same folders
+//         a Maildir mailbox reads)
 // The Python servers run under /usr/bin/python3 (Debian's modules).
 //
 // Servers run as the current user, or as "nobody" when the test runs as

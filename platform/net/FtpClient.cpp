@@ -309,8 +309,10 @@ class CurlFtp final : public FtpBackend {
     error_[0] = 0;
     replies_ = ServerReplies{};
     set(CURLOPT_PROTOCOLS_STR, "ftp");
-    set(CURLOPT_USERNAME, o_.user.c_str());
-    set(CURLOPT_PASSWORD, o_.password.c_str());
+    if (!o_.user.empty()) {  // without a user libcurl logs in as "anonymous"
+      set(CURLOPT_USERNAME, o_.user.c_str());
+      set(CURLOPT_PASSWORD, o_.password.c_str());
+    }
     set(CURLOPT_PROXY, proxy_().c_str());
     if (!o_.proxy.empty()) set(CURLOPT_HTTPPROXYTUNNEL, 1L);
     if (o_.active) set(CURLOPT_FTPPORT, "-");
