@@ -22,6 +22,29 @@ std::string lower(std::string s) {
   return s;
 }
 
+// The numbers of the untagged "* SEARCH n n ..." lines of an answer.
+std::vector<std::uint64_t> searchResult(const std::string& out) {
+  std::vector<std::uint64_t> result;
+  std::size_t at = 0;
+  while ((at = out.find("* SEARCH", at)) != std::string::npos) {
+    std::size_t end = out.find('\n', at);
+    std::string line = out.substr(at + 8, end == std::string::npos ? std::string::npos : end - at - 8);
+    const char* p = line.c_str();
+    while (*p) {
+      char* next = nullptr;
+      unsigned long long n = std::strtoull(p, &next, 10);
+      if (next == p) {
+        ++p;
+        continue;
+      }
+      result.push_back(n);
+      p = next;
+    }
+    at = end == std::string::npos ? out.size() : end;
+  }
+  return result;
+}
+
 class CurlImap final : public ImapBackend {
  public:
   CurlImap(const ImapOptions& o, const char* source) : o_(o), source_(source), handle_(NewHandle(source)) {
@@ -49,24 +72,7 @@ class CurlImap final : public ImapBackend {
     command("NOOP", out);
     out.clear();
     command("UID SEARCH ALL", out);
-    std::vector<std::uint64_t> result;
-    std::size_t at = 0;
-    while ((at = out.find("* SEARCH", at)) != std::string::npos) {
-      std::size_t end = out.find('\n', at);
-      std::string line = out.substr(at + 8, end == std::string::npos ? std::string::npos : end - at - 8);
-      const char* p = line.c_str();
-      while (*p) {
-        char* next = nullptr;
-        unsigned long long n = std::strtoull(p, &next, 10);
-        if (next == p) {
-          ++p;
-          continue;
-        }
-        result.push_back(n);
-        p = next;
-      }
-      at = end == std::string::npos ? out.size() : end;
-    }
+    std::vector<std::uint64_t> result = searchResult(out);
     std::sort(result.begin(), result.end());
     return result;
   }
@@ -136,22 +142,8 @@ class CurlImap final : public ImapBackend {
   bool known(std::uint64_t uid) {
     std::string out;
     command("UID SEARCH UID " + std::to_string(uid), out);
-    auto at = out.find("* SEARCH");
-    if (at == std::string::npos) return false;
-    std::string line = out.substr(at + 8, out.find('\n', at) - at - 8);
-    std::string wanted = std::to_string(uid);
-    const char* p = line.c_str();
-    while (*p) {
-      char* next = nullptr;
-      unsigned long long n = std::strtoull(p, &next, 10);
-      if (next == p) {
-        ++p;
-        continue;
-      }
-      if (n == uid) return true;
-      p = next;
-    }
-    return false;
+    auto found = searchResult(out);
+    return std::find(found.begin(), found.end(), uid) != found.end();
   }
 
   [[noreturn]] void missing(std::uint64_t uid) {

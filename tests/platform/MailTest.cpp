@@ -17,17 +17,13 @@ namespace fs = std::filesystem;
 namespace quillon::test {
 namespace {
 
-using mail::OutgoingMail;
+// The site fixture's helpers, also for tests that need no site.
+struct Helpers : TestSite {
+  using TestSite::failureOf;
+  using TestSite::read;
+};
 
-Error errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "", "");
-}
+using mail::OutgoingMail;
 
 std::string allBytes() {
   std::string s;
@@ -139,7 +135,7 @@ TEST_F(MailSendTest, RefusedRecipientsAreReportedAndTheOthersStillServed) {
 
   // Nobody left to deliver to: a failure, and nothing arrives.
   m.to = "gone@x.test, left@x.test";
-  Error e = errorOf([&] { mail::SendMail(m, relay(port)); });
+  Error e = Helpers::failureOf([&] { mail::SendMail(m, relay(port)); });
   EXPECT_EQ(e.number(), hr::kMailRecipientsRejected);
   EXPECT_NE(e.description().find("left@x.test"), std::string::npos);
   EXPECT_EQ(servers.SmtpMessages().size(), 1u);
@@ -162,14 +158,14 @@ TEST_F(MailSendTest, RelayLoginAndItsFailuresNeverShowThePassword) {
   EXPECT_EQ(servers.SmtpMessages().size(), 1u);
 
   settings.smtpPassword = "Wrong-Relay-Pw";
-  Error e = errorOf([&] { mail::SendMail(m, settings); });
+  Error e = Helpers::failureOf([&] { mail::SendMail(m, settings); });
   EXPECT_EQ(e.number(), hr::kMailSendFailed);
   EXPECT_EQ(e.source(), mail::kMailSource);
   EXPECT_EQ(e.description().find("Wrong-Relay-Pw"), std::string::npos) << e.description();
   EXPECT_EQ(servers.SmtpMessages().size(), 1u);
 
   servers.Stop(port);
-  e = errorOf([&] { mail::SendMail(m, settings); });
+  e = Helpers::failureOf([&] { mail::SendMail(m, settings); });
   EXPECT_EQ(e.number(), hr::kMailCannotConnect);
   EXPECT_EQ(e.description().find("Wrong-Relay-Pw"), std::string::npos);
 }
@@ -184,7 +180,7 @@ TEST_F(MailSendTest, RequiredEncryptionIsNeverSkipped) {
   settings.smtpSecurity = "starttls";
   settings.smtpUser = "quillon";
   settings.smtpPassword = "Never-In-Clear";
-  Error e = errorOf([&] { mail::SendMail(m, settings); });
+  Error e = Helpers::failureOf([&] { mail::SendMail(m, settings); });
   EXPECT_EQ(e.number(), hr::kMailSendFailed);
   EXPECT_TRUE(servers.SmtpMessages().empty()) << "sent without the required encryption";
 }
@@ -198,7 +194,7 @@ TEST_F(MailSendTest, BadMessagesAreRefusedBeforeAnyConnection) {
   auto with = [&](auto change) {
     OutgoingMail copy = m;
     change(copy);
-    return errorOf([&] { mail::SendMail(copy, settings); }).number();
+    return Helpers::failureOf([&] { mail::SendMail(copy, settings); }).number();
   };
   EXPECT_EQ(with([](OutgoingMail& x) { x.from = " "; }), hr::kMailNoSender);
   EXPECT_EQ(with([](OutgoingMail& x) { x.to = "; ,"; }), hr::kMailNoRecipients);
@@ -207,7 +203,7 @@ TEST_F(MailSendTest, BadMessagesAreRefusedBeforeAnyConnection) {
   EXPECT_EQ(with([](OutgoingMail& x) { x.to = "a@x.test>\r\nRCPT TO:<b@x.test"; }), hr::kInvalidArg);
   EXPECT_EQ(with([](OutgoingMail& x) { x.attachments = {{"/no/such/file.xml", ""}}; }), hr::kFileNotFound);
   settings.smtpSecurity = "ssl3";
-  EXPECT_EQ(errorOf([&] { mail::SendMail(m, settings); }).number(), hr::kInvalidArg);
+  EXPECT_EQ(Helpers::failureOf([&] { mail::SendMail(m, settings); }).number(), hr::kInvalidArg);
 }
 
 TEST(MailCompose, CallerTextCannotAddHeaders) {
@@ -229,7 +225,7 @@ TEST(MailAddresses, ListsSplitAtSemicolonsAndCommasOutsideNames) {
   EXPECT_EQ(mail::SplitAddresses("a@x.test; \"Doe, John\" <j@x.test>,c@x.test ;; (team; b) d@x.test"),
             (std::vector<std::string>{"a@x.test", "j@x.test", "c@x.test", "d@x.test"}));
   EXPECT_TRUE(mail::SplitAddresses("  ").empty());
-  EXPECT_EQ(errorOf([] { mail::SplitAddresses("a@x.test; no-at-sign"); }).number(), hr::kInvalidArg);
+  EXPECT_EQ(Helpers::failureOf([] { mail::SplitAddresses("a@x.test; no-at-sign"); }).number(), hr::kInvalidArg);
 }
 
 TEST(MailFileNames, NamesFromOutsideBecomeSafeFileNames) {
@@ -357,7 +353,7 @@ TEST(MailParse, PlainMessageInAnotherCharsetHasNoAttachments) {
   EXPECT_TRUE(m.attachments.empty());
   EXPECT_EQ(m.dateUnix, 0);
   for (const char* junk : {"", "no headers at all", "\x01\x02\xFF"})
-    EXPECT_EQ(errorOf([&] { mail::ParseMail(junk); }).number(), hr::kFail) << junk;
+    EXPECT_EQ(Helpers::failureOf([&] { mail::ParseMail(junk); }).number(), hr::kFail) << junk;
 }
 
 // --- the site's settings and the pickup folder ---
@@ -409,7 +405,7 @@ TEST_F(MailSiteTest, SettingsComeFromTheSiteConfiguration) {
   EXPECT_EQ(s.smtpUser, "portal");
   EXPECT_EQ(s.smtpPassword, " secret with blanks ");
   setConfigValue("SiteConfiguration.xml", "MAIL", "SmtpPort", "25x");
-  EXPECT_EQ(errorOf([] { mail::SiteMailSettings(); }).number(), hr::kInvalidArg);
+  EXPECT_EQ(Helpers::failureOf([] { mail::SiteMailSettings(); }).number(), hr::kInvalidArg);
 }
 
 TEST_F(MailSiteTest, PickupFolderThatCannotBeMadeIsAnError) {
@@ -418,7 +414,7 @@ TEST_F(MailSiteTest, PickupFolderThatCannotBeMadeIsAnError) {
   OutgoingMail m;
   m.from = "admin@quillon.test";
   m.to = "a@x.test";
-  Error e = errorOf([&] { mail::SendMail(m); });
+  Error e = Helpers::failureOf([&] { mail::SendMail(m); });
   EXPECT_EQ(e.number(), hr::kPathFileAccess);
   EXPECT_NE(e.description().find("blocked"), std::string::npos);
 }

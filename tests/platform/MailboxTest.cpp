@@ -21,18 +21,14 @@ namespace fs = std::filesystem;
 namespace quillon::test {
 namespace {
 
+// The site fixture's helpers, also for tests that need no site.
+struct Helpers : TestSite {
+  using TestSite::failureOf;
+  using TestSite::read;
+};
+
 using mailbox::MailboxSettings;
 using mailbox::OpenMailbox;
-
-Error errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "", "");
-}
 
 std::string message(const std::string& subject, const std::string& attachmentName = "") {
   std::string m = "From: partner@x.test\r\nTo: orders@quillon.test\r\nSubject: " + subject +
@@ -92,22 +88,22 @@ TEST_F(MaildirTest, ListReadAndDeleteOldestFirstWithStableIds) {
   mb->Delete(second);
   EXPECT_FALSE(fs::exists(box("orders") / "cur" / (second + ":2,S")));
   EXPECT_EQ(mb->List(), (std::vector<std::string>{first, third}));
-  EXPECT_EQ(errorOf([&] { mb->ReadRaw(second); }).number(), hr::kFileNotFound);
-  EXPECT_EQ(errorOf([&] { mb->Delete(second); }).number(), hr::kFileNotFound);
+  EXPECT_EQ(Helpers::failureOf([&] { mb->ReadRaw(second); }).number(), hr::kFileNotFound);
+  EXPECT_EQ(Helpers::failureOf([&] { mb->Delete(second); }).number(), hr::kFileNotFound);
   for (const char* bad : {"../other", "..", "", "/etc/passwd"})
-    EXPECT_EQ(errorOf([&] { mb->ReadRaw(bad); }).number(), hr::kFileNotFound) << bad;
+    EXPECT_EQ(Helpers::failureOf([&] { mb->ReadRaw(bad); }).number(), hr::kFileNotFound) << bad;
 }
 
 TEST_F(MaildirTest, AccountsMustBeExistingSingleNames) {
   servers.DeliverToBox("orders", message("x"));
   for (const char* bad : {"", ".", "..", "../orders", "a/b", "a\\b", "a\nb"})
-    EXPECT_EQ(errorOf([&] { OpenMailbox(bad, settings()); }).number(), hr::kInvalidArg) << bad;
-  Error missing = errorOf([&] { OpenMailbox("nobody-here", settings()); });
+    EXPECT_EQ(Helpers::failureOf([&] { OpenMailbox(bad, settings()); }).number(), hr::kInvalidArg) << bad;
+  Error missing = Helpers::failureOf([&] { OpenMailbox("nobody-here", settings()); });
   EXPECT_EQ(missing.number(), hr::kFileNotFound);
   EXPECT_EQ(missing.source(), mailbox::kMailboxSource);
   MailboxSettings wrong = settings();
   wrong.store = "pop3";
-  EXPECT_EQ(errorOf([&] { OpenMailbox("orders", wrong); }).number(), hr::kInvalidArg);
+  EXPECT_EQ(Helpers::failureOf([&] { OpenMailbox("orders", wrong); }).number(), hr::kInvalidArg);
 }
 
 TEST_F(MaildirTest, AMessageThatCannotBeDeletedIsReported) {
@@ -215,9 +211,9 @@ TEST_F(ImapTest, ListReadAndDeleteOverImapOnTheSameAccounts) {
   ASSERT_EQ(later.size(), 3u);
   EXPECT_EQ(mb->Read(later[2]).subject, "four");
   mb->Delete(later[2]);
-  EXPECT_EQ(errorOf([&] { mb->ReadRaw(ids[1]); }).number(), hr::kFileNotFound);
-  EXPECT_EQ(errorOf([&] { mb->Delete(ids[1]); }).number(), hr::kFileNotFound);
-  EXPECT_EQ(errorOf([&] { mb->ReadRaw("not-a-uid"); }).number(), hr::kFileNotFound);
+  EXPECT_EQ(Helpers::failureOf([&] { mb->ReadRaw(ids[1]); }).number(), hr::kFileNotFound);
+  EXPECT_EQ(Helpers::failureOf([&] { mb->Delete(ids[1]); }).number(), hr::kFileNotFound);
+  EXPECT_EQ(Helpers::failureOf([&] { mb->ReadRaw("not-a-uid"); }).number(), hr::kFileNotFound);
 
   // The Maildir store sees the same account: the deleted message is gone.
   MailboxSettings local = settings();
@@ -234,7 +230,7 @@ TEST_F(ImapTest, ListReadAndDeleteOverImapOnTheSameAccounts) {
 }
 
 TEST_F(ImapTest, RefusedLoginNamesNoPassword) {
-  Error e = errorOf([&] { OpenMailbox("orders", settings("Wrong-Imap-Pw")); });
+  Error e = Helpers::failureOf([&] { OpenMailbox("orders", settings("Wrong-Imap-Pw")); });
   EXPECT_EQ(e.number(), net::wininet::kLoginFailure);
   EXPECT_EQ(e.source(), mailbox::kMailboxSource);
   EXPECT_EQ(e.description().find("Wrong-Imap-Pw"), std::string::npos) << e.description();

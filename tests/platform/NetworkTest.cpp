@@ -14,33 +14,23 @@
 #include "platform/Error.h"
 #include "platform/Network.h"
 #include "tests/LoopbackServers.h"
+#include "tests/TestSite.h"
 
 namespace fs = std::filesystem;
 
 namespace quillon::test {
 namespace {
 
+// The site fixture's helpers, also for tests that need no site.
+struct Helpers : TestSite {
+  using TestSite::failureOf;
+  using TestSite::read;
+};
+
 using net::FtpOptions;
 using net::FtpSession;
 using net::HttpRequest;
 using net::TransferMode;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-Error failureOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "", "");
-}
 
 std::string allBytes() {
   std::string s;
@@ -137,19 +127,19 @@ TEST_F(HttpTest, FailuresCarryInternetClientNumbers) {
   q.url = url(port, "/slow");
   q.stallTimeoutSeconds = 1;
   auto start = std::chrono::steady_clock::now();
-  Error e = failureOf([&] { net::HttpSend(q); });
+  Error e = Helpers::failureOf([&] { net::HttpSend(q); });
   EXPECT_EQ(e.number(), net::wininet::kTimeout);
   EXPECT_EQ(e.source(), net::kHttpSource);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
 
   servers.Stop(port);
   q.url = url(port, "/gone");
-  e = failureOf([&] { net::HttpSend(q); });
+  e = Helpers::failureOf([&] { net::HttpSend(q); });
   EXPECT_EQ(e.number(), net::wininet::kCannotConnect);
   EXPECT_FALSE(net::SystemErrorText(e.number()).empty());
 
   q.url = "ftp://127.0.0.1/x";
-  EXPECT_EQ(failureOf([&] { net::HttpSend(q); }).number(), net::wininet::kUnrecognizedScheme);
+  EXPECT_EQ(Helpers::failureOf([&] { net::HttpSend(q); }).number(), net::wininet::kUnrecognizedScheme);
 }
 
 TEST_F(HttpTest, HttpsTrustsTheGivenCertificateOnly) {
@@ -159,7 +149,7 @@ TEST_F(HttpTest, HttpsTrustsTheGivenCertificateOnly) {
   HttpRequest q;
   q.url = url(port, "/in", "https");
   q.body = "xml=1";
-  EXPECT_EQ(failureOf([&] { net::HttpSend(q); }).number(), net::wininet::kInvalidCa);
+  EXPECT_EQ(Helpers::failureOf([&] { net::HttpSend(q); }).number(), net::wininet::kInvalidCa);
   q.caFile = servers.httpCertificate();
   auto r = net::HttpSend(q);
   EXPECT_EQ(r.status, 200);
@@ -192,29 +182,29 @@ TEST_F(FtpTest, PutGetListExistsAndDeleteInOneSession) {
   // ASCII: CRLF and LF lines both arrive as text lines (the server stores
   // LF); no stray CR from a CRLF source.
   ftp.PutBytes("a\r\nb\nc\r\n", "ascii.txt", TransferMode::Ascii);
-  EXPECT_EQ(readFile(remote("ascii.txt")), "a\nb\nc\n");
+  EXPECT_EQ(Helpers::read(remote("ascii.txt")), "a\nb\nc\n");
   // Binary keeps every byte, CR and LF included.
   ftp.PutBytes(allBytes(), "binary.dat", TransferMode::Binary);
-  EXPECT_EQ(readFile(remote("binary.dat")), allBytes());
+  EXPECT_EQ(Helpers::read(remote("binary.dat")), allBytes());
   std::string local = servers.folder() + "/local.xml";
   std::ofstream(local, std::ios::binary) << "<ORDER>\r\n</ORDER>\r\n";
   ftp.PutFile(local, "order 1.xml", TransferMode::Binary);
-  EXPECT_EQ(readFile(remote("order 1.xml")), "<ORDER>\r\n</ORDER>\r\n");
+  EXPECT_EQ(Helpers::read(remote("order 1.xml")), "<ORDER>\r\n</ORDER>\r\n");
 
   EXPECT_EQ(ftp.GetBytes("binary.dat", TransferMode::Binary), allBytes());
   EXPECT_EQ(ftp.GetBytes("ascii.txt", TransferMode::Ascii), "a\nb\nc\n");
   std::string fetched = servers.folder() + "/in/fetched.dat";
   fs::create_directories(servers.folder() + "/in");
   ftp.GetFile("binary.dat", fetched, TransferMode::Binary);
-  EXPECT_EQ(readFile(fetched), allBytes());
+  EXPECT_EQ(Helpers::read(fetched), allBytes());
   // Only the finished file is left in the target folder.
   EXPECT_EQ(std::distance(fs::directory_iterator(servers.folder() + "/in"), fs::directory_iterator()), 1);
   std::ofstream(fetched, std::ios::binary | std::ios::trunc) << "keep";
-  Error exists = failureOf([&] { ftp.GetFile("binary.dat", fetched, TransferMode::Binary, true); });
+  Error exists = Helpers::failureOf([&] { ftp.GetFile("binary.dat", fetched, TransferMode::Binary, true); });
   EXPECT_EQ(exists.number(), net::syserr::kFileExists);
-  EXPECT_EQ(readFile(fetched), "keep");
+  EXPECT_EQ(Helpers::read(fetched), "keep");
   ftp.GetFile("ascii.txt", fetched, TransferMode::Binary);  // replaces by default
-  EXPECT_EQ(readFile(fetched), "a\nb\nc\n");
+  EXPECT_EQ(Helpers::read(fetched), "a\nb\nc\n");
 
   servers.MakeServerFolder(remote("sub"));
   auto names = ftp.List();
@@ -230,13 +220,13 @@ TEST_F(FtpTest, PutGetListExistsAndDeleteInOneSession) {
   ftp.Delete("order 1.xml");
   EXPECT_FALSE(fs::exists(remote("order 1.xml")));
   EXPECT_FALSE(ftp.Exists("order 1.xml"));
-  Error missing = failureOf([&] { ftp.Delete("order 1.xml"); });
+  Error missing = Helpers::failureOf([&] { ftp.Delete("order 1.xml"); });
   EXPECT_EQ(missing.number(), net::wininet::kExtendedError);
   EXPECT_NE(missing.description().find("550"), std::string::npos) << missing.description();
 
-  Error noRemote = failureOf([&] { ftp.GetBytes("nothing.here", TransferMode::Binary); });
+  Error noRemote = Helpers::failureOf([&] { ftp.GetBytes("nothing.here", TransferMode::Binary); });
   EXPECT_EQ(noRemote.number(), net::wininet::kExtendedError);
-  Error noLocal = failureOf([&] { ftp.PutFile(servers.folder() + "/absent.xml", "x.xml", TransferMode::Binary); });
+  Error noLocal = Helpers::failureOf([&] { ftp.PutFile(servers.folder() + "/absent.xml", "x.xml", TransferMode::Binary); });
   EXPECT_EQ(noLocal.number(), net::syserr::kFileNotFound);
 }
 
@@ -248,12 +238,12 @@ TEST_F(FtpTest, ChangeDirectoryRelativeAbsoluteAndMissing) {
   ftp.ChangeDirectory("in/orders");
   EXPECT_EQ(ftp.CurrentDirectory(), "in/orders");
   ftp.PutBytes("1", "a.txt", TransferMode::Binary);
-  EXPECT_EQ(readFile(remote("in/orders/a.txt")), "1");
+  EXPECT_EQ(Helpers::read(remote("in/orders/a.txt")), "1");
 
   ftp.ChangeDirectory("/edi/out");
   EXPECT_EQ(ftp.CurrentDirectory(), "/edi/out");
   ftp.PutBytes("2", "b.txt", TransferMode::Binary);
-  EXPECT_EQ(readFile(remote("edi/out/b.txt")), "2");
+  EXPECT_EQ(Helpers::read(remote("edi/out/b.txt")), "2");
   ftp.ChangeDirectory("..");
   EXPECT_EQ(ftp.CurrentDirectory(), "/edi");
   EXPECT_EQ(ftp.List(), std::vector<std::string>{"out"});
@@ -261,14 +251,14 @@ TEST_F(FtpTest, ChangeDirectoryRelativeAbsoluteAndMissing) {
   EXPECT_TRUE(ftp.Exists("out/b.txt"));
   EXPECT_EQ(ftp.GetBytes("/in/orders/a.txt", TransferMode::Binary), "1");
 
-  Error e = failureOf([&] { ftp.ChangeDirectory("no/such"); });
+  Error e = Helpers::failureOf([&] { ftp.ChangeDirectory("no/such"); });
   EXPECT_EQ(e.number(), net::wininet::kExtendedError);
   EXPECT_EQ(ftp.CurrentDirectory(), "/edi");
-  EXPECT_EQ(failureOf([&] { ftp.Exists("no/such.txt"); }).number(), net::wininet::kExtendedError);
-  EXPECT_EQ(failureOf([&] { ftp.GetFile("out/b.txt", servers.folder() + "/absent/b.txt", TransferMode::Binary); }).number(),
+  EXPECT_EQ(Helpers::failureOf([&] { ftp.Exists("no/such.txt"); }).number(), net::wininet::kExtendedError);
+  EXPECT_EQ(Helpers::failureOf([&] { ftp.GetFile("out/b.txt", servers.folder() + "/absent/b.txt", TransferMode::Binary); }).number(),
             net::syserr::kPathNotFound);
   ftp.PutBytes("3", "c.txt", TransferMode::Binary);
-  EXPECT_EQ(readFile(remote("edi/c.txt")), "3");
+  EXPECT_EQ(Helpers::read(remote("edi/c.txt")), "3");
 }
 
 TEST_F(FtpTest, ActiveModeTransfers) {
@@ -276,20 +266,20 @@ TEST_F(FtpTest, ActiveModeTransfers) {
   o.active = true;
   FtpSession ftp(o);
   ftp.PutBytes(allBytes(), "active.dat", TransferMode::Binary);
-  EXPECT_EQ(readFile(remote("active.dat")), allBytes());
+  EXPECT_EQ(Helpers::read(remote("active.dat")), allBytes());
   EXPECT_EQ(ftp.GetBytes("active.dat", TransferMode::Binary), allBytes());
   EXPECT_EQ(ftp.List(), std::vector<std::string>{"active.dat"});
 }
 
 TEST_F(FtpTest, RefusedLoginAndUnreachableServerNeverShowThePassword) {
-  Error login = failureOf([&] { FtpSession ftp(options("Wr0ng-pass")); });
+  Error login = Helpers::failureOf([&] { FtpSession ftp(options("Wr0ng-pass")); });
   EXPECT_EQ(login.number(), net::wininet::kLoginFailure);
   EXPECT_EQ(login.source(), net::kFtpSource);
   EXPECT_EQ(login.description().find("Wr0ng-pass"), std::string::npos) << login.description();
 
   FtpOptions o = options();
   servers.Stop(port);
-  Error down = failureOf([&] { FtpSession ftp(o); });
+  Error down = Helpers::failureOf([&] { FtpSession ftp(o); });
   EXPECT_EQ(down.number(), net::wininet::kCannotConnect);
   EXPECT_EQ(down.description().find("S3cret-pass"), std::string::npos);
 }
@@ -298,12 +288,12 @@ TEST_F(FtpTest, NamesCannotSmuggleCommands) {
   servers.WriteServerFile(remote("keep.txt"), "precious");
   FtpSession ftp(options());
   for (const char* name : {"x\r\nDELE keep.txt", "x\nDELE keep.txt"}) {
-    EXPECT_EQ(failureOf([&] { ftp.PutBytes("1", name, TransferMode::Binary); }).number(), net::syserr::kInvalidName);
-    EXPECT_EQ(failureOf([&] { ftp.Delete(name); }).number(), net::syserr::kInvalidName);
-    EXPECT_EQ(failureOf([&] { ftp.ChangeDirectory(name); }).number(), net::syserr::kInvalidName);
+    EXPECT_EQ(Helpers::failureOf([&] { ftp.PutBytes("1", name, TransferMode::Binary); }).number(), net::syserr::kInvalidName);
+    EXPECT_EQ(Helpers::failureOf([&] { ftp.Delete(name); }).number(), net::syserr::kInvalidName);
+    EXPECT_EQ(Helpers::failureOf([&] { ftp.ChangeDirectory(name); }).number(), net::syserr::kInvalidName);
   }
-  EXPECT_EQ(failureOf([&] { ftp.Delete("folder/"); }).number(), net::syserr::kInvalidName);
-  EXPECT_EQ(readFile(remote("keep.txt")), "precious");
+  EXPECT_EQ(Helpers::failureOf([&] { ftp.Delete("folder/"); }).number(), net::syserr::kInvalidName);
+  EXPECT_EQ(Helpers::read(remote("keep.txt")), "precious");
 }
 
 TEST_F(FtpTest, SecondOperationWhileATransferRunsIsRefused) {
@@ -316,12 +306,12 @@ TEST_F(FtpTest, SecondOperationWhileATransferRunsIsRefused) {
   FtpSession ftp(options());
   std::thread transfer([&] { ftp.PutFile(fifo, "streamed.txt", TransferMode::Binary); });
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  Error e = failureOf([&] { ftp.Exists("streamed.txt"); });
+  Error e = Helpers::failureOf([&] { ftp.Exists("streamed.txt"); });
   EXPECT_EQ(e.number(), net::wininet::kTransferInProgress);
   ASSERT_EQ(::write(writer, "streamed", 8), 8);
   ::close(writer);
   transfer.join();
-  EXPECT_EQ(readFile(remote("streamed.txt")), "streamed");
+  EXPECT_EQ(Helpers::read(remote("streamed.txt")), "streamed");
   EXPECT_TRUE(ftp.Exists("streamed.txt"));  // the session still works
 }
 
