@@ -252,19 +252,17 @@ std::string toSheetNotation(const std::string& formula) {
 
 class CalcSheet : public spreadsheet::Sheet {
  public:
-  explicit CalcSheet(Reference<css::sheet::XSpreadsheet> sheet) : sheet_(std::move(sheet)) {}
+  // The engine gives a new object for the same sheet on every request, so
+  // a sheet is known by its name, which only setName changes.
+  CalcSheet(Reference<css::sheet::XSpreadsheet> sheet, std::string name)
+      : sheet_(std::move(sheet)), name_(std::move(name)) {}
 
-  const Reference<css::sheet::XSpreadsheet>& uno() const { return sheet_; }
-
-  std::string name() override {
-    return Call("cannot read a sheet's name", [&] {
-      return Utf8(Reference<css::container::XNamed>(sheet_, UNO_QUERY_THROW)->getName());
-    });
-  }
+  std::string name() override { return name_; }
 
   void setName(const std::string& name) override {
     Call("cannot rename the sheet to '" + name + "'",
          [&] { Reference<css::container::XNamed>(sheet_, UNO_QUERY_THROW)->setName(U(name)); });
+    name_ = name;
   }
 
   Area usedArea() override {
@@ -470,6 +468,7 @@ class CalcSheet : public spreadsheet::Sheet {
   }
 
   Reference<css::sheet::XSpreadsheet> sheet_;
+  std::string name_;
   Writes pending_;
 };
 
@@ -508,7 +507,8 @@ class CalcWorkbook : public spreadsheet::Workbook {
       Reference<css::container::XIndexAccess> byIndex(sheets(), UNO_QUERY_THROW);
       if (index < 1 || index > byIndex->getCount())
         throw Error(hr::kSubscript, kSource, "the workbook has no sheet " + std::to_string(index));
-      return wrap(Reference<css::sheet::XSpreadsheet>(byIndex->getByIndex(index - 1), UNO_QUERY_THROW));
+      Reference<css::sheet::XSpreadsheet> uno(byIndex->getByIndex(index - 1), UNO_QUERY_THROW);
+      return wrap(uno, Utf8(Reference<css::container::XNamed>(uno, UNO_QUERY_THROW)->getName()));
     });
   }
 
@@ -516,7 +516,7 @@ class CalcWorkbook : public spreadsheet::Workbook {
     std::string actual = actualName(name);
     if (actual.empty()) return nullptr;
     return Call("cannot open the sheet '" + name + "'", [&] {
-      return wrap(Reference<css::sheet::XSpreadsheet>(sheets()->getByName(U(actual)), UNO_QUERY_THROW));
+      return wrap(Reference<css::sheet::XSpreadsheet>(sheets()->getByName(U(actual)), UNO_QUERY_THROW), actual);
     });
   }
 
@@ -525,7 +525,7 @@ class CalcWorkbook : public spreadsheet::Workbook {
       auto all = sheets();
       auto count = Reference<css::container::XIndexAccess>(all, UNO_QUERY_THROW)->getCount();
       all->insertNewByName(U(name), static_cast<sal_Int16>(count));
-      return wrap(Reference<css::sheet::XSpreadsheet>(all->getByName(U(name)), UNO_QUERY_THROW));
+      return wrap(Reference<css::sheet::XSpreadsheet>(all->getByName(U(name)), UNO_QUERY_THROW), name);
     });
   }
 
@@ -533,9 +533,8 @@ class CalcWorkbook : public spreadsheet::Workbook {
     std::string actual = actualName(name);
     if (actual.empty()) throw Error(hr::kSubscript, kSource, "the workbook has no sheet '" + name + "'");
     Call("cannot remove the sheet '" + name + "'", [&] {
-      Reference<css::sheet::XSpreadsheet> removed(sheets()->getByName(U(actual)), UNO_QUERY_THROW);
       for (auto it = wrappers_.begin(); it != wrappers_.end(); ++it)
-        if ((*it)->uno() == removed) {
+        if (equalsIgnoreCase((*it)->name(), actual)) {
           (*it)->discard();
           wrappers_.erase(it);
           break;
@@ -627,10 +626,10 @@ class CalcWorkbook : public spreadsheet::Workbook {
     return {};
   }
 
-  std::shared_ptr<spreadsheet::Sheet> wrap(const Reference<css::sheet::XSpreadsheet>& uno) {
+  std::shared_ptr<spreadsheet::Sheet> wrap(const Reference<css::sheet::XSpreadsheet>& uno, const std::string& name) {
     for (auto& w : wrappers_)
-      if (w->uno() == uno) return w;
-    wrappers_.push_back(std::make_shared<CalcSheet>(uno));
+      if (equalsIgnoreCase(w->name(), name)) return w;
+    wrappers_.push_back(std::make_shared<CalcSheet>(uno, name));
     return wrappers_.back();
   }
 
