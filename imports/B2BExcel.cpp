@@ -445,7 +445,8 @@ void B2BExcel::ProcessNode(const std::shared_ptr<DomNode>& node, Sheet& sheet, E
       Position at = GetAbsoluteCellPosition(p.valuePos, sheet, mode, lastRow, p.block);
       if (at.row > 0 && !at.column.empty()) InsertCellInWorkBook(sheet, at, p.value);
     }
-    for (const auto& child : node->childNodes()->nodes()) {
+    auto children = node->childNodes();
+    for (const auto& child : children->nodes()) {
       if (child->nodeType() != DomNodeType::Element || child->hasAttribute("B2BWORKSHEET")) continue;
       ProcessNode(child, sheet, mode, lastRow);
     }
@@ -475,9 +476,10 @@ B2BExcel::Position B2BExcel::GetAbsoluteCellPosition(const std::string& position
           } else if (first.kind == Search::Reference) {
             TranslateCellPositionIntoRowAndColumn(text::Trim(conditions[0]), found.column, found.row);
           } else if (first.fromPattern && first.value.empty()) {
-            // Nothing to search for: the element is not placed.
-            result.column.clear();
-            continue;
+            // Nothing to search for: the element is not placed at all, also
+            // when later parts name a column (it would land on the start
+            // row, over whatever is there).
+            return Position{};
           } else {
             bool byRow = isDigits(first.key);
             long hit = byRow ? SearchRowByArgument(sheet, first, more) : SearchColumnByArgument(sheet, first, more);

@@ -13,6 +13,8 @@ PACKAGES=(
   libicu-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev
+  libreoffice-calc-nogui libreoffice-dev
+  python3-xlrd
 )
 
 missing=()

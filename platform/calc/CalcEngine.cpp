@@ -122,17 +122,26 @@ std::string tempRoot() {
 
 constexpr const char* kProfilePrefix = "quillon-calc-";
 
-// Profiles of processes that no longer exist (killed callers) are removed,
-// so killed test runs do not fill the temporary folder.
-void removeStaleProfiles() {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(tempRoot(), ec)) {
-    std::string name = entry.path().filename().string();
-    if (name.rfind(kProfilePrefix, 0) != 0) continue;
-    long pid = std::strtol(name.c_str() + std::strlen(kProfilePrefix), nullptr, 10);
-    if (pid <= 0 || pid == static_cast<long>(::getpid())) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) continue;
-    fs::remove_all(entry.path(), ec);
+// Profiles and pipe files of processes that no longer exist (killed
+// callers) are removed, so killed runs do not fill the temporary folders.
+long ownerOf(const std::string& name, const std::string& prefix) {
+  if (name.rfind(prefix, 0) != 0) return 0;
+  return std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+}
+
+bool processExists(long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
+
+void removeStaleFiles() {
+  const std::string pipePrefix = "OSL_PIPE_" + std::to_string(::getuid()) + "_quillon_calc_" + kProfilePrefix;
+  for (const auto& [folder, prefix] : {std::pair<std::string, std::string>{tempRoot(), kProfilePrefix},
+                                       std::pair<std::string, std::string>{"/tmp", pipePrefix}}) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+      long pid = ownerOf(entry.path().filename().string(), prefix);
+      if (pid <= 0 || pid == static_cast<long>(::getpid()) || processExists(pid)) continue;
+      std::error_code ignored;
+      fs::remove_all(entry.path(), ignored);
+    }
   }
 }
 
@@ -390,7 +399,7 @@ class Engine : public spreadsheet::EngineApi {
         Raise("cannot prepare the connection to the spreadsheet engine", e);
       }
     }
-    removeStaleProfiles();
+    removeStaleFiles();
     bool seeded = false;
     profile_ = makeProfile(seeded);
     pipe_ = "quillon_calc_" + fs::path(profile_).filename().string();
