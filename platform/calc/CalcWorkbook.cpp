@@ -208,6 +208,24 @@ bool needsTypedInput(const std::string& input) {
   return std::regex_search(input, numberLike) && !std::regex_match(input, plainNumber);
 }
 
+std::string toSheetNotation(const std::string& formula);
+
+// Translates a formula from the engine's notation ("=IF(B1>5;\"x\";2)",
+// "$Sheet1.A1") to the spreadsheet's: ";" between arguments becomes ",".
+// False for formulas with inline arrays or the engine's own intersection
+// operator, whose translation needs the engine.
+bool fromEngineNotation(std::string& formula) {
+  std::string out;
+  bool inString = false;
+  for (char c : formula) {
+    if (c == '"') inString = !inString;
+    if (!inString && (c == '{' || c == '!' || c == '|')) return false;
+    out += (!inString && c == ';') ? ',' : c;
+  }
+  formula = toSheetNotation(out);
+  return true;
+}
+
 // The engine writes sheet references as "$Sheet1.A1" or "$'My sheet'.A1";
 // the spreadsheet's notation is "Sheet1!A1" or "'My sheet'!A1". String
 // literals are left as they are.
@@ -316,11 +334,20 @@ class CalcSheet : public spreadsheet::Sheet {
         Cell& cell = at(row, column);
         if (cell.kind == CellKind::Number) cell.kind = CellKind::Date;
       });
+      // All formulas in one call, in the engine's notation; the few that
+      // the plain translation cannot handle are asked for one by one.
+      Sequence<Sequence<rtl::OUString>> formulas;
       forEachCell(query->queryContentCells(css::sheet::CellFlags::FORMULA), [&](long row, long column) {
-        auto cell = sheet_->getCellByPosition(column - 1, row - 1);
-        Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
-        at(row, column).formula =
-            toSheetNotation(Utf8(props->getPropertyValue(U("FormulaLocal")).get<rtl::OUString>()));
+        if (!formulas.hasElements())
+          formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
+        std::string formula = Utf8(formulas[static_cast<sal_Int32>(row - area.firstRow)]
+                                           [static_cast<sal_Int32>(column - area.firstColumn)]);
+        if (!fromEngineNotation(formula)) {
+          auto cell = sheet_->getCellByPosition(column - 1, row - 1);
+          Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
+          formula = toSheetNotation(Utf8(props->getPropertyValue(U("FormulaLocal")).get<rtl::OUString>()));
+        }
+        at(row, column).formula = formula;
       });
       forEachCell(query->queryFormulaCells(css::sheet::FormulaResult::ERROR), [&](long row, long column) {
         Cell& cell = at(row, column);
