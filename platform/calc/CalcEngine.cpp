@@ -14,6 +14,7 @@
 // is noticed on the next call and started again.
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <cppuhelper/bootstrap.hxx>
@@ -288,7 +289,7 @@ class Engine : public spreadsheet::EngineApi {
     // the process is being torn down. The process is stopped at exit.
     static Engine* engine = [] {
       auto* e = new Engine();
-      std::atexit([] { Engine::instance().exit(); });
+      ::on_exit([](int status, void*) { Engine::instance().exit(status); }, nullptr);
       return e;
     }();
     return *engine;
@@ -332,17 +333,25 @@ class Engine : public spreadsheet::EngineApi {
     if (pid > 0) ::kill(pid, SIGKILL);
   }
 
-  // At process exit: the process is killed and its files removed, but the
-  // connection's objects are left alone, because the runtime they belong
-  // to may already be torn down.
-  void exit() {
-    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock()) {
-      killNow();
-      return;
+  // At process exit the engine's files are removed and the process ends
+  // right there (_exit with the same status, after flushing the standard
+  // streams). The connection's threads keep running until the very end and
+  // would crash if the runtime's objects were destroyed under them by the
+  // remaining exit handlers; no shutdown of the connection stops them
+  // reliably. The engine receives SIGKILL from the kernel once this process
+  // has ended (see Launcher). Only processes that started the engine exit
+  // this way.
+  void exit(int status) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+      if (lock.owns_lock()) {
+        (void)remote_.release();
+        pid_ = 0;
+        dropLocked();
+      }
     }
-    (void)remote_.release();  // deliberately never released
-    killLocked();
+    std::fflush(nullptr);
+    ::_exit(status);
   }
 
  private:
@@ -424,6 +433,7 @@ class Engine : public spreadsheet::EngineApi {
         remote->factory = context->getServiceManager();
         remote->desktop.set(css::frame::Desktop::create(context), css::uno::UNO_QUERY_THROW);
         remote_ = std::move(remote);
+
         return;
       } catch (const css::connection::NoConnectException&) {
         // not listening yet
