@@ -296,6 +296,54 @@ TEST_F(B2BExcelTest, PropertiesOfTheWrongTypeBecomePublicationErrors) {
             "<REP name=\"[%EXCELPROPERTYTYPE%]\">4</REP><REP name=\"[%EXCELPROPERTYNAME%]\">Ref</REP></REPS>");
 }
 
+TEST_F(B2BExcelTest, PositionsCombinePartsSearchBothWaysAndRefuseWhatTheyCannotPlace) {
+  makeWorkbook(book("grid.xls"), {{"Grid", {{"Code", "Qty", "Note"}, {"X1", "4", "a"}, {"X2", "12", "b"}, {"X3", "30", "c"}}}});
+  // With a template, update mode starts nowhere: every position names its
+  // row and column itself.
+  const std::string xml = R"(<G B2BWORKSHEET="Grid">
+    <A B2BVALUEPOS="B>10 AND C=c|C">numeric, with a second condition</A>
+    <B B2BVALUEPOS="B&lt;5 | D">below five</B>
+    <C B2BVALUEPOS="1=Note|3">row search</C>
+    <D B2BVALUEPOS="1=Qty AND 3>10|6">row search, second condition below</D>
+    <E B2BVALUEPOS="E7">plain cell</E>
+    <F B2BVALUEPOS="8|B">row, then column</F>
+  </G>)";
+  WorkbookPtr wb = excel.TransformXMLToExcel(xml, EWriteMode::Update, 0, true, book("grid.xls"), "");
+  excel.CloseWorkBook(wb);
+  Rows grid = cellsOf(book("grid.xls"), "Grid");
+  ASSERT_EQ(grid.size(), 8u);
+  EXPECT_EQ(grid[3][2], "numeric, with a second condition");  // row of 30 (12 fails C=c)
+  EXPECT_EQ(grid[1][3], "below five");                         // row of 4, column D
+  EXPECT_EQ(grid[2][2], "row search");                         // column of "Note", row 3
+  EXPECT_EQ(grid[5][1], "row search, second condition below");  // column B: row 3 holds 12 > 10
+  EXPECT_EQ(grid[6][4], "plain cell");
+  EXPECT_EQ(grid[7][1], "row, then column");
+
+  for (const char* position : {"B>abc|C", "A1=X1", "C=zzz", "#$%", "1=nothing|2"}) {
+    Error e = failureOf([&] {
+      excel.TransformXMLToExcel(std::string("<G B2BWORKSHEET=\"Grid\"><V B2BVALUEPOS=\"") + position + "\">v</V></G>",
+                                EWriteMode::Update, 0, true, book("grid.xls"), "");
+    });
+    EXPECT_EQ(e.number(), InValidExcelAddress) << position;
+  }
+  // A cell outside an ".xls" sheet is refused with the sheet, column, row
+  // and value named.
+  Error e = failureOf([&] {
+    excel.TransformXMLToExcel(R"(<G B2BWORKSHEET="Grid"><V B2BVALUEPOS="IW1">wide</V></G>)", EWriteMode::Create, 0, false);
+  });
+  EXPECT_EQ(e.number(), InsertExcelError);
+  EXPECT_NE(e.description().find("'wide'"), std::string::npos) << e.description();
+  EXPECT_NE(e.description().find("column IW, row 1"), std::string::npos) << e.description();
+  EXPECT_EQ(cellsOf(book("grid.xls"), "Grid"), grid);
+
+  // Nothing placed at all: the new workbook keeps one empty sheet, never
+  // the temporary one.
+  wb = excel.TransformXMLToExcel("<NOTHING/>", EWriteMode::Create, 0, false);
+  auto names = wb->sheetNames();
+  excel.CloseWorkBook(wb);
+  EXPECT_EQ(names, std::vector<std::string>{"Sheet1"});
+}
+
 TEST_F(B2BExcelTest, CallableByName) {
   auto utility = Registry::instance().create("Quillon.Utility");
   std::vector<Variant> none;
