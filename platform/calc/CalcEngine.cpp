@@ -339,8 +339,9 @@ class Engine : public spreadsheet::EngineApi {
   // would crash if the runtime's objects were destroyed under them by the
   // remaining exit handlers; no shutdown of the connection stops them
   // reliably. The engine receives SIGKILL from the kernel once this process
-  // has ended (see Launcher). Only processes that started the engine exit
-  // this way.
+  // has ended (see Launcher). Only processes that have used the engine
+  // exit this way; exit handlers registered before the first use do not
+  // run in them.
   void exit(int status) {
     {
       std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);

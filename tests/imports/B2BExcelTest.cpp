@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -133,6 +134,14 @@ TEST_F(B2BExcelTest, FilesThatCannotBeReadFailWithTheirOwnErrors) {
   std::ofstream(book("broken.xls"), std::ios::binary) << std::string("\xD0\xCF\x11\xE0 not really a workbook", 27);
   e = failureOf([&] { toXml(book("broken.xls")); });
   EXPECT_EQ(e.number(), NotAnExcelFile);
+
+  // A password-protected workbook (made by the engine, password "secret")
+  // fails at once instead of waiting for someone to type the password.
+  fs::copy_file(std::string(QUILLON_SOURCE_DIR) + "/tests/imports/data/protected.xls", book("protected.xls"));
+  auto start = std::chrono::steady_clock::now();
+  e = failureOf([&] { toXml(book("protected.xls")); });
+  EXPECT_EQ(e.number(), NotAnExcelFile);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 
   // Writing needs a file to write to.
   WorkbookPtr wb;
