@@ -9,6 +9,7 @@
 #include "foundation/General.h"
 #include "foundation/I18N.h"
 #include "foundation/PublicationErrorHandling.h"
+#include "platform/FileStore.h"
 #include "platform/Spreadsheet.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
@@ -37,6 +38,10 @@ const std::vector<std::pair<std::string, std::string>>& routingProperties() {
 }
 
 std::string source(const char* step) { return std::string("Quillon.B2BExcel.") + step; }
+
+// The local file a workbook path names: network paths ("\\server\share\…")
+// resolve below the site's share root, local ones get "/" separators.
+std::string localFile(const std::string& path) { return FileStore().ResolvePath(path); }
 
 std::string lowerExtension(const std::string& path) { return text::LCase(FileHandling().GetFileExtension(path)); }
 
@@ -111,7 +116,7 @@ void B2BExcel::OpenWorkBook(const std::string& path, WorkbookPtr& book, bool rea
     std::string ext = lowerExtension(path);
     if (ext != "xls" && ext != "xlt") throw Error(NotAnExcelFile, source("OpenWorkBook"), I18N::GetLabel("SLBSH4525"));
     try {
-      book = spreadsheet::Open(text::LocalPath(path), readOnly);
+      book = spreadsheet::Open(localFile(path), readOnly);
     } catch (const Error& e) {
       // A file that is there but does not open as a workbook (corrupt,
       // protected, something else) is "not an Excel file".
@@ -325,7 +330,7 @@ void B2BExcel::UpdateWorkBook(const std::string& path, const std::string& destPa
     FillWorkBook(dom, book, EWriteMode::Update);
     // A template itself stays as it is: the filled copy goes to the destination.
     if (lowerExtension(path) == "xlt")
-      book->saveAs(text::LocalPath(destPath));
+      book->saveAs(localFile(destPath));
     else
       book->save();
   });
@@ -647,7 +652,7 @@ void B2BExcel::WriteExcelObjectToFile(WorkbookPtr& i_oExcelWorkBook, const std::
                                       bool i_bCloseWorkBook) {
   Guarded(source("WriteExcelObjectToFile"), [&] {
     if (!i_oExcelWorkBook) throw Error(hr::kObjectRequired, source("WriteExcelObjectToFile"), "Object required: the workbook");
-    i_oExcelWorkBook->saveAs(text::LocalPath(i_sFileLocation));
+    i_oExcelWorkBook->saveAs(localFile(i_sFileLocation));
     if (i_bCloseWorkBook) CloseWorkBook(i_oExcelWorkBook);
   });
 }

@@ -31,7 +31,8 @@
 // XML. In update mode without a template the position starts at A1, and a
 // search that finds nothing for an element with a block number places it
 // in the first free row below the sheet's content, one row per block.
-// In append mode rows count from the last used row of the sheet.
+// In append mode rows count from the last used row of the sheet. Paths may
+// be network paths ("\\server\share\…", below the site's share root).
 //
 // Write modes: Create (a new workbook, or a copy of a template), Update (an
 // existing workbook, saved at the end; a ".xlt" template is saved as the

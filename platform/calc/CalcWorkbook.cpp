@@ -47,7 +47,6 @@
 #include <map>
 #include <optional>
 #include <regex>
-#include <set>
 
 #include "platform/Error.h"
 #include "platform/Text.h"

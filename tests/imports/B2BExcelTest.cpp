@@ -370,6 +370,16 @@ TEST_F(B2BExcelTest, CallableByName) {
   auto dom = args[1].as<DomDocument>();
   ASSERT_TRUE(dom);
   EXPECT_EQ(dom->documentElement()->getAttribute("WorkBook"), "named.xls");
+
+  // Network paths lie below the site's share root, for writing and reading.
+  fs::create_directories(dir() + "/shares/files/out");
+  args = {Variant(std::string(kOrderXml)), Variant(20), Variant(0), Variant(false)};
+  args = {object->invoke("TransformXMLToExcel", args), Variant("\\\\FILES\\out\\net.xls"), Variant(true)};
+  object->invoke("WriteExcelObjectToFile", args);
+  EXPECT_TRUE(fs::exists(dir() + "/shares/files/out/net.xls"));
+  args = {Variant("\\\\files\\out\\net.xls")};
+  object->invoke("TransformExcelToXML", args);
+  EXPECT_EQ(args[1].as<DomDocument>()->documentElement()->getAttribute("WorkBook"), "net.xls");
 }
 
 }  // namespace
