@@ -190,7 +190,7 @@ bool reachesOutside(const std::string& formula) {
     if (!inString) code += c;
   }
   code = text::UCase(code);
-  for (const char* word : {"WEBSERVICE", "DDE", "INDIRECT", "HYPERLINK", "FILTERXML", "[", "#$", "://", "FILE:"})
+  for (const char* word : {"WEBSERVICE", "DDE", "INDIRECT", "[", "#$", "://", "FILE:"})
     if (code.find(word) != std::string::npos) return true;
   return false;
 }
