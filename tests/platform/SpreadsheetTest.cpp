@@ -206,6 +206,52 @@ TEST_F(SpreadsheetTest, FilesThatAreNoWorkbooksFailQuicklyAndLeaveNothingOpen) {
   EXPECT_EQ(book->sheet(1)->read(Area{1, 1, 1, 1})[0].valueText(), "fine");
 }
 
+// A workbook from outside may hold formulas that fetch URLs; the engine
+// must not call out when it opens one, nor when such a formula is written.
+// The fixture (made by the engine) holds =WEBSERVICE("http://127.0.0.1:8765/ping").
+TEST_F(SpreadsheetTest, HostileFormulasNeverMakeTheEngineCallOut) {
+  std::string hits = path("hits.log");
+  std::string pidFile = path("server.pid");
+  std::string server =
+      "import http.server, os, sys\n"
+      "class H(http.server.BaseHTTPRequestHandler):\n"
+      "    def do_GET(self):\n"
+      "        open(sys.argv[1], 'a').write(self.path + '\\n')\n"
+      "        self.send_response(200); self.end_headers(); self.wfile.write(b'pong')\n"
+      "    def log_message(self, *a): pass\n"
+      "s = http.server.HTTPServer(('127.0.0.1', 8765), H)\n"
+      "open(sys.argv[2], 'w').write(str(os.getpid()))\n"
+      "s.serve_forever()\n";
+  std::ofstream(path("server.py")) << server;
+  std::string command = "/usr/bin/python3 " + path("server.py") + " " + hits + " " + pidFile + " >/dev/null 2>&1 &";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  long serverPid = 0;
+  for (int i = 0; i < 100 && serverPid == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::ifstream in(pidFile);
+    in >> serverPid;
+  }
+  if (serverPid == 0) GTEST_SKIP() << "port 8765 is not free";
+
+  auto book = spreadsheet::Open(std::string(QUILLON_SOURCE_DIR) + "/tests/platform/data/webservice.xls", true);
+  auto cell = book->sheet(1)->read(Area{1, 1, 1, 1})[0];
+  EXPECT_EQ(cell.formula, "=WEBSERVICE(\"http://127.0.0.1:8765/ping\")");
+  EXPECT_EQ(cell.kind, CellKind::Error);
+  book->close();
+  auto fresh = spreadsheet::Create();
+  fresh->sheet(1)->write(1, 1, "=WEBSERVICE(\"http://127.0.0.1:8765/written\")");
+  fresh->sheet(1)->write(2, 1, "=INDIRECT(\"'file:///etc/hostname'#$Sheet1.A1\")");
+  auto written = fresh->sheet(1)->read(Area{1, 1, 2, 1});
+  EXPECT_EQ(written[0].kind, CellKind::Text);
+  EXPECT_EQ(written[1].kind, CellKind::Text);
+  fresh->close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(static_cast<pid_t>(serverPid), SIGTERM);
+  std::ifstream in(hits);
+  std::string requests((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(requests, "");
+}
+
 // Started as a separate process by the next test: starts the engine,
 // reports its process id and waits to be killed.
 TEST(SpreadsheetHelper, HoldsAnEngineUntilKilled) {
