@@ -119,6 +119,9 @@ class Utility : public Object {
   // Whether an object of the class part can be created.
   bool CheckMethodCall(const std::string& iDllClassMethodString);
 
+  // Whether the spreadsheet engine is installed and starts (UtilitySpreadsheet.cpp).
+  bool IsExcelInstalled();
+
   // Saves the pending error (call inside a catch block) / hands it back.
   // In C++ the error being handled survives clean-up code anyway; these
   // keep the record for callers that re-raise it explicitly (SavedError).

@@ -18,6 +18,8 @@ PACKAGES=(
   # SMTP sink, FTP server (Debian's Python modules), IMAP (Dovecot), and a
   # certificate for the HTTPS test server.
   python3-aiosmtpd python3-pyftpdlib dovecot-imapd openssl
+  libreoffice-calc-nogui libreoffice-dev
+  python3-xlrd
 )
 
 missing=()
