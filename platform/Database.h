@@ -72,6 +72,11 @@ class Connection : public Object {
   // of rows changed by INSERT/UPDATE/DELETE (-1 for a SELECT).
   std::shared_ptr<Recordset> Execute(const std::string& sql, long* recordsAffected = nullptr, long options = -1);
 
+  // Raises (hr::kDatabase) unless every statement of `sql` only reads
+  // tables: one that would write, change the schema, attach a database,
+  // set a pragma or open a transaction is refused before anything runs.
+  void RequireReadOnly(const std::string& sql);
+
   // The implementation behind the handle; used by Recordset.
   ConnectionImpl* impl() const { return impl_.get(); }
 
