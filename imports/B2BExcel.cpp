@@ -747,58 +747,20 @@ Variant B2BExcel::GetCustomerPropertyFromExcel(WorkbookPtr& i_uExcelBook, const 
 
 // ---- by-name registration ----------------------------------------------------------------
 
-namespace {
-
-WorkbookPtr workbookArgument(const Variant& v) { return v.as<spreadsheet::Workbook>(); }
-Variant workbookVariant(const WorkbookPtr& book) { return book ? Variant(book) : Variant(std::shared_ptr<Object>()); }
-
-}  // namespace
-
 const ClassInfo* B2BExcel::classInfo() const {
-  using A = std::vector<Variant>;
   using X = B2BExcel;
   static const ClassInfo* info =
       ClassBuilder<X>("Quillon.B2BExcel")
-          .method("TransformExcelToXML", {in("i_sExcelFileLocation"), optRef("o_oXml", Variant())},
-                  [](X& x, A& a) {
-                    auto dom = a[1].as<DomDocument>();
-                    x.TransformExcelToXML(a[0].text(), dom);
-                    a[1] = Variant(dom);
-                    return Variant();
-                  })
-          .method("CloseWorkBook", {ref("i_oExcelBook")},
-                  [](X& x, A& a) {
-                    auto book = workbookArgument(a[0]);
-                    x.CloseWorkBook(book);
-                    a[0] = workbookVariant(book);
-                    return Variant();
-                  })
-          .method("TransformXMLToExcel",
-                  {in("i_sXml"), in("i_nWriteMode"), in("i_lDocID"), in("i_bTemplateUsed"), opt("i_sFilePath", Variant("")),
-                   opt("i_sFilePathDest", Variant(""))},
-                  [](X& x, A& a) {
-                    return workbookVariant(x.TransformXMLToExcel(a[0].text(), static_cast<EWriteMode>(a[1].toInt32()),
-                                                                 a[2].toInt32(), a[3].toBool(), a[4].text(), a[5].text()));
-                  })
-          .method("WriteExcelObjectToFile", {ref("i_oExcelWorkBook"), in("i_sFileLocation"), in("i_bCloseWorkBook")},
-                  [](X& x, A& a) {
-                    auto book = workbookArgument(a[0]);
-                    x.WriteExcelObjectToFile(book, a[1].text(), a[2].toBool());
-                    a[0] = workbookVariant(book);
-                    return Variant();
-                  })
-          .method("SetCustomerPropertyInExcel",
-                  {ref("i_uExcelBook"), in("i_sPropertyName"), in("i_vPropertyValue"), in("i_sPropertyType")},
-                  [](X& x, A& a) {
-                    auto book = workbookArgument(a[0]);
-                    x.SetCustomerPropertyInExcel(book, a[1].text(), a[2], a[3].text());
-                    return Variant();
-                  })
-          .method("GetCustomerPropertyFromExcel", {ref("i_uExcelBook"), in("i_sPropertyName")},
-                  [](X& x, A& a) {
-                    auto book = workbookArgument(a[0]);
-                    return x.GetCustomerPropertyFromExcel(book, a[1].text());
-                  })
+          .bind<&X::TransformExcelToXML>("TransformExcelToXML", {"i_sExcelFileLocation", optRef("o_oXml", Variant())})
+          .bind<&X::CloseWorkBook>("CloseWorkBook", {"i_oExcelBook"})
+          .bind<&X::TransformXMLToExcel>("TransformXMLToExcel",
+                                         {"i_sXml", "i_nWriteMode", "i_lDocID", "i_bTemplateUsed",
+                                          opt("i_sFilePath", Variant("")), opt("i_sFilePathDest", Variant(""))})
+          .bind<&X::WriteExcelObjectToFile>("WriteExcelObjectToFile",
+                                            {"i_oExcelWorkBook", "i_sFileLocation", "i_bCloseWorkBook"})
+          .bind<&X::SetCustomerPropertyInExcel>("SetCustomerPropertyInExcel",
+                                                {"i_uExcelBook", "i_sPropertyName", "i_vPropertyValue", "i_sPropertyType"})
+          .bind<&X::GetCustomerPropertyFromExcel>("GetCustomerPropertyFromExcel", {"i_uExcelBook", "i_sPropertyName"})
           .done();
   return info;
 }

@@ -387,6 +387,7 @@ const ClassInfo* Utility::classInfo() const {
   static const ClassInfo* info =
       ClassBuilder<Utility>("Quillon.Utility")
           .bind<&U::ExecuteXSLPattern>("ExecuteXSLPattern", {ref("i_oXMLDoc"), ref("i_sXslPattern")})
+          .bind<&U::IsExcelInstalled>("IsExcelInstalled")
           .bind<&U::ExecuteXSLPatternReturnAllNodes>("ExecuteXSLPatternReturnAllNodes", {ref("iXMLDoc"), ref("iXslPattern")})
           .bind<&U::ConstructXslPattern>("ConstructXslPattern", {ref("iTagAttrXsl"), ref("iXslPattern")})
           .bind<&U::CheckXslPattern>("CheckXslPattern", {"iXslPattern", ref("iTagAttrXsl")})
