@@ -298,6 +298,10 @@ class Engine : public spreadsheet::EngineApi {
   Remote connect() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (pid_ > 0 && !alive()) dropLocked();
+    // A process that was just killed may not have been reaped yet while its
+    // connection is already gone: ask the engine for something small before
+    // handing the connection out, and start a new engine when it is dead.
+    if (pid_ > 0 && !respondsLocked()) killLocked();
     if (pid_ <= 0) startLocked();
     return *remote_;
   }
@@ -356,6 +360,14 @@ class Engine : public spreadsheet::EngineApi {
   }
 
  private:
+  bool respondsLocked() {
+    try {
+      return remote_ && remote_->context.is() && remote_->context->getServiceManager().is();
+    } catch (const css::uno::Exception&) {
+      return false;
+    }
+  }
+
   bool alive() {
     int status = 0;
     pid_t r = ::waitpid(pid_, &status, WNOHANG);
