@@ -7,8 +7,29 @@
 
 namespace quillon::cli {
 
+namespace {
+
+// The platform's service classes (database connections and recordsets, the
+// configuration and log services, the file store, the directory) serve the
+// component from inside. By name they would let a caller run any SQL, read
+// the site's passwords or files, or try passwords, so only an operator
+// reaches them, with --modules. Value classes (dictionaries, collections,
+// DOM documents) stay open: callers need them to pass arguments.
+bool IsPlatformService(const std::string& progId) {
+  static const char* const kPrefixes[] = {"adodb.", "basalt.", "shale.", "slate.", "granite."};
+  std::string id = toLowerAscii(progId);
+  for (const char* prefix : kPrefixes)
+    if (id.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
 const ClassInfo* FindClass(const std::string& name, bool modules) {
-  if (const ClassInfo* ci = Registry::instance().findClass(name)) return ci;
+  if (const ClassInfo* ci = Registry::instance().findClass(name)) {
+    if (!modules && IsPlatformService(ci->progId)) return nullptr;
+    return ci;
+  }
   if (modules) return Registry::operatorModules().findClass(name);
   return nullptr;
 }
@@ -19,6 +40,8 @@ std::shared_ptr<Object> CreateObject(const std::string& name, bool modules) {
     std::string hint;
     if (!modules && Registry::operatorModules().findClass(name))
       hint = ": " + name + " is a module of the component, callable by name only with the operator switch --modules";
+    else if (!modules && IsPlatformService(name))
+      hint = ": " + name + " is a platform service, callable by name only with the operator switch --modules";
     throw Error(hr::kCannotCreate, name, "ActiveX component can't create object: no class '" + name + "'" + hint);
   }
   if (!ci->create) throw Error(hr::kCannotCreate, ci->progId, "ActiveX component can't create object: " + ci->progId);

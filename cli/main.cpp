@@ -98,9 +98,10 @@ Usage:
 
   --modules (before the command: quillon --modules call ...)
       Operator switch, off by default: also reach the component's runtime
-      modules (DBUtils, General, I18N, PublicationErrorHandling) by name
-      with call, session, describe and classes. They are not part of the
-      automation interface. DBUtils.getDisconnectedReadOnlyRecordSet runs
+      modules (DBUtils, General, I18N, PublicationErrorHandling) and the
+      platform services (ADODB.*, Basalt.*, Shale.*, Slate.*, Granite.*)
+      by name with call, session, describe and classes. They are not part
+      of the automation interface. DBUtils.getDisconnectedReadOnlyRecordSet runs
       only statements that read.
 
   quillon [--site DIR] directory add-partner ID NAME [--code-c CODE] [--code-s CODE]
@@ -181,7 +182,8 @@ int call(const std::string& target, const std::vector<std::string>& rawArgs, boo
 }
 
 int classes(bool modules) {
-  for (const ClassInfo* ci : Registry::instance().all()) cli::DescribeClass(std::cout, *ci);
+  for (const ClassInfo* ci : Registry::instance().all())
+    if (cli::FindClass(ci->progId, modules) == ci) cli::DescribeClass(std::cout, *ci);
   if (modules)
     for (const ClassInfo* ci : Registry::operatorModules().all()) cli::DescribeClass(std::cout, *ci);
   return 0;

@@ -106,6 +106,21 @@ TEST_F(CliTest, ModuleOperationsNeedTheOperatorSwitch) {
   EXPECT_EQ(modules({"DBUtils.getDisconnectedReadOnlyRecordSet", count}, 0)["result"][0]["N"], types);
 }
 
+TEST_F(CliTest, PlatformServicesNeedTheOperatorSwitch) {
+  // A by-name caller must not open the site database and run its own SQL,
+  // read the configuration (passwords included) or try directory passwords.
+  for (const char* target : {"ADODB.Connection.Open", "Basalt.Configuration.GetValue", "Shale.File.FileExists",
+                             "Slate.Validator.Validate"}) {
+    auto refused = call({target, "\"x\""}, 3);
+    EXPECT_EQ(refused["error"]["number"], "0x800A01AD") << target;
+    EXPECT_NE(refused["error"]["description"].get<std::string>().find("--modules"), std::string::npos) << target;
+  }
+  CmdResult list = run({"classes"});
+  EXPECT_EQ(list.out.find("ADODB.Connection"), std::string::npos);
+  EXPECT_NE(list.out.find("Scripting.Dictionary"), std::string::npos);
+  EXPECT_EQ(run({"--modules", "describe", "ADODB.Connection"}).status, 0);
+}
+
 TEST_F(CliTest, DescribePrintsSignaturesForEveryClass) {
   CmdResult one = run({"describe", "Utility.GetSenderBPAndName"});
   EXPECT_EQ(one.status, 0);
