@@ -76,8 +76,8 @@ std::int32_t intake(const std::string& path) {
   Utility u;
   std::int32_t senderBP = 0;
   std::string sender;
-  u.GetSenderBPAndName(dom, senderBP, sender);
-  std::string type = u.GetDocType(dom, senderBP);
+  UtilityDom::GetSenderBPAndName(u, dom, senderBP, sender);
+  std::string type = UtilityDom::GetDocType(u, dom, senderBP);
   if (!SenderList().CheckAuthorizationForSender(type, sender)) throw std::runtime_error("sender refused");
 
   auto conn = DBUtils::GetConnection();
@@ -94,7 +94,7 @@ std::int32_t intake(const std::string& path) {
   rs->Close();
   General::CloseConnection(conn);
 
-  std::string receiver = u.GetDefaultReceiver(dom);
+  std::string receiver = UtilityDom::GetDefaultReceiver(u, dom);
   conn = DBUtils::GetConnection();
   rs = std::make_shared<Recordset>();
   rs->SetCursorLocation(ado::adUseClient);
@@ -109,7 +109,7 @@ std::int32_t intake(const std::string& path) {
   rs->Close();
   General::CloseConnection(conn);
 
-  u.GetRecipientsAndFillPublicationTable(docID, type, dom);
+  UtilityDom::GetRecipientsAndFillPublicationTable(u, docID, type, dom);
   // The input goes only once what it became is on disk.
   conn = DBUtils::GetConnection();
   conn->MakeDurable();

@@ -9,7 +9,10 @@
 
 namespace quillon::cli {
 
-Variant FromJson(const Json& j) {
+namespace {
+
+Variant fromJson(const Json& j, const HandleLookup* handles, int depth) {
+  if (depth > kMaxDepth) throw TooDeep();
   switch (j.type()) {
     case Json::value_t::null:
       return Variant::null();
@@ -30,12 +33,14 @@ Variant FromJson(const Json& j) {
       return Variant(j.get<std::string>());
     case Json::value_t::array: {
       std::vector<Variant> items;
-      for (const auto& e : j) items.push_back(FromJson(e));
+      for (const auto& e : j) items.push_back(fromJson(e, handles, depth + 1));
       return Variant(VariantArray(std::move(items)));
     }
     case Json::value_t::object: {
+      if (handles && j.size() == 1 && j.contains("handle") && j["handle"].is_number_integer())
+        return Variant((*handles)(j["handle"].get<long long>()));
       auto dict = std::make_shared<Dictionary>();
-      for (const auto& [k, v] : j.items()) dict->Add(k, FromJson(v));
+      for (const auto& [k, v] : j.items()) dict->Add(k, fromJson(v, handles, depth + 1));
       return Variant(dict);
     }
     default:
@@ -43,7 +48,13 @@ Variant FromJson(const Json& j) {
   }
 }
 
+}  // namespace
+
+Variant FromJson(const Json& j, const HandleLookup* handles) { return fromJson(j, handles, 0); }
+
 namespace {
+
+Json toJson(const Variant& v, const ObjectEncoder* objects, int depth);
 
 Json recordsetToJson(Recordset& rs) {
   Json rows = Json::array();
@@ -51,16 +62,37 @@ Json recordsetToJson(Recordset& rs) {
   if (rs.RecordCount() > 0 && !rs.BOF_()) rs.MoveFirst();
   while (!rs.EOF_()) {
     Json row = Json::object();
-    for (int i = 0; i < rs.FieldCount(); ++i) row[rs.Fields(i).Name()] = ToJson(rs.Fields(i).Value());
+    for (int i = 0; i < rs.FieldCount(); ++i) row[rs.Fields(i).Name()] = toJson(rs.Fields(i).Value(), nullptr, 1);
     rows.push_back(std::move(row));
     rs.MoveNext();
   }
   return rows;
 }
 
-}  // namespace
+// The value of an object that is data, call-style; nothing for other objects.
+std::optional<Json> dataValue(const std::shared_ptr<Object>& o, int depth) {
+  if (auto doc = std::dynamic_pointer_cast<DomDocument>(o)) return Json(doc->xml());
+  if (auto node = std::dynamic_pointer_cast<DomNode>(o)) return Json(node->xml());
+  if (auto list = std::dynamic_pointer_cast<DomNodeList>(o)) {
+    Json out = Json::array();
+    for (const auto& n : list->nodes()) out.push_back(n->xml());
+    return out;
+  }
+  if (auto dict = std::dynamic_pointer_cast<Dictionary>(o)) {
+    Json out = Json::object();
+    for (long i = 0; i < dict->Count(); ++i) out[dict->entry(i).first] = toJson(dict->entry(i).second, nullptr, depth + 1);
+    return out;
+  }
+  if (auto coll = std::dynamic_pointer_cast<Collection>(o)) {
+    Json out = Json::array();
+    for (long i = 1; i <= coll->Count(); ++i) out.push_back(toJson(coll->Item(i), nullptr, depth + 1));
+    return out;
+  }
+  return std::nullopt;
+}
 
-Json ToJson(const Variant& v) {
+Json toJson(const Variant& v, const ObjectEncoder* objects, int depth) {
+  if (depth > kMaxDepth) throw TooDeep();
   switch (v.type()) {
     case VarType::Empty:
     case VarType::Null:
@@ -85,39 +117,30 @@ Json ToJson(const Variant& v) {
       if (a.dimensions() == 2) {
         for (long j = a.lbound(2); j <= a.ubound(2); ++j) {
           Json row = Json::array();
-          for (long i = a.lbound(1); i <= a.ubound(1); ++i) row.push_back(ToJson(a.at(i, j)));
+          for (long i = a.lbound(1); i <= a.ubound(1); ++i) row.push_back(toJson(a.at(i, j), objects, depth + 1));
           out.push_back(std::move(row));
         }
         return out;
       }
-      for (const Variant& e : a.elements()) out.push_back(ToJson(e));
+      for (const Variant& e : a.elements()) out.push_back(toJson(e, objects, depth + 1));
       return out;
     }
     case VarType::Object: {
       const auto& o = v.object();
       if (!o) return nullptr;
-      if (auto doc = std::dynamic_pointer_cast<DomDocument>(o)) return doc->xml();
-      if (auto node = std::dynamic_pointer_cast<DomNode>(o)) return node->xml();
-      if (auto list = std::dynamic_pointer_cast<DomNodeList>(o)) {
-        Json out = Json::array();
-        for (const auto& n : list->nodes()) out.push_back(n->xml());
-        return out;
-      }
-      if (auto dict = std::dynamic_pointer_cast<Dictionary>(o)) {
-        Json out = Json::object();
-        for (long i = 0; i < dict->Count(); ++i) out[dict->entry(i).first] = ToJson(dict->entry(i).second);
-        return out;
-      }
-      if (auto coll = std::dynamic_pointer_cast<Collection>(o)) {
-        Json out = Json::array();
-        for (long i = 1; i <= coll->Count(); ++i) out.push_back(ToJson(coll->Item(i)));
-        return out;
-      }
+      if (objects) return (*objects)(o);
+      if (auto value = dataValue(o, depth)) return *value;
       if (auto rs = std::dynamic_pointer_cast<Recordset>(o)) return recordsetToJson(*rs);
       return Json{{"object", v.typeName()}};
     }
   }
   return nullptr;
 }
+
+}  // namespace
+
+Json ToJson(const Variant& v, const ObjectEncoder* objects) { return toJson(v, objects, 0); }
+
+std::optional<Json> DataValue(const std::shared_ptr<Object>& o) { return dataValue(o, 0); }
 
 }  // namespace quillon::cli

@@ -2,6 +2,8 @@
 //
 //   quillon init DIR [--sample]            create a site
 //   quillon [--site DIR] call C.M [ARG…]   call a public method by name
+//   quillon [--site DIR] session           calls as JSON lines on standard input
+//   quillon describe C[.M]                 the signatures of a class or method
 //   quillon demo [DIR]                     create a demo site and show it working
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Commands.h"
 #include "cli/DirectoryCommand.h"
 #include "cli/Json.h"
 #include "document/Document.h"
@@ -52,14 +55,54 @@ Usage:
       Call a public method by name on the site DIR (default: the
       environment variable QUILLON_SITE). Each ARG is one JSON value, in
       the method's parameter order: "text", 42, true, null, [1,2], {"k":"v"}
-      (an object is a dictionary in key order). Missing optional arguments
-      take their defaults. Prints one JSON object:
+      (an object is a dictionary in key order), nested at most 256 levels.
+      Missing optional arguments take their defaults. Prints one JSON object:
         {"result": VALUE, "outputs": {"PARAM": VALUE, ...}}   exit status 0
         {"error": {"number": "0x8004020C", "source": "...",
-                   "description": "..."}}                     exit status 3
-      Dates print as "YYYY-MM-DD hh:mm:ss", DOM documents as their XML
-      text, recordsets as arrays of row objects, byte arrays as numbers.
-      Usage errors print a message on standard error, exit status 2.
+                   "description": "..."},
+         "outputs": {"PARAM": VALUE, ...}}                    exit status 3
+      "outputs" holds the by-reference parameters as the method left them,
+      also when it raised. Dates print as "YYYY-MM-DD hh:mm:ss", DOM
+      documents as their XML text, recordsets as arrays of row objects,
+      byte arrays as numbers. Usage errors print a message on standard
+      error, exit status 2.
+
+  quillon [--site DIR] session
+      Drive the component from another program without a process per call:
+      one JSON request per line on standard input, one JSON answer per line
+      on standard output, in order, each with the request's "id".
+        {"id": 1, "create": "Scripting.Dictionary"}
+            -> {"id": 1, "result": {"handle": 1}}
+        {"id": 2, "on": 1, "call": "Add", "args": ["k", 42]}
+            -> {"id": 2, "result": null, "outputs": {}}
+        {"id": 3, "call": "XML.XmlStringToDomDocument", "args": ["<A/>"]}
+            -> {"id": 3, "result": {"handle": 2, "value": "<A/>..."}, ...}
+        {"id": 4, "release": 1}  -> {"id": 4, "result": null}
+      Without "on", "call" names Class.Method and runs on a new object, as
+      call does. Values are encoded as for call, except that an object in a
+      result or output is {"handle": N} (with "value", its JSON as call
+      prints it, for dictionaries, collections and DOM documents and nodes),
+      and an argument {"handle": N} passes that object back in. A raised
+      error answers {"id": ..., "error": {...}, "outputs": {...}}; a
+      malformed line answers an error (number 0x80070057); either way the
+      session goes on. The end of input ends the session and releases
+      every object.
+
+  quillon describe Class[.Method]
+      Print the signature of a method (parameters with direction in, out or
+      in-out, type and default, and the result type), or of every method
+      of a class.
+
+  quillon [--site DIR] classes
+      List the classes callable by name with the signatures of their methods.
+
+  --modules (before the command: quillon --modules call ...)
+      Operator switch, off by default: also reach the component's runtime
+      modules (DBUtils, General, I18N, PublicationErrorHandling) and the
+      platform services (ADODB.*, Basalt.*, Shale.*, Slate.*, Granite.*)
+      by name with call, session, describe and classes. They are not part
+      of the automation interface. DBUtils.getDisconnectedReadOnlyRecordSet runs
+      only statements that read.
 
   quillon [--site DIR] directory add-partner ID NAME [--code-c CODE] [--code-s CODE]
   quillon [--site DIR] directory add-user CN --partner ID --email ADDRESS
@@ -69,9 +112,6 @@ Usage:
       Maintain the site's directory of business partners and users. A
       second add-user with the same CN replaces that user; the password is
       read from standard input and stored only as a salted hash.
-
-  quillon [--site DIR] classes
-      List the classes and methods callable by name.
 
   quillon demo [DIR]
       Create a demo site (in DIR, or a new temporary folder) and show the
@@ -86,11 +126,9 @@ int usage(const std::string& message) {
   return 2;
 }
 
-Json errorJson(const ErrorInfo& e) {
-  char number[16];
-  std::snprintf(number, sizeof number, "0x%08X", static_cast<unsigned>(e.number));
-  return Json{{"error", Json{{"number", number}, {"source", e.source}, {"description", e.description}}}};
-}
+Json errorJson(const ErrorInfo& e) { return Json{{"error", cli::ErrorJson(e)}}; }
+
+std::string dumped(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
 
 void useSite(const std::string& dir) {
   std::string abs = fs::absolute(dir).lexically_normal().string();
@@ -99,7 +137,7 @@ void useSite(const std::string& dir) {
   General::ResetThreadState();
 }
 
-int call(const std::string& target, const std::vector<std::string>& rawArgs) {
+int call(const std::string& target, const std::vector<std::string>& rawArgs, bool modules) {
   auto dot = target.rfind('.');
   if (dot == std::string::npos || dot == 0 || dot + 1 == target.size())
     return usage("the method must be written Class.Method, not '" + target + "'");
@@ -111,39 +149,65 @@ int call(const std::string& target, const std::vector<std::string>& rawArgs) {
     if (j.is_discarded())
       return usage("argument " + std::to_string(i + 1) + " is not a JSON value: " + rawArgs[i] +
                    " (write a text as \"...\", quoted for the shell)");
-    args.push_back(cli::FromJson(j));
+    try {
+      args.push_back(cli::FromJson(j));
+    } catch (const cli::TooDeep& e) {
+      return usage("argument " + std::to_string(i + 1) + ": " + e.what());
+    }
   }
+  const MethodInfo* mi = nullptr;
   try {
-    const ClassInfo* ci = Registry::instance().findClass(className);
-    if (!ci) throw Error(hr::kCannotCreate, className, "ActiveX component can't create object: no class '" + className + "'");
-    const MethodInfo* mi = ci->find(method);
-    auto obj = Registry::instance().create(ci->progId);
+    auto obj = cli::CreateObject(className, modules);
+    const ClassInfo* ci = obj->classInfo();
+    mi = ci ? ci->find(method) : nullptr;
     Variant result = obj->invoke(method, args);
-    Json outputs = Json::object();
-    if (mi)
-      for (std::size_t i = 0; i < mi->params.size(); ++i)
-        if (mi->params[i].byRef) outputs[mi->params[i].name] = i < args.size() ? cli::ToJson(args[i]) : Json();
-    std::cout << Json{{"result", cli::ToJson(result)}, {"outputs", outputs}}.dump(2) << "\n";
+    Json answer{{"result", cli::ToJson(result)}, {"outputs", cli::OutputsJson(mi, args)}};
+    std::cout << dumped(answer) << "\n";
     return 0;
+  } catch (const cli::TooDeep& e) {
+    std::cout << dumped(errorJson(ErrorInfo{hr::kFail, "quillon", e.what()})) << "\n";
+    return 3;
   } catch (...) {
-    std::cout << errorJson(ErrorInfo::current()).dump(2) << "\n";
+    Json answer = errorJson(ErrorInfo::current());
+    // The by-reference outputs are part of the failure (a list of refused filters, ...).
+    if (mi) {
+      try {
+        answer["outputs"] = cli::OutputsJson(mi, args);
+      } catch (const cli::TooDeep&) {
+      }
+    }
+    std::cout << dumped(answer) << "\n";
     return 3;
   }
 }
 
-int classes() {
-  for (const ClassInfo* ci : Registry::instance().all()) {
-    std::cout << ci->progId << (ci->create ? "" : " (not creatable)") << "\n";
-    for (const MethodInfo& m : ci->methods) {
-      std::cout << "  " << m.name << "(";
-      for (std::size_t i = 0; i < m.params.size(); ++i) {
-        const ParamInfo& p = m.params[i];
-        std::cout << (i ? ", " : "") << (p.byRef ? "ByRef " : "") << (p.optional() ? "[" : "") << p.name
-                  << (p.optional() ? "]" : "");
-      }
-      std::cout << ")\n";
-    }
+int classes(bool modules) {
+  for (const ClassInfo* ci : Registry::instance().all())
+    if (cli::FindClass(ci->progId, modules) == ci) cli::DescribeClass(std::cout, *ci);
+  if (modules)
+    for (const ClassInfo* ci : Registry::operatorModules().all()) cli::DescribeClass(std::cout, *ci);
+  return 0;
+}
+
+// "Class" or "Class.Method"; a programmatic id has dots of its own
+// ("Scripting.Dictionary"), so the whole name is tried as a class first.
+int describe(const std::string& name, bool modules) {
+  if (const ClassInfo* ci = cli::FindClass(name, modules)) {
+    cli::DescribeClass(std::cout, *ci);
+    return 0;
   }
+  auto dot = name.rfind('.');
+  const ClassInfo* ci = dot == std::string::npos ? nullptr : cli::FindClass(name.substr(0, dot), modules);
+  if (!ci) {
+    std::string hint;
+    if (!modules && (Registry::operatorModules().findClass(name) ||
+                     (dot != std::string::npos && Registry::operatorModules().findClass(name.substr(0, dot)))))
+      hint = " (a module of the component: add --modules)";
+    return usage("no class or method '" + name + "'" + hint);
+  }
+  const MethodInfo* mi = ci->find(name.substr(dot + 1));
+  if (!mi) return usage("the class " + ci->progId + " has no method '" + name.substr(dot + 1) + "'");
+  cli::DescribeMethod(std::cout, *ci, *mi);
   return 0;
 }
 
@@ -229,11 +293,11 @@ int demo(std::string dir) {
     try {
       x.XmlStringToDomDocument("<ORDER><NUMBER>PO-1</ORDER>");
     } catch (const Error& e) {
-      std::cout << errorJson(e.info()).dump(2) << "\n";
+      std::cout << dumped(errorJson(e.info())) << "\n";
     }
     return 0;
   } catch (...) {
-    std::cout << errorJson(ErrorInfo::current()).dump(2) << "\n";
+    std::cout << dumped(errorJson(ErrorInfo::current())) << "\n";
     return 3;
   }
 }
@@ -243,11 +307,17 @@ int demo(std::string dir) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string site;
+  bool modules = false;
   std::size_t i = 0;
   while (i < args.size() && args[i].rfind("--", 0) == 0) {
     if (args[i] == "--help" || args[i] == "-h") {
       std::cout << kHelp;
       return 0;
+    }
+    if (args[i] == "--modules") {
+      modules = true;
+      ++i;
+      continue;
     }
     if (args[i] == "--site") {
       if (i + 1 >= args.size()) return usage("--site needs a directory");
@@ -298,9 +368,19 @@ int main(int argc, char** argv) {
     if (rest.empty()) return usage("call needs Class.Method");
     if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
       return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));
-    return call(rest[0], std::vector<std::string>(rest.begin() + 1, rest.end()));
+    return call(rest[0], std::vector<std::string>(rest.begin() + 1, rest.end()), modules);
   }
-  if (command == "classes") return classes();
+  if (command == "session") {
+    if (!rest.empty()) return usage("session takes no arguments; requests come on standard input");
+    if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
+      return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));
+    return cli::RunSession(std::cin, std::cout, modules);
+  }
+  if (command == "classes") return classes(modules);
+  if (command == "describe") {
+    if (rest.size() != 1) return usage("describe takes one Class or Class.Method");
+    return describe(rest[0], modules);
+  }
   if (command == "directory") {
     if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
       return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));

@@ -16,32 +16,23 @@ void IMethodCall24::Process() {}
 
 // The contracts are published by name but cannot be created.
 const ClassInfo* IMethodCall::classInfo() const {
-  using A = std::vector<Variant>;
-  static const ClassInfo* info =
-      ClassBuilder<IMethodCall>("Quillon.IMethodCall", false)
-          .method("MethodCall", {ref("i_vDocumentData")}, [](IMethodCall& p, A& a) { return Variant(p.MethodCall(a[0])); })
-          .method("GetExcelWorkBook", {ref("i_oExcelWorkBook")},
-                  [](IMethodCall& p, A& a) { return Variant(p.GetExcelWorkBook(a[0])); })
-          .done();
+  static const ClassInfo* info = ClassBuilder<IMethodCall>("Quillon.IMethodCall", false)
+                                     .bind<&IMethodCall::MethodCall>("MethodCall", {"i_vDocumentData"})
+                                     .bind<&IMethodCall::GetExcelWorkBook>("GetExcelWorkBook", {"i_oExcelWorkBook"})
+                                     .done();
   return info;
 }
 
 const ClassInfo* IMethodCall24::classInfo() const {
-  using A = std::vector<Variant>;
-  static const ClassInfo* info =
-      ClassBuilder<IMethodCall24>("Quillon.IMethodCall24", false)
-          .method("setBusinessPartnerID", {in("i_lBPID")},
-                  [](IMethodCall24& p, A& a) { p.setBusinessPartnerID(a[0].toInt32()); return Variant(); })
-          .method("setDocumentID", {in("i_lDocID")},
-                  [](IMethodCall24& p, A& a) { p.setDocumentID(a[0].toInt32()); return Variant(); })
-          .method("setDocumentAttachments", {ref("i_asAttachments")},
-                  [](IMethodCall24& p, A& a) { p.setDocumentAttachments(a[0]); return Variant(); })
-          .method("setDocumentXML", {in("i_sDocumentData")},
-                  [](IMethodCall24& p, A& a) { p.setDocumentXML(a[0].text()); return Variant(); })
-          .method("setExcelWorkBook", {in("i_oExcelWorkBook")},
-                  [](IMethodCall24& p, A& a) { p.setExcelWorkBook(a[0]); return Variant(); })
-          .method("Process", {}, [](IMethodCall24& p, A&) { p.Process(); return Variant(); })
-          .done();
+  using M = IMethodCall24;
+  static const ClassInfo* info = ClassBuilder<IMethodCall24>("Quillon.IMethodCall24", false)
+                                     .bind<&M::setBusinessPartnerID>("setBusinessPartnerID", {"i_lBPID"})
+                                     .bind<&M::setDocumentID>("setDocumentID", {"i_lDocID"})
+                                     .bind<&M::setDocumentAttachments>("setDocumentAttachments", {"i_asAttachments"})
+                                     .bind<&M::setDocumentXML>("setDocumentXML", {"i_sDocumentData"})
+                                     .bind<&M::setExcelWorkBook>("setExcelWorkBook", {"i_oExcelWorkBook"})
+                                     .bind<&M::Process>("Process")
+                                     .done();
   return info;
 }
 

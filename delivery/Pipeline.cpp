@@ -42,14 +42,11 @@ bool Pipeline::IReferentialIntegrity_Exists(const std::string& objectType, const
 bool Pipeline::IReferentialIntegrity_BeforeDelete(const std::string&, const Variant&, const Variant&) { return true; }
 
 const ClassInfo* Pipeline::classInfo() const {
-  using A = std::vector<Variant>;
   static const ClassInfo* info =
       ClassBuilder<Pipeline>("Quillon.Pipeline")
-          .method("IReferentialIntegrity_Exists", {in("ObjectType"), in("KeyNames"), in("KeyValues")},
-                  [](Pipeline& p, A& a) { return Variant(p.IReferentialIntegrity_Exists(a[0].text(), a[1], a[2])); })
-          .method("IReferentialIntegrity_BeforeDelete",
-                  {opt("ObjectType", Variant("")), opt("KeyNames", Variant()), opt("KeyValues", Variant())},
-                  [](Pipeline& p, A& a) { return Variant(p.IReferentialIntegrity_BeforeDelete(a[0].text(), a[1], a[2])); })
+          .bind<&Pipeline::IReferentialIntegrity_Exists>("IReferentialIntegrity_Exists", {"ObjectType", "KeyNames", "KeyValues"})
+          .bind<&Pipeline::IReferentialIntegrity_BeforeDelete>(
+              "IReferentialIntegrity_BeforeDelete", {opt("ObjectType", ""), opt("KeyNames", Variant()), opt("KeyValues", Variant())})
           .done();
   return info;
 }

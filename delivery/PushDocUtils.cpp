@@ -20,13 +20,10 @@ std::string PushDocUtils::URLEncode(const std::string& iStr) {
 }
 
 const ClassInfo* PushDocUtils::classInfo() const {
-  using A = std::vector<Variant>;
-  static const ClassInfo* info =
-      ClassBuilder<PushDocUtils>("Quillon.PushDocUtils")
-          .method("GetField", {ref("i_oRS"), ref("i_sFieldName")},
-                  [](PushDocUtils& p, A& a) { return Variant(p.GetField(a[0].template as<Recordset>(), a[1].text())); })
-          .method("URLEncode", {ref("iStr")}, [](PushDocUtils& p, A& a) { return Variant(p.URLEncode(a[0].text())); })
-          .done();
+  static const ClassInfo* info = ClassBuilder<PushDocUtils>("Quillon.PushDocUtils")
+                                     .bind<&PushDocUtils::GetField>("GetField", {ref("i_oRS"), ref("i_sFieldName")})
+                                     .bind<&PushDocUtils::URLEncode>("URLEncode", {ref("iStr")})
+                                     .done();
   return info;
 }
 

@@ -147,18 +147,6 @@ bool sameLine(const Variant& a, const Variant& b) {
   return a.toInt32() == b.toInt32();
 }
 
-// A DOM given by name: a DOM object, or an XML text as the command line passes it.
-std::shared_ptr<DomNode> domArgument(const Variant& v) {
-  if (auto node = v.as<DomNode>()) return node;
-  if (v.isString()) {
-    auto doc = std::make_shared<DomDocument>();
-    if (!doc->loadXML(v.toString()))
-      throw Error(doc->parseError().errorCode, "Quillon.Rules", "The XML text could not be parsed: " + doc->parseError().reason);
-    return doc;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 // ---- rule sets -----------------------------------------------------------------------------
@@ -538,65 +526,31 @@ Variant Rules::XSLPatternStringToDate(const Variant& i_vDate) {
 // ---- by-name registration ------------------------------------------------------------------
 
 const ClassInfo* Rules::classInfo() const {
-  using A = std::vector<Variant>;
+  using R = Rules;
   static const ClassInfo* info =
       ClassBuilder<Rules>("Quillon.Rules")
-          .method("GetRuleType_SENDMETHODRULE", {}, [](Rules& r, A&) { return Variant(r.GetRuleType_SENDMETHODRULE()); })
-          .method("GetRuleType_DOCUMENTTYPERULE", {}, [](Rules& r, A&) { return Variant(r.GetRuleType_DOCUMENTTYPERULE()); })
-          .method("GetRuleType_SENDERIDRULE", {}, [](Rules& r, A&) { return Variant(r.GetRuleType_SENDERIDRULE()); })
-          .method("GetRuleType_RECIPIENTIDRULE", {}, [](Rules& r, A&) { return Variant(r.GetRuleType_RECIPIENTIDRULE()); })
-          .method("ExecuteSendMethodRuleSet", {in("iDocID"), in("iDocTypeID"), in("iBusinessPartnerID")},
-                  [](Rules& r, A& a) {
-                    return Variant(r.ExecuteSendMethodRuleSet(a[0].toInt32(), a[1].text(), a[2].toInt32()));
-                  })
-          .method("ExecuteDocumentTypeRuleSet", {in("iDocID"), in("iBPID"), opt("iXMLDoc", Variant(std::shared_ptr<Object>()))},
-                  [](Rules& r, A& a) {
-                    return Variant(r.ExecuteDocumentTypeRuleSet(a[0].toInt32(), a[1].toInt32(), domArgument(a[2])));
-                  })
-          .method("AddRule",
-                  {in("iDescription"), in("iRuleType"), in("iAssignedID"), in("IMethodCall"), in("iSequenceNumber"),
-                   in("iRuleLogic"), in("iOriginalID"), in("iEnabled")},
-                  [](Rules& r, A& a) {
-                    return Variant(r.AddRule(a[0].text(), a[1].toInt16(), a[2].text(), a[3].text(), a[4].toInt32(),
-                                             a[5].text(), a[6].toInt32(), a[7].toBool()));
-                  })
-          .method("UpdateRule",
-                  {in("iRuleID"), in("iDescription"), in("iRuleType"), in("iAssignedID"), in("IMethodCall"),
-                   in("iSequenceNumber"), in("iRuleLogic"), in("iOriginalID"), in("iEnabled")},
-                  [](Rules& r, A& a) {
-                    r.UpdateRule(a[0].toInt32(), a[1].text(), a[2].toInt16(), a[3].text(), a[4].text(), a[5].toInt32(),
-                                 a[6].text(), a[7].toInt32(), a[8].toBool());
-                    return Variant();
-                  })
-          .method("DeleteRule", {in("iRuleID")}, [](Rules& r, A& a) { return Variant(r.DeleteRule(a[0].toInt32())); })
-          .method("AddRuleLine",
-                  {in("iRuleID"), in("iFieldType"), in("iSequenceNumber"), in("iTagAttrXsl"), in("iXslPattern"),
-                   in("iCondition"), in("iRuleLineValue")},
-                  [](Rules& r, A& a) {
-                    return Variant(r.AddRuleLine(a[0].toInt32(), a[1].toInt32(), a[2].toInt32(), a[3].toInt32(),
-                                                 a[4].text(), a[5].toInt32(), a[6].text()));
-                  })
-          .method("AddRuleLineEx",
-                  {in("iRuleID"), in("iFieldType"), in("iSequenceNumber"), in("iTagAttrXsl"), in("iXslPattern"),
-                   in("iCondition"), in("iTagAttrXslFixedText"), in("iRuleLineValue")},
-                  [](Rules& r, A& a) {
-                    return Variant(r.AddRuleLineEx(a[0].toInt32(), a[1].toInt32(), a[2].toInt32(), a[3].toInt32(),
-                                                   a[4].text(), a[5].toInt32(), a[6].toInt32(), a[7].text()));
-                  })
-          .method("DeleteRuleLines", {in("iRuleID")},
-                  [](Rules& r, A& a) {
-                    r.DeleteRuleLines(a[0].toInt32());
-                    return Variant();
-                  })
-          .method("GetRuleDescription", {in("i_lruleid")},
-                  [](Rules& r, A& a) { return Variant(r.GetRuleDescription(a[0].toInt32())); })
-          .method("ExistRulesAttachedToSendMethods",
-                  {opt("i_sDocumentTypeID", Variant("")), opt("i_lBPID", Variant(0)), opt("i_lSendMethodID", Variant(0))},
-                  [](Rules& r, A& a) {
-                    return Variant(r.ExistRulesAttachedToSendMethods(a[0].text(), a[1].toInt32(), a[2].toInt32()));
-                  })
-          .method("DateToXSLPatternString", {in("i_vDate")}, [](Rules& r, A& a) { return r.DateToXSLPatternString(a[0]); })
-          .method("XSLPatternStringToDate", {in("i_vDate")}, [](Rules& r, A& a) { return r.XSLPatternStringToDate(a[0]); })
+          .bind<&R::GetRuleType_SENDMETHODRULE>("GetRuleType_SENDMETHODRULE")
+          .bind<&R::GetRuleType_DOCUMENTTYPERULE>("GetRuleType_DOCUMENTTYPERULE")
+          .bind<&R::GetRuleType_SENDERIDRULE>("GetRuleType_SENDERIDRULE")
+          .bind<&R::GetRuleType_RECIPIENTIDRULE>("GetRuleType_RECIPIENTIDRULE")
+          .bind<&R::ExecuteSendMethodRuleSet>("ExecuteSendMethodRuleSet", {"iDocID", "iDocTypeID", "iBusinessPartnerID"})
+          .bind<&R::ExecuteDocumentTypeRuleSet>("ExecuteDocumentTypeRuleSet",
+                                                {"iDocID", "iBPID", opt("iXMLDoc", std::shared_ptr<Object>())})
+          .bind<&R::AddRule>("AddRule", {"iDescription", "iRuleType", "iAssignedID", "IMethodCall", "iSequenceNumber",
+                                         "iRuleLogic", "iOriginalID", "iEnabled"})
+          .bind<&R::UpdateRule>("UpdateRule", {"iRuleID", "iDescription", "iRuleType", "iAssignedID", "IMethodCall",
+                                               "iSequenceNumber", "iRuleLogic", "iOriginalID", "iEnabled"})
+          .bind<&R::DeleteRule>("DeleteRule", {"iRuleID"})
+          .bind<&R::AddRuleLine>("AddRuleLine", {"iRuleID", "iFieldType", "iSequenceNumber", "iTagAttrXsl", "iXslPattern",
+                                                 "iCondition", "iRuleLineValue"})
+          .bind<&R::AddRuleLineEx>("AddRuleLineEx", {"iRuleID", "iFieldType", "iSequenceNumber", "iTagAttrXsl", "iXslPattern",
+                                                     "iCondition", "iTagAttrXslFixedText", "iRuleLineValue"})
+          .bind<&R::DeleteRuleLines>("DeleteRuleLines", {"iRuleID"})
+          .bind<&R::GetRuleDescription>("GetRuleDescription", {"i_lruleid"})
+          .bind<&R::ExistRulesAttachedToSendMethods>("ExistRulesAttachedToSendMethods",
+                                                     {opt("i_sDocumentTypeID", ""), opt("i_lBPID", 0), opt("i_lSendMethodID", 0)})
+          .bind<&R::DateToXSLPatternString>("DateToXSLPatternString", {"i_vDate"})
+          .bind<&R::XSLPatternStringToDate>("XSLPatternStringToDate", {"i_vDate"})
           .done();
   return info;
 }

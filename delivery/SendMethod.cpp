@@ -8,6 +8,7 @@
 #include "foundation/Encoding.h"
 #include "foundation/General.h"
 #include "foundation/I18N.h"
+#include "foundation/TSendMethodPropertiesBinding.h"
 #include "platform/Database.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
@@ -656,39 +657,22 @@ void SendMethod::GetSendMethodID() {
 
 namespace {
 
-// A record argument: a Dictionary keyed by field names; a left-out one is blank.
-TSendMethodProperties recordArgument(const Variant& v) {
-  if (v.isEmpty()) return {};
-  if (auto d = v.as<Dictionary>()) return FromDictionary(*d);
-  throw Error(hr::kTypeMismatch, "Quillon.SendMethod", "Type mismatch: a TSendMethodProperties record is expected.");
-}
-
-// The first three entries (indexes 0 to 2) of an extended-properties array.
-SendMethod::ExtendedProperties extendedArgument(const Variant& v) {
-  const VariantArray& a = v.array();
-  return {a.at(0).text(), a.at(1).text(), a.at(2).text()};
-}
-
-Variant extendedResult(const SendMethod::ExtendedProperties& e) {
-  return Variant(VariantArray::ofStrings({e[0], e[1], e[2]}));
-}
-
-std::vector<ParamInfo> aspParams(bool withID, bool extended) {
-  std::vector<ParamInfo> p;
-  if (withID) p.push_back(in("i_lSendMethodID"));
-  for (const char* name : {"i_iProtocol", "i_iFormat", "i_bAutoPush", "i_sXsl", "i_sAddress", "i_lPort", "i_sUserID",
-                           "i_sPassword", "i_sFileName", "i_iSuffix", "i_sExtension", "i_iWriteMode",
-                           "i_sExcelTemplate", "i_sProxy", "i_lProxyPort", "i_iFileFormat", "i_iFTPTransferType"})
-    p.push_back(in(name));
-  if (extended)
-    for (const char* name : {"i_bAttachments", "i_sNetWorkID", "i_sMergeFile"}) p.push_back(in(name));
+// The parameters of the FromAsp methods: the id (when the method takes
+// one), the seventeen fields, and the three extended properties of the
+// "2" variants. The Get variants fill them all, so there they are outputs
+// that a caller may leave out.
+template <bool WithID, bool Extended, bool Outputs>
+std::array<Param, 17 + (WithID ? 1 : 0) + (Extended ? 3 : 0)> aspParams() {
+  std::array<Param, 17 + (WithID ? 1 : 0) + (Extended ? 3 : 0)> p;
+  std::size_t at = 0;
+  if (WithID) p[at++] = Param("i_lSendMethodID");
+  std::vector<const char*> names{"i_iProtocol", "i_iFormat",    "i_bAutoPush",  "i_sXsl",         "i_sAddress",
+                                 "i_lPort",     "i_sUserID",    "i_sPassword",  "i_sFileName",    "i_iSuffix",
+                                 "i_sExtension", "i_iWriteMode", "i_sExcelTemplate", "i_sProxy",  "i_lProxyPort",
+                                 "i_iFileFormat", "i_iFTPTransferType"};
+  if (Extended) names.insert(names.end(), {"i_bAttachments", "i_sNetWorkID", "i_sMergeFile"});
+  for (const char* name : names) p[at++] = Outputs ? Param(out(name, Variant())) : Param(name);
   return p;
-}
-
-// The outputs after the id: by reference, and optional so a caller may leave them out.
-std::vector<ParamInfo> byReference(std::vector<ParamInfo> params) {
-  for (std::size_t i = 1; i < params.size(); ++i) params[i] = optRef(params[i].name, Variant());
-  return params;
 }
 
 // The old argument lists of the retired methods are accepted, whatever they hold.
@@ -698,206 +682,60 @@ std::vector<ParamInfo> anyArguments() {
   return p;
 }
 
-// The FromAsp outputs of a by-name call, from index `at` on, in argument order.
-struct AspOutputs {
-  std::int16_t protocol = 0, format = 0, suffix = 0, writeMode = 0, fileFormat = 0, ftpTransferType = 0;
-  bool autoPush = false, attachments = false;
-  std::int32_t port = 0, proxyPort = 0;
-  std::string xsl, address, user, password, fileName, extension, excelTemplate, proxy, networkID, mergeFile;
-
-  void store(std::vector<Variant>& a, bool extended) const {
-    std::vector<Variant> v{Variant(protocol),  Variant(format),      Variant(autoPush),  Variant(xsl),
-                           Variant(address),   Variant(port),        Variant(user),      Variant(password),
-                           Variant(fileName),  Variant(suffix),      Variant(extension), Variant(writeMode),
-                           Variant(excelTemplate), Variant(proxy),   Variant(proxyPort), Variant(fileFormat),
-                           Variant(ftpTransferType)};
-    if (extended) {
-      v.push_back(Variant(attachments));
-      v.push_back(Variant(networkID));
-      v.push_back(Variant(mergeFile));
-    }
-    for (std::size_t i = 0; i < v.size(); ++i) a[i + 1] = v[i];
-  }
-};
-
 }  // namespace
 
+// Records travel as dictionaries of their fields (TSendMethodPropertiesBinding.h),
+// the extended properties as an array of three texts.
 const ClassInfo* SendMethod::classInfo() const {
   using A = std::vector<Variant>;
   using S = SendMethod;
   static const ClassInfo* info =
       ClassBuilder<SendMethod>("Quillon.SendMethod")
-          .method("getSendMethodStatus_SENT", {}, [](S& s, A&) { return Variant(s.getSendMethodStatus_SENT()); })
-          .method("getSendMethodStatus_NOTSENT", {}, [](S& s, A&) { return Variant(s.getSendMethodStatus_NOTSENT()); })
-          .method("AddSendMethodToHistory",
-                  {in("iSendMethodID"), in("iBusinessPartnerID"), in("iRuleID"), in("iDocID"), in("iDocTypeID"),
-                   in("iPublicationErrorID"), in("iStatus")},
-                  [](S& s, A& a) {
-                    s.AddSendMethodToHistory(a[0].toInt32(), a[1].toInt32(), a[2].toInt32(), a[3].toInt32(),
-                                             a[4].text(), a[5].toInt32(), a[6].toInt16());
-                    return Variant();
-                  })
-          .method("AddSendMethodProperties2", {ref("i_uProperties")},
-                  [](S& s, A& a) {
-                    TSendMethodProperties p = recordArgument(a[0]);
-                    std::int32_t id = s.AddSendMethodProperties2(p);
-                    a[0] = Variant(ToDictionary(p));
-                    return Variant(id);
-                  })
-          .method("AddSendMethodProperties3", {ref("i_uProperties"), in("i_aProperties24")},
-                  [](S& s, A& a) {
-                    TSendMethodProperties p = recordArgument(a[0]);
-                    std::int32_t id = s.AddSendMethodProperties3(p, extendedArgument(a[1]));
-                    a[0] = Variant(ToDictionary(p));
-                    return Variant(id);
-                  })
-          .method("AddSendMethodPropertiesFromAsp", aspParams(false, false),
-                  [](S& s, A& a) {
-                    return Variant(s.AddSendMethodPropertiesFromAsp(
-                        a[0].toInt16(), a[1].toInt16(), a[2].toBool(), a[3].text(), a[4].text(), a[5].toInt32(),
-                        a[6].text(), a[7].text(), a[8].text(), a[9].toInt16(), a[10].text(), a[11].toInt16(),
-                        a[12].text(), a[13].text(), a[14].toInt32(), a[15].toInt16(), a[16].toInt16()));
-                  })
-          .method("AddSendMethodPropertiesFromAsp2", aspParams(false, true),
-                  [](S& s, A& a) {
-                    return Variant(s.AddSendMethodPropertiesFromAsp2(
-                        a[0].toInt16(), a[1].toInt16(), a[2].toBool(), a[3].text(), a[4].text(), a[5].toInt32(),
-                        a[6].text(), a[7].text(), a[8].text(), a[9].toInt16(), a[10].text(), a[11].toInt16(),
-                        a[12].text(), a[13].text(), a[14].toInt32(), a[15].toInt16(), a[16].toInt16(), a[17].toBool(),
-                        a[18].text(), a[19].text()));
-                  })
-          .method("GetSendMethodProperties2", {in("i_lSendMethodID"), optRef("o_uProperties", Variant())},
-                  [](S& s, A& a) {
-                    TSendMethodProperties p;
-                    s.GetSendMethodProperties2(a[0].toInt32(), p);
-                    a[1] = Variant(ToDictionary(p));
-                    return Variant();
-                  })
-          .method("GetSendMethodProperties4", {in("i_lSendMethodID"), optRef("o_uProperties", Variant())},
-                  [](S& s, A& a) {
-                    TSendMethodProperties p;
-                    s.GetSendMethodProperties4(a[0].toInt32(), p);
-                    a[1] = Variant(ToDictionary(p));
-                    return Variant();
-                  })
-          .method("GetSendMethodProperties3", {in("i_lSendMethodID"), optRef("o_aProperties", Variant())},
-                  [](S& s, A& a) {
-                    ExtendedProperties e;
-                    s.GetSendMethodProperties3(a[0].toInt32(), e);
-                    a[1] = extendedResult(e);
-                    return Variant();
-                  })
-          .method("GetSendMethodPropertiesFromAsp", byReference(aspParams(true, false)),
-                  [](S& s, A& a) {
-                    AspOutputs o;
-                    s.GetSendMethodPropertiesFromAsp(a[0].toInt32(), o.protocol, o.format, o.autoPush, o.xsl,
-                                                     o.address, o.port, o.user, o.password, o.fileName, o.suffix,
-                                                     o.extension, o.writeMode, o.excelTemplate, o.proxy, o.proxyPort,
-                                                     o.fileFormat, o.ftpTransferType);
-                    o.store(a, false);
-                    return Variant();
-                  })
-          .method("GetSendMethodPropertiesFromAsp2", byReference(aspParams(true, true)),
-                  [](S& s, A& a) {
-                    AspOutputs o;
-                    s.GetSendMethodPropertiesFromAsp2(a[0].toInt32(), o.protocol, o.format, o.autoPush, o.xsl,
-                                                      o.address, o.port, o.user, o.password, o.fileName, o.suffix,
-                                                      o.extension, o.writeMode, o.excelTemplate, o.proxy, o.proxyPort,
-                                                      o.fileFormat, o.ftpTransferType, o.attachments, o.networkID,
-                                                      o.mergeFile);
-                    o.store(a, true);
-                    return Variant();
-                  })
-          .method("UpdateSendMethodProperties2", {in("i_lSendMethodID"), ref("i_uProperties")},
-                  [](S& s, A& a) {
-                    TSendMethodProperties p = recordArgument(a[1]);
-                    s.UpdateSendMethodProperties2(a[0].toInt32(), p);
-                    a[1] = Variant(ToDictionary(p));
-                    return Variant();
-                  })
-          .method("UpdateSendMethodProperties3", {in("i_lSendMethodID"), ref("i_uProperties"), in("i_aProperties24")},
-                  [](S& s, A& a) {
-                    TSendMethodProperties p = recordArgument(a[1]);
-                    s.UpdateSendMethodProperties3(a[0].toInt32(), p, extendedArgument(a[2]));
-                    a[1] = Variant(ToDictionary(p));
-                    return Variant();
-                  })
-          .method("UpdateSendMethodPropertiesFromAsp", aspParams(true, false),
-                  [](S& s, A& a) {
-                    s.UpdateSendMethodPropertiesFromAsp(
-                        a[0].toInt32(), a[1].toInt16(), a[2].toInt16(), a[3].toBool(), a[4].text(), a[5].text(),
-                        a[6].toInt32(), a[7].text(), a[8].text(), a[9].text(), a[10].toInt16(), a[11].text(),
-                        a[12].toInt16(), a[13].text(), a[14].text(), a[15].toInt32(), a[16].toInt16(), a[17].toInt16());
-                    return Variant();
-                  })
-          .method("UpdateSendMethodPropertiesFromAsp2", aspParams(true, true),
-                  [](S& s, A& a) {
-                    s.UpdateSendMethodPropertiesFromAsp2(
-                        a[0].toInt32(), a[1].toInt16(), a[2].toInt16(), a[3].toBool(), a[4].text(), a[5].text(),
-                        a[6].toInt32(), a[7].text(), a[8].text(), a[9].text(), a[10].toInt16(), a[11].text(),
-                        a[12].toInt16(), a[13].text(), a[14].text(), a[15].toInt32(), a[16].toInt16(), a[17].toInt16(),
-                        a[18].toBool(), a[19].text(), a[20].text());
-                    return Variant();
-                  })
-          .method("DeleteSendMethod2", {in("i_lSMID"), in("i_lBPID"), in("i_lruleid"), in("i_sDocTypeID")},
-                  [](S& s, A& a) {
-                    s.DeleteSendMethod2(a[0].text(), a[1].toInt32(), a[2].toInt32(), a[3].text());
-                    return Variant();
-                  })
-          .method("AddSendMethod2",
-                  {ref("i_lSendMethodID"), ref("i_lBusinessPartnerID"), ref("i_sDocumentTypeID"), ref("i_lruleid")},
-                  [](S& s, A& a) {
-                    s.AddSendMethod2(a[0].toInt32(), a[1].toInt32(), a[2].text(), a[3].toInt32());
-                    return Variant();
-                  })
-          .method("GetSendMethodIDs", {in("i_lBPID"), in("i_sDocTypeID"), in("i_lruleid")},
-                  [](S& s, A& a) { return Variant(s.GetSendMethodIDs(a[0].toInt32(), a[1].text(), a[2].toInt32())); })
-          .method("ClearSendMethodFieldsByProtocol", {ref("io_uSMP")},
-                  [](S& s, A& a) {
-                    TSendMethodProperties p = recordArgument(a[0]);
-                    s.ClearSendMethodFieldsByProtocol(p);
-                    a[0] = Variant(ToDictionary(p));
-                    return Variant();
-                  })
-#define QUILLON_SENDMETHOD_CONVERSIONS(NAME, ENUM)                                                              \
-  .method("SendMethod" #NAME "_EnumToInteger", {in("i_nValue")},                                               \
-          [](S& s, A& a) { return Variant(s.SendMethod##NAME##_EnumToInteger(static_cast<ENUM>(a[0].toInt32()))); }) \
-      .method("SendMethod" #NAME "_IntegerToEnum", {in("i_nValue")},                                           \
-              [](S& s, A& a) { return Variant(value(s.SendMethod##NAME##_IntegerToEnum(a[0].toInt32()))); })
-          QUILLON_SENDMETHOD_CONVERSIONS(Protocol, ESendMethodProtocol)
-          QUILLON_SENDMETHOD_CONVERSIONS(WriteMode, EWriteMode)
-          QUILLON_SENDMETHOD_CONVERSIONS(Format, ESendMethodFormat)
-          QUILLON_SENDMETHOD_CONVERSIONS(Suffix, ESendMethodSuffix)
-          QUILLON_SENDMETHOD_CONVERSIONS(FileFormat, ESendMethodFileFormat)
-          QUILLON_SENDMETHOD_CONVERSIONS(FTPTransferType, ESendMethodFTPTransferType)
-#undef QUILLON_SENDMETHOD_CONVERSIONS
-          .method("GetSendMethodProtocolLabel", {in("i_nValue")},
-                  [](S& s, A& a) {
-                    return Variant(s.GetSendMethodProtocolLabel(static_cast<ESendMethodProtocol>(a[0].toInt32())));
-                  })
-          .method("GetSendMethodFormatLabel", {in("i_nValue")},
-                  [](S& s, A& a) {
-                    return Variant(s.GetSendMethodFormatLabel(static_cast<ESendMethodFormat>(a[0].toInt32())));
-                  })
-          .method("GetSendMethodFileFormatLabel", {in("i_nValue")},
-                  [](S& s, A& a) {
-                    return Variant(s.GetSendMethodFileFormatLabel(static_cast<ESendMethodFileFormat>(a[0].toInt32())));
-                  })
-          .method("DownloadSendMethodExists",
-                  {in("i_lBusinessPartnerID"), in("i_sDocumentTypeID"), in("i_nFormat"), in("i_nFileFormat")},
-                  [](S& s, A& a) {
-                    return Variant(s.DownloadSendMethodExists(a[0].toInt32(), a[1].text(), a[2].toInt16(), a[3].toByte()));
-                  })
-          .method("GetSendMethodManualDownload",
-                  {in("i_lBusinessPartnerID"), in("i_sDocumentTypeID"), in("i_nFormat"), in("i_nFileFormat"),
-                   optRef("o_uProps", Variant())},
-                  [](S& s, A& a) {
-                    TSendMethodProperties p;
-                    std::int32_t id =
-                        s.GetSendMethodManualDownload(a[0].toInt32(), a[1].text(), a[2].toInt16(), a[3].toByte(), p);
-                    a[4] = Variant(ToDictionary(p));
-                    return Variant(id);
-                  })
+          .bind<&S::getSendMethodStatus_SENT>("getSendMethodStatus_SENT")
+          .bind<&S::getSendMethodStatus_NOTSENT>("getSendMethodStatus_NOTSENT")
+          .bind<&S::AddSendMethodToHistory>("AddSendMethodToHistory",
+                                            {"iSendMethodID", "iBusinessPartnerID", "iRuleID", "iDocID", "iDocTypeID",
+                                             "iPublicationErrorID", "iStatus"})
+          .bind<&S::AddSendMethodProperties2>("AddSendMethodProperties2", {"i_uProperties"})
+          .bind<&S::AddSendMethodProperties3>("AddSendMethodProperties3", {"i_uProperties", "i_aProperties24"})
+          .bind<&S::AddSendMethodPropertiesFromAsp>("AddSendMethodPropertiesFromAsp", aspParams<false, false, false>())
+          .bind<&S::AddSendMethodPropertiesFromAsp2>("AddSendMethodPropertiesFromAsp2", aspParams<false, true, false>())
+          .bind<&S::GetSendMethodProperties2>("GetSendMethodProperties2", {"i_lSendMethodID", out("o_uProperties", Variant())})
+          .bind<&S::GetSendMethodProperties4>("GetSendMethodProperties4", {"i_lSendMethodID", out("o_uProperties", Variant())})
+          .bind<&S::GetSendMethodProperties3>("GetSendMethodProperties3", {"i_lSendMethodID", out("o_aProperties", Variant())})
+          .bind<&S::GetSendMethodPropertiesFromAsp>("GetSendMethodPropertiesFromAsp", aspParams<true, false, true>())
+          .bind<&S::GetSendMethodPropertiesFromAsp2>("GetSendMethodPropertiesFromAsp2", aspParams<true, true, true>())
+          .bind<&S::UpdateSendMethodProperties2>("UpdateSendMethodProperties2", {"i_lSendMethodID", "i_uProperties"})
+          .bind<&S::UpdateSendMethodProperties3>("UpdateSendMethodProperties3",
+                                                 {"i_lSendMethodID", "i_uProperties", "i_aProperties24"})
+          .bind<&S::UpdateSendMethodPropertiesFromAsp>("UpdateSendMethodPropertiesFromAsp", aspParams<true, false, false>())
+          .bind<&S::UpdateSendMethodPropertiesFromAsp2>("UpdateSendMethodPropertiesFromAsp2", aspParams<true, true, false>())
+          .bind<&S::DeleteSendMethod2>("DeleteSendMethod2", {"i_lSMID", "i_lBPID", "i_lruleid", "i_sDocTypeID"})
+          .bind<&S::AddSendMethod2>("AddSendMethod2", {ref("i_lSendMethodID"), ref("i_lBusinessPartnerID"),
+                                                       ref("i_sDocumentTypeID"), ref("i_lruleid")})
+          .bind<&S::GetSendMethodIDs>("GetSendMethodIDs", {"i_lBPID", "i_sDocTypeID", "i_lruleid"})
+          .bind<&S::ClearSendMethodFieldsByProtocol>("ClearSendMethodFieldsByProtocol", {"io_uSMP"})
+          .bind<&S::SendMethodProtocol_EnumToInteger>("SendMethodProtocol_EnumToInteger", {"i_nValue"})
+          .bind<&S::SendMethodProtocol_IntegerToEnum>("SendMethodProtocol_IntegerToEnum", {"i_nValue"})
+          .bind<&S::SendMethodWriteMode_EnumToInteger>("SendMethodWriteMode_EnumToInteger", {"i_nValue"})
+          .bind<&S::SendMethodWriteMode_IntegerToEnum>("SendMethodWriteMode_IntegerToEnum", {"i_nValue"})
+          .bind<&S::SendMethodFormat_EnumToInteger>("SendMethodFormat_EnumToInteger", {"i_nValue"})
+          .bind<&S::SendMethodFormat_IntegerToEnum>("SendMethodFormat_IntegerToEnum", {"i_nValue"})
+          .bind<&S::SendMethodSuffix_EnumToInteger>("SendMethodSuffix_EnumToInteger", {"i_nValue"})
+          .bind<&S::SendMethodSuffix_IntegerToEnum>("SendMethodSuffix_IntegerToEnum", {"i_nValue"})
+          .bind<&S::SendMethodFileFormat_EnumToInteger>("SendMethodFileFormat_EnumToInteger", {"i_nValue"})
+          .bind<&S::SendMethodFileFormat_IntegerToEnum>("SendMethodFileFormat_IntegerToEnum", {"i_nValue"})
+          .bind<&S::SendMethodFTPTransferType_EnumToInteger>("SendMethodFTPTransferType_EnumToInteger", {"i_nValue"})
+          .bind<&S::SendMethodFTPTransferType_IntegerToEnum>("SendMethodFTPTransferType_IntegerToEnum", {"i_nValue"})
+          .bind<&S::GetSendMethodProtocolLabel>("GetSendMethodProtocolLabel", {"i_nValue"})
+          .bind<&S::GetSendMethodFormatLabel>("GetSendMethodFormatLabel", {"i_nValue"})
+          .bind<&S::GetSendMethodFileFormatLabel>("GetSendMethodFileFormatLabel", {"i_nValue"})
+          .bind<&S::DownloadSendMethodExists>("DownloadSendMethodExists",
+                                              {"i_lBusinessPartnerID", "i_sDocumentTypeID", "i_nFormat", "i_nFileFormat"})
+          .bind<&S::GetSendMethodManualDownload>("GetSendMethodManualDownload",
+                                                 {"i_lBusinessPartnerID", "i_sDocumentTypeID", "i_nFormat",
+                                                  "i_nFileFormat", out("o_uProps", Variant())})
+          // Retired: any old argument list is accepted and the call raises.
           .method("GetSendMethodData", anyArguments(), [](S& s, A&) -> Variant { s.GetSendMethodData(); })
           .method("GetSendMethodID", anyArguments(), [](S& s, A&) -> Variant { s.GetSendMethodID(); })
           .done();

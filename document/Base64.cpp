@@ -20,13 +20,6 @@ constexpr std::uint8_t kNoValue = 0xFF;  // character → value: not in the alph
 constexpr int kLineLength = 76;
 constexpr int kWesternEuropean = 1252;
 
-// Bytes from a by-name argument: an array of Byte (or small integers, as
-// JSON gives them), or a text taken as its UTF-8 bytes.
-std::string bytesOf(const Variant& v) {
-  if (v.isArray()) return v.array().bytes();
-  return v.text();
-}
-
 // Number of bytes of the UTF-8 sequence led by `c` (1 for stray bytes, so a
 // malformed text is still cut without reading past its end).
 std::size_t sequenceLength(unsigned char c) {
@@ -168,21 +161,17 @@ std::string Base64::InsertNewlineChars(const std::string& i_sStringIn, std::int3
   });
 }
 
+// Byte arrays travel as arrays of bytes; a text is accepted as its bytes.
 const ClassInfo* Base64::classInfo() const {
+  using B = Base64;
   static const ClassInfo* info =
       ClassBuilder<Base64>("Quillon.Base64")
-          .method("Base64Encode", {in("i_ayArrayIn")},
-                  [](Base64& b, auto& a) { return Variant(b.Base64Encode(bytesOf(a[0]))); })
-          .method("Base64Decode", {in("i_sBase64String")},
-                  [](Base64& b, auto& a) { return Variant(VariantArray::ofBytes(b.Base64Decode(a[0].text()))); })
-          .method("UnicodeStringToByte", {in("i_sStringIn")},
-                  [](Base64& b, auto& a) { return Variant(VariantArray::ofBytes(b.UnicodeStringToByte(a[0].text()))); })
-          .method("ByteToUnicodeString", {in("i_ayArrayIn")},
-                  [](Base64& b, auto& a) { return Variant(b.ByteToUnicodeString(bytesOf(a[0]))); })
-          .method("StripIllegalChars", {in("i_sStringIn")},
-                  [](Base64& b, auto& a) { return Variant(b.StripIllegalChars(a[0].text())); })
-          .method("InsertNewlineChars", {in("i_sStringIn"), in("i_lLineLength")},
-                  [](Base64& b, auto& a) { return Variant(b.InsertNewlineChars(a[0].text(), a[1].toInt32())); })
+          .bind<&B::Base64Encode, std::string(Bytes)>("Base64Encode", {"i_ayArrayIn"})
+          .bind<&B::Base64Decode, Bytes(std::string)>("Base64Decode", {"i_sBase64String"})
+          .bind<&B::UnicodeStringToByte, Bytes(std::string)>("UnicodeStringToByte", {"i_sStringIn"})
+          .bind<&B::ByteToUnicodeString, std::string(Bytes)>("ByteToUnicodeString", {"i_ayArrayIn"})
+          .bind<&B::StripIllegalChars>("StripIllegalChars", {"i_sStringIn"})
+          .bind<&B::InsertNewlineChars>("InsertNewlineChars", {"i_sStringIn", "i_lLineLength"})
           .done();
   return info;
 }

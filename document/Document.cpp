@@ -395,102 +395,37 @@ void Document::ParseBatchXMLFile(const std::string& iXMLStr) {
 
 // ---- by-name registration ----------------------------------------------------------------
 
-namespace {
-Variant statusVariant(DOCUMENTSTATUS s) { return Variant(static_cast<std::int16_t>(value(s))); }
-}  // namespace
-
+// A document status travels by name as a 16-bit integer.
 const ClassInfo* Document::classInfo() const {
-  using A = std::vector<Variant>;
+  using D = Document;
   static const ClassInfo* info =
       ClassBuilder<Document>("Quillon.Document")
-          .method("GetXmlDocument", {in("iDocID")},
-                  [](Document& d, A& a) { return Variant(d.GetXmlDocument(a[0].toInt32())); })
-          .method("GetXmlDomDocument", {in("iDocID")},
-                  [](Document& d, A& a) { return Variant(d.GetXmlDomDocument(a[0].toInt32())); })
-          .method("GetOriginalXmlDocument", {in("iDocID")},
-                  [](Document& d, A& a) { return Variant(d.GetOriginalXmlDocument(a[0].toInt32())); })
-          .method("GetDocumentTypeOfDocument", {in("iDocID")},
-                  [](Document& d, A& a) { return Variant(d.GetDocumentTypeOfDocument(a[0].toInt32())); })
-          .method("GetSenderOfDocument", {in("iDocID")},
-                  [](Document& d, A& a) { return Variant(d.GetSenderOfDocument(a[0].toInt32())); })
-          .method("UserIsSenderOfDocument", {in("i_lDocID"), in("i_sUser")},
-                  [](Document& d, A& a) { return Variant(d.UserIsSenderOfDocument(a[0].toInt32(), a[1].text())); })
-          .method("GetParentDocIdOfDocument", {in("iDocID")},
-                  [](Document& d, A& a) { return Variant(d.GetParentDocIdOfDocument(a[0].toInt32())); })
-          .method("getChildDocuments", {in("i_lParentDocID")},
-                  [](Document& d, A& a) { return d.getChildDocuments(a[0].toInt32()); })
-          .method("getDocumentProperty", {in("i_lDocID"), in("i_sFieldNames")},
-                  [](Document& d, A& a) { return d.getDocumentProperty(a[0].toInt32(), a[1].text()); })
-          .method("GetStatusOfDocument", {in("iDocID")},
-                  [](Document& d, A& a) { return statusVariant(d.GetStatusOfDocument(a[0].toInt32())); })
-          .method("GetShowFlag", {in("i_lDocID")},
-                  [](Document& d, A& a) { return Variant(d.GetShowFlag(a[0].toInt32())); })
-          .method("UpdateDocumentWithXmlBody", {in("iDocID"), in("iXmlBody")},
-                  [](Document& d, A& a) {
-                    d.UpdateDocumentWithXmlBody(a[0].toInt32(), a[1].text());
-                    return Variant();
-                  })
-          .method("UpdateDocumentWithOriginalXmlBody", {in("iDocID"), in("iOriginalXmlBody")},
-                  [](Document& d, A& a) {
-                    d.UpdateDocumentWithOriginalXmlBody(a[0].toInt32(), a[1].text());
-                    return Variant();
-                  })
-          .method("UpdateDocTableWithDocType", {in("iDocID"), in("iDocTypeID")},
-                  [](Document& d, A& a) { return Variant(d.UpdateDocTableWithDocType(a[0].toInt32(), a[1].text())); })
-          .method("setParentDocument", {in("lChildDocID"), in("lParentDocID")},
-                  [](Document& d, A& a) {
-                    d.setParentDocument(a[0].toInt32(), a[1].toInt32());
-                    return Variant();
-                  })
-          .method("RemoveRecipientsForDocument", {in("iDocID")},
-                  [](Document& d, A& a) {
-                    d.RemoveRecipientsForDocument(a[0].toInt32());
-                    return Variant();
-                  })
-          .method("deleteAllUsersFromPublicationList", {in("i_lDocID")},
-                  [](Document& d, A& a) {
-                    d.deleteAllUsersFromPublicationList(a[0]);
-                    return Variant();
-                  })
-          .method("RemoveInvalidDocument", {in("iDocID")},
-                  [](Document& d, A& a) {
-                    d.RemoveInvalidDocument(a[0].toInt32());
-                    return Variant();
-                  })
-          .method("SetDocumentStatus", {in("iDocID"), in("iDocStatus")},
-                  [](Document& d, A& a) {
-                    d.SetDocumentStatus(a[0].toInt32(), static_cast<DOCUMENTSTATUS>(a[1].toInt32()));
-                    return Variant();
-                  })
-          .method("ConvertStatusFromIntToEnum", {in("iStatus")},
-                  [](Document& d, A& a) { return statusVariant(d.ConvertStatusFromIntToEnum(a[0].toInt16())); })
-          .method("ConvertStatusFromStringToEnum", {ref("iStatus")},
-                  [](Document& d, A& a) {
-                    std::string status = a[0].text();
-                    Variant result = statusVariant(d.ConvertStatusFromStringToEnum(status));
-                    a[0] = Variant(status);
-                    return result;
-                  })
-          .method("IsValidChildDoc", {in("iDocID"), in("iUser"), in("iSenderMode")},
-                  [](Document& d, A& a) {
-                    return Variant(d.IsValidChildDoc(a[0].toInt32(), a[1].text(), a[2].toInt32()));
-                  })
-          .method("IsValidParentDoc", {in("iDocID"), in("iUser"), in("iSenderMode")},
-                  [](Document& d, A& a) {
-                    return Variant(d.IsValidParentDoc(a[0].toInt32(), a[1].text(), a[2].toInt32()));
-                  })
-          .method("UserIsRecipientOfDoc", {in("iDocID"), in("iUser")},
-                  [](Document& d, A& a) { return Variant(d.UserIsRecipientOfDoc(a[0].toInt32(), a[1].text())); })
-          .method("ParseBatchXMLString", {in("iXMLStr")},
-                  [](Document& d, A& a) {
-                    d.ParseBatchXMLString(a[0].text());
-                    return Variant();
-                  })
-          .method("ParseBatchXMLFile", {in("iXMLStr")},
-                  [](Document& d, A& a) {
-                    d.ParseBatchXMLFile(a[0].text());
-                    return Variant();
-                  })
+          .bind<&D::GetXmlDocument>("GetXmlDocument", {"iDocID"})
+          .bind<&D::GetXmlDomDocument>("GetXmlDomDocument", {"iDocID"})
+          .bind<&D::GetOriginalXmlDocument>("GetOriginalXmlDocument", {"iDocID"})
+          .bind<&D::GetDocumentTypeOfDocument>("GetDocumentTypeOfDocument", {"iDocID"})
+          .bind<&D::GetSenderOfDocument>("GetSenderOfDocument", {"iDocID"})
+          .bind<&D::UserIsSenderOfDocument>("UserIsSenderOfDocument", {"i_lDocID", "i_sUser"})
+          .bind<&D::GetParentDocIdOfDocument>("GetParentDocIdOfDocument", {"iDocID"})
+          .bind<&D::getChildDocuments>("getChildDocuments", {"i_lParentDocID"})
+          .bind<&D::getDocumentProperty>("getDocumentProperty", {"i_lDocID", "i_sFieldNames"})
+          .bind<&D::GetStatusOfDocument, std::int16_t(std::int32_t)>("GetStatusOfDocument", {"iDocID"})
+          .bind<&D::GetShowFlag>("GetShowFlag", {"i_lDocID"})
+          .bind<&D::UpdateDocumentWithXmlBody>("UpdateDocumentWithXmlBody", {"iDocID", "iXmlBody"})
+          .bind<&D::UpdateDocumentWithOriginalXmlBody>("UpdateDocumentWithOriginalXmlBody", {"iDocID", "iOriginalXmlBody"})
+          .bind<&D::UpdateDocTableWithDocType>("UpdateDocTableWithDocType", {"iDocID", "iDocTypeID"})
+          .bind<&D::setParentDocument>("setParentDocument", {"lChildDocID", "lParentDocID"})
+          .bind<&D::RemoveRecipientsForDocument>("RemoveRecipientsForDocument", {"iDocID"})
+          .bind<&D::deleteAllUsersFromPublicationList>("deleteAllUsersFromPublicationList", {"i_lDocID"})
+          .bind<&D::RemoveInvalidDocument>("RemoveInvalidDocument", {"iDocID"})
+          .bind<&D::SetDocumentStatus>("SetDocumentStatus", {"iDocID", "iDocStatus"})
+          .bind<&D::ConvertStatusFromIntToEnum, std::int16_t(std::int16_t)>("ConvertStatusFromIntToEnum", {"iStatus"})
+          .bind<&D::ConvertStatusFromStringToEnum, std::int16_t(std::string&)>("ConvertStatusFromStringToEnum", {"iStatus"})
+          .bind<&D::IsValidChildDoc>("IsValidChildDoc", {"iDocID", "iUser", "iSenderMode"})
+          .bind<&D::IsValidParentDoc>("IsValidParentDoc", {"iDocID", "iUser", "iSenderMode"})
+          .bind<&D::UserIsRecipientOfDoc>("UserIsRecipientOfDoc", {"iDocID", "iUser"})
+          .bind<&D::ParseBatchXMLString>("ParseBatchXMLString", {"iXMLStr"})
+          .bind<&D::ParseBatchXMLFile>("ParseBatchXMLFile", {"iXMLStr"})
           .done();
   return info;
 }

@@ -464,68 +464,28 @@ const ClassInfo* FileHandling::classInfo() const {
   using F = FileHandling;
   static const ClassInfo* info =
       ClassBuilder<FileHandling>("Quillon.FileHandling")
-          .method("GetFileExtension", {in("i_sFileName")},
-                  [](F& f, auto& a) { return Variant(f.GetFileExtension(a[0].text())); })
-          .method("GetFolderName", {in("i_nFolderType"), opt("i_sFolderName", Variant(""))},
-                  [](F& f, auto& a) { return Variant(f.GetFolderName(a[0].toInt32(), a[1].text())); })
-          .method("GetFileName",
-                  {in("i_nFileType"), in("i_sFilePrefix"), in("i_sFileName"), in("i_sFileSuffix"), in("i_sFileExtension")},
-                  [](F& f, auto& a) {
-                    return Variant(f.GetFileName(a[0].toInt32(), a[1].text(), a[2].text(), a[3].text(), a[4].text()));
-                  })
-          .method("WriteFileToDisk",
-                  {in("i_sDestFile"), opt("i_sSourceString", Variant("")), opt("i_sSourceFile", Variant("")),
-                   opt("i_bCreateFolders", Variant(false)), opt("i_bCreateFile", Variant(true)),
-                   opt("i_bOverwriteFile", Variant(false)), opt("i_nIOMode", Variant(kForAppending))},
-                  [](F& f, auto& a) {
-                    f.WriteFileToDisk(a[0].text(), a[1].text(), a[2].text(), a[3].toBool(), a[4].toBool(), a[5].toBool(),
-                                      a[6].toInt32());
-                    return Variant();
-                  })
-          .method("CreateFolderTree", {in("i_sFilePath")},
-                  [](F& f, auto& a) {
-                    f.CreateFolderTree(a[0].text());
-                    return Variant();
-                  })
-          .method("getFilesInFolder", {in("i_sFolder")},
-                  [](F& f, auto& a) { return Variant(f.getFilesInFolder(a[0].text())); })
-          .method("getFileNamesInFolder", {in("i_sFolder")},
-                  [](F& f, auto& a) { return Variant(f.getFileNamesInFolder(a[0].text())); })
-          .method("GetFileContentAsString", {in("i_sFileName")},
-                  [](F& f, auto& a) { return Variant(f.GetFileContentAsString(a[0].text())); })
-          .method("deleteFolderAndFilesInFolder", {in("i_sFolder")},
-                  [](F& f, auto& a) {
-                    f.deleteFolderAndFilesInFolder(a[0]);
-                    return Variant();
-                  })
-          .method("DeleteFileFromDisk", {in("i_sFileName")},
-                  [](F& f, auto& a) {
-                    f.DeleteFileFromDisk(a[0].text());
-                    return Variant();
-                  })
-          .method("MoveFile", {in("i_sFromFile"), in("i_sToFile")},
-                  [](F& f, auto& a) {
-                    f.MoveFile(a[0].text(), a[1].text());
-                    return Variant();
-                  })
-          .method("CopyFile", {in("i_sFromFile"), in("i_sToFile"), in("i_bOverwiteFiles")},
-                  [](F& f, auto& a) {
-                    f.CopyFile(a[0].text(), a[1].text(), a[2].toBool());
-                    return Variant();
-                  })
-          .method("FileExists", {in("i_sFileName")}, [](F& f, auto& a) { return Variant(f.FileExists(a[0].text())); })
-          .method("FolderExists", {in("i_sFolderName")},
-                  [](F& f, auto& a) { return Variant(f.FolderExists(a[0].text())); })
-          .method("IsValidFolderName", {in("i_sFolderName")},
-                  [](F& f, auto& a) { return Variant(f.IsValidFolderName(a[0].text())); })
-          .method("GetBaseName", {in("i_sPath")}, [](F& f, auto& a) { return Variant(f.GetBaseName(a[0].text())); })
-          .method("GetUniqueFileName", {in("i_sFolderName"), in("i_sFileName")},
-                  [](F& f, auto& a) { return Variant(f.GetUniqueFileName(a[0].text(), a[1].text())); })
-          .method("createTextFile", {in("i_sTextStream"), in("i_sFileName"), in("i_bUnicode")},
-                  [](F& f, auto& a) {
-                    f.createTextFile(a[0].text(), a[1].text(), a[2].toBool());
-                    return Variant();
-                  })
+          .bind<&F::GetFileExtension>("GetFileExtension", {"i_sFileName"})
+          .bind<&F::GetFolderName>("GetFolderName", {"i_nFolderType", opt("i_sFolderName", "")})
+          .bind<&F::GetFileName>("GetFileName",
+                                 {"i_nFileType", "i_sFilePrefix", "i_sFileName", "i_sFileSuffix", "i_sFileExtension"})
+          .bind<&F::WriteFileToDisk>("WriteFileToDisk",
+                                     {"i_sDestFile", opt("i_sSourceString", ""), opt("i_sSourceFile", ""),
+                                      opt("i_bCreateFolders", false), opt("i_bCreateFile", true),
+                                      opt("i_bOverwriteFile", false), opt("i_nIOMode", kForAppending)})
+          .bind<&F::CreateFolderTree>("CreateFolderTree", {"i_sFilePath"})
+          .bind<&F::getFilesInFolder>("getFilesInFolder", {"i_sFolder"})
+          .bind<&F::getFileNamesInFolder>("getFileNamesInFolder", {"i_sFolder"})
+          .bind<&F::GetFileContentAsString>("GetFileContentAsString", {"i_sFileName"})
+          .bind<&F::deleteFolderAndFilesInFolder>("deleteFolderAndFilesInFolder", {"i_sFolder"})
+          .bind<&F::DeleteFileFromDisk>("DeleteFileFromDisk", {"i_sFileName"})
+          .bind<&F::MoveFile>("MoveFile", {"i_sFromFile", "i_sToFile"})
+          .bind<&F::CopyFile>("CopyFile", {"i_sFromFile", "i_sToFile", "i_bOverwiteFiles"})
+          .bind<&F::FileExists>("FileExists", {"i_sFileName"})
+          .bind<&F::FolderExists>("FolderExists", {"i_sFolderName"})
+          .bind<&F::IsValidFolderName>("IsValidFolderName", {"i_sFolderName"})
+          .bind<&F::GetBaseName>("GetBaseName", {"i_sPath"})
+          .bind<&F::GetUniqueFileName>("GetUniqueFileName", {"i_sFolderName", "i_sFileName"})
+          .bind<&F::createTextFile>("createTextFile", {"i_sTextStream", "i_sFileName", "i_bUnicode"})
           .done();
   return info;
 }

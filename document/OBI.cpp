@@ -224,75 +224,29 @@ bool OBI::IsOBIEnabled() {
 
 // ---- by-name registration ----------------------------------------------------------------
 
-namespace {
-
-// A byte array argument: an array of Byte (or of small integers, as the
-// command line gives them); Empty and Null are the unset array.
-std::string bytesArgument(const Variant& v, const char* name) {
-  if (v.isEmpty() || v.isNull()) return {};
-  if (!v.isArray()) throw Error(hr::kTypeMismatch, "Quillon.OBI", std::string("Type mismatch: ") + name + " must be an array of bytes");
-  return v.array().bytes();
-}
-
-Variant bytesVariant(const std::string& bytes) { return Variant(VariantArray::ofBytes(bytes)); }
-
-EObiLanguage languageArgument(const Variant& v) { return static_cast<EObiLanguage>(v.toInt32()); }
-
-}  // namespace
-
+// Versions and signatures travel as byte arrays, the language as its integer.
 const ClassInfo* OBI::classInfo() const {
-  using A = std::vector<Variant>;
+  using DocumentInfo = bool (OBI::*)(const std::shared_ptr<DomDocument>&, const std::string&, std::string&, std::string&,
+                                     std::string&, std::string&, std::string&);
   static const ClassInfo* info =
       ClassBuilder<OBI>("Quillon.OBI")
-          .method("ConstructObiObject",
-                  {in("i_yObiVersion"), in("i_nObiLanguage"), in("i_sObiXml"), in("i_ayObiSignature"),
-                   optRef("o_sObiObject", Variant(""))},
-                  [](OBI& o, A& a) {
-                    std::string object;
-                    o.ConstructObiObject(bytesArgument(a[0], "i_yObiVersion"), languageArgument(a[1]), a[2].text(),
-                                         bytesArgument(a[3], "i_ayObiSignature"), object);
-                    a[4] = Variant(object);
-                    return Variant();
-                  })
-          .method("DeconstructObiObject",
-                  {in("i_sObiObject"), optRef("o_yObiVersion", Variant()), optRef("o_nObiLanguage", Variant()),
-                   optRef("o_sObiXml", Variant("")), optRef("o_ayObiSignature", Variant())},
-                  [](OBI& o, A& a) {
-                    std::string version, xml, signature;
-                    EObiLanguage language = EObiLanguage::XML;
-                    o.DeconstructObiObject(a[0].text(), version, language, xml, signature);
-                    a[1] = bytesVariant(version);
-                    a[2] = Variant(value(language));
-                    a[3] = Variant(xml);
-                    a[4] = bytesVariant(signature);
-                    return Variant();
-                  })
-          .method("GetObiDocumentVersion", {in("i_oXmlDom"), opt("i_sXmlString", Variant(""))},
-                  [](OBI& o, A& a) {
-                    return bytesVariant(o.GetObiDocumentVersion(a[0].as<DomDocument>(), a[1].text()));
-                  })
-          .method("CheckObiVersionSupported", {in("i_ayObiVersion"), in("i_nObiLanguage")},
-                  [](OBI& o, A& a) {
-                    o.CheckObiVersionSupported(bytesArgument(a[0], "i_ayObiVersion"), languageArgument(a[1]));
-                    return Variant();
-                  })
-          .method("IsObiDocument", {in("i_sDocTypeID")},
-                  [](OBI& o, A& a) { return Variant(o.IsObiDocument(a[0].text())); })
-          .method("GetObiDocumentInfo",
-                  {in("i_oXmlDom"), opt("i_sXmlString", Variant("")), optRef("o_sDocTypeID", Variant("")),
-                   optRef("o_sSenderBP", Variant("")), optRef("o_sSenderUser", Variant("")),
-                   optRef("o_sReceiverBP", Variant("")), optRef("o_sReceiverUser", Variant(""))},
-                  [](OBI& o, A& a) {
-                    std::string outs[5];
-                    for (int i = 0; i < 5; ++i) outs[i] = a[2 + i].text();
-                    bool isObi =
-                        o.GetObiDocumentInfo(a[0].as<DomDocument>(), a[1].text(), outs[0], outs[1], outs[2], outs[3], outs[4]);
-                    if (isObi)
-                      for (int i = 0; i < 5; ++i) a[2 + i] = Variant(outs[i]);
-                    return Variant(isObi);
-                  })
-          .method("XmlToDom", {in("i_sXmlString")}, [](OBI& o, A& a) { return Variant(o.XmlToDom(a[0].text())); })
-          .method("IsOBIEnabled", {}, [](OBI& o, A&) { return Variant(o.IsOBIEnabled()); })
+          .bind<&OBI::ConstructObiObject, void(Bytes, EObiLanguage, std::string, Bytes, std::string&)>(
+              "ConstructObiObject",
+              {"i_yObiVersion", "i_nObiLanguage", "i_sObiXml", "i_ayObiSignature", out("o_sObiObject", "")})
+          .bind<&OBI::DeconstructObiObject, void(std::string, Bytes&, EObiLanguage&, std::string&, Bytes&)>(
+              "DeconstructObiObject", {"i_sObiObject", out("o_yObiVersion", Variant()), out("o_nObiLanguage", Variant()),
+                                       out("o_sObiXml", ""), out("o_ayObiSignature", Variant())})
+          .bind<&OBI::GetObiDocumentVersion, Bytes(std::shared_ptr<DomDocument>, std::string)>(
+              "GetObiDocumentVersion", {"i_oXmlDom", opt("i_sXmlString", "")})
+          .bind<&OBI::CheckObiVersionSupported, void(Bytes, EObiLanguage)>("CheckObiVersionSupported",
+                                                                           {"i_ayObiVersion", "i_nObiLanguage"})
+          .bind<&OBI::IsObiDocument>("IsObiDocument", {"i_sDocTypeID"})
+          .bind<static_cast<DocumentInfo>(&OBI::GetObiDocumentInfo)>(
+              "GetObiDocumentInfo", {"i_oXmlDom", opt("i_sXmlString", ""), optRef("o_sDocTypeID", ""),
+                                     optRef("o_sSenderBP", ""), optRef("o_sSenderUser", ""),
+                                     optRef("o_sReceiverBP", ""), optRef("o_sReceiverUser", "")})
+          .bind<&OBI::XmlToDom>("XmlToDom", {"i_sXmlString"})
+          .bind<&OBI::IsOBIEnabled>("IsOBIEnabled")
           .done();
   return info;
 }

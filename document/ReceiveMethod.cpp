@@ -76,27 +76,14 @@ std::int32_t ReceiveMethod::GetReceiveMethodID(std::int32_t iBusinessPartnerID, 
 }
 
 const ClassInfo* ReceiveMethod::classInfo() const {
-  using A = std::vector<Variant>;
+  using R = ReceiveMethod;
   static const ClassInfo* info =
       ClassBuilder<ReceiveMethod>("Quillon.ReceiveMethod")
-          .method("GetXslFileName", {in("iBPID"), in("iDocTypeID")},
-                  [](ReceiveMethod& r, A& a) { return Variant(r.GetXslFileName(a[0].toInt32(), a[1].text())); })
-          .method("InsertReceiveMethod", {in("iBPID"), in("iDocTypeID"), in("iXSLFileName")},
-                  [](ReceiveMethod& r, A& a) {
-                    return Variant(r.InsertReceiveMethod(a[0].toInt32(), a[1].text(), a[2].text()));
-                  })
-          .method("UpdateReceiveMethod", {in("iRMID"), in("iXSLFileName")},
-                  [](ReceiveMethod& r, A& a) {
-                    r.UpdateReceiveMethod(a[0].toInt32(), a[1].text());
-                    return Variant();
-                  })
-          .method("DeleteReceiveMethod", {in("iRMID")},
-                  [](ReceiveMethod& r, A& a) {
-                    r.DeleteReceiveMethod(a[0].toInt32());
-                    return Variant();
-                  })
-          .method("GetReceiveMethodID", {in("iBusinessPartnerID"), in("iDocTypeID")},
-                  [](ReceiveMethod& r, A& a) { return Variant(r.GetReceiveMethodID(a[0].toInt32(), a[1].text())); })
+          .bind<&R::GetXslFileName>("GetXslFileName", {"iBPID", "iDocTypeID"})
+          .bind<&R::InsertReceiveMethod>("InsertReceiveMethod", {"iBPID", "iDocTypeID", "iXSLFileName"})
+          .bind<&R::UpdateReceiveMethod>("UpdateReceiveMethod", {"iRMID", "iXSLFileName"})
+          .bind<&R::DeleteReceiveMethod>("DeleteReceiveMethod", {"iRMID"})
+          .bind<&R::GetReceiveMethodID>("GetReceiveMethodID", {"iBusinessPartnerID", "iDocTypeID"})
           .done();
   return info;
 }

@@ -141,38 +141,17 @@ std::int32_t Template::GetTemplateID(const std::string& iDocTypeID) {
 }
 
 const ClassInfo* Template::classInfo() const {
-  using A = std::vector<Variant>;
+  using T = Template;
   static const ClassInfo* info =
       ClassBuilder<Template>("Quillon.Template")
-          .method("GetXmlTemplateDocument", {in("iDocTypeID"), ref("oURL")},
-                  [](Template& t, A& a) {
-                    Variant url;
-                    std::string xml = t.GetXmlTemplateDocument(a[0].text(), url);
-                    a[1] = url;
-                    return Variant(xml);
-                  })
-          .method("getXslUrl", {in("iDocType")}, [](Template& t, A& a) { return Variant(t.getXslUrl(a[0].text())); })
-          .method("InsertTemplate", {in("iDocTypeID"), in("iXMLURL"), in("iXMLTemplate"), in("iXSLURL")},
-                  [](Template& t, A& a) {
-                    return Variant(t.InsertTemplate(a[0].text(), a[1].text(), a[2].text(), a[3].text()));
-                  })
-          .method("UpdateTemplate",
-                  {in("iXmlTemplateID"), in("iDocTypeID"), in("iXMLURL"), in("iXMLTemplate"), in("iXSLURL")},
-                  [](Template& t, A& a) {
-                    t.UpdateTemplate(a[0].toInt32(), a[1].text(), a[2].text(), a[3].text(), a[4].text());
-                    return Variant();
-                  })
-          .method("DeleteTemplate", {in("iXmlTemplateID")},
-                  [](Template& t, A& a) {
-                    t.DeleteTemplate(a[0].toInt32());
-                    return Variant();
-                  })
-          .method("checkTemplateByDocumentTypeID", {in("iDocTypeID")},
-                  [](Template& t, A& a) { return Variant(t.checkTemplateByDocumentTypeID(a[0].text())); })
-          .method("getTemplateProperties",
-                  {in("i_sDocTypeID"), ref("o_lXmlTemplateID"), ref("o_sXslUrl"), ref("o_sXmlTemplateUrl"),
-                   ref("o_sXmlTemplate")},
-                  [](Template& t, A& a) { return t.getTemplateProperties(a[0].text(), a[1], a[2], a[3], a[4]); })
+          .bind<&T::GetXmlTemplateDocument>("GetXmlTemplateDocument", {"iDocTypeID", out("oURL")})
+          .bind<&T::getXslUrl>("getXslUrl", {"iDocType"})
+          .bind<&T::InsertTemplate>("InsertTemplate", {"iDocTypeID", "iXMLURL", "iXMLTemplate", "iXSLURL"})
+          .bind<&T::UpdateTemplate>("UpdateTemplate", {"iXmlTemplateID", "iDocTypeID", "iXMLURL", "iXMLTemplate", "iXSLURL"})
+          .bind<&T::DeleteTemplate>("DeleteTemplate", {"iXmlTemplateID"})
+          .bind<&T::checkTemplateByDocumentTypeID>("checkTemplateByDocumentTypeID", {"iDocTypeID"})
+          .bind<&T::getTemplateProperties>("getTemplateProperties", {"i_sDocTypeID", "o_lXmlTemplateID", "o_sXslUrl",
+                                                                     "o_sXmlTemplateUrl", "o_sXmlTemplate"})
           .done();
   return info;
 }

@@ -60,17 +60,27 @@ std::string deleteForDocument(std::int32_t docID) {
 }
 
 // A DOM document given by name: an object, or (from the command line) an
-// XML text, a blank text standing for an empty document.
-std::shared_ptr<DomDocument> domArgument(const Variant& v) {
-  if (auto dom = v.as<DomDocument>()) return dom;
-  if (v.isString()) {
-    if (text::Trim(v.toString()).empty()) return std::make_shared<DomDocument>();
-    return XML().XmlStringToDomDocument(v.toString());
-  }
-  return nullptr;
-}
+// XML text loaded by XML.XmlStringToDomDocument, a blank text standing for
+// an empty document.
+struct DocumentArgument : std::shared_ptr<DomDocument> {
+  DocumentArgument() = default;
+  DocumentArgument(std::shared_ptr<DomDocument> d) : std::shared_ptr<DomDocument>(std::move(d)) {}
+};
 
 }  // namespace
+
+template <>
+struct Convert<DocumentArgument> {
+  static DocumentArgument from(const Variant& v) {
+    if (v.isString()) {
+      if (text::Trim(v.toString()).empty()) return std::make_shared<DomDocument>();
+      return XML().XmlStringToDomDocument(v.toString());
+    }
+    return Convert<std::shared_ptr<DomDocument>>::from(v);
+  }
+  static Variant to(const DocumentArgument& d) { return Convert<std::shared_ptr<DomDocument>>::to(d); }
+  static std::string name() { return "DomDocument"; }
+};
 
 bool UserDefinedFields::FillTagsValueTable(std::int32_t iDocID, const std::string& iDocTypeID,
                                            const std::shared_ptr<DomDocument>& iXMLDoc,
@@ -174,31 +184,16 @@ void UserDefinedFields::AddTagsValueTable(const std::string& iDocTypeID, std::in
 }
 
 const ClassInfo* UserDefinedFields::classInfo() const {
-  using A = std::vector<Variant>;
+  using U = UserDefinedFields;
+  using Conn = std::shared_ptr<Connection>;
   static const ClassInfo* info =
       ClassBuilder<UserDefinedFields>("Quillon.UserDefinedFields")
-          .method("FillTagsValueTable", {in("iDocID"), in("iDocTypeID"), in("iXMLDoc"), opt("iConn", Variant())},
-                  [](UserDefinedFields& u, A& a) {
-                    return Variant(u.FillTagsValueTable(a[0].toInt32(), a[1].text(), domArgument(a[2]),
-                                                        a[3].template as<Connection>()));
-                  })
-          .method("UpdateValuesInTagsValueTable", {in("iDocID"), in("iDocTypeID")},
-                  [](UserDefinedFields& u, A& a) {
-                    u.UpdateValuesInTagsValueTable(a[0].toInt32(), a[1].text());
-                    return Variant();
-                  })
-          .method("DeleteTagsForDocument", {in("iDocID"), opt("iConn", Variant())},
-                  [](UserDefinedFields& u, A& a) {
-                    u.DeleteTagsForDocument(a[0].toInt32(), a[1].template as<Connection>());
-                    return Variant();
-                  })
-          .method("UpdateTagsValueTable", {in("iDocTypeID"), in("iTagID")},
-                  [](UserDefinedFields& u, A& a) { return u.UpdateTagsValueTable(a[0].text(), a[1].toInt32()); })
-          .method("AddTagsValueTable", {in("iDocTypeID"), in("iTagID"), opt("iConn", Variant())},
-                  [](UserDefinedFields& u, A& a) {
-                    u.AddTagsValueTable(a[0].text(), a[1].toInt32(), a[2].template as<Connection>());
-                    return Variant();
-                  })
+          .bind<&U::FillTagsValueTable, bool(std::int32_t, std::string, DocumentArgument, Conn)>(
+              "FillTagsValueTable", {"iDocID", "iDocTypeID", "iXMLDoc", opt("iConn", Variant())})
+          .bind<&U::UpdateValuesInTagsValueTable>("UpdateValuesInTagsValueTable", {"iDocID", "iDocTypeID"})
+          .bind<&U::DeleteTagsForDocument>("DeleteTagsForDocument", {"iDocID", opt("iConn", Variant())})
+          .bind<&U::UpdateTagsValueTable>("UpdateTagsValueTable", {"iDocTypeID", "iTagID"})
+          .bind<&U::AddTagsValueTable>("AddTagsValueTable", {"iDocTypeID", "iTagID", opt("iConn", Variant())})
           .done();
   return info;
 }

@@ -107,28 +107,37 @@ std::string XML::ApplyXslStyleSheetToXmlString(const std::string& i_sXmlString, 
   });
 }
 
+namespace {
+
+// A document handed to XML by name: a DOM object, or an XML text (the
+// command line passes documents as text) loaded by XmlStringToDomDocument,
+// so a malformed text fails with that method's parser messages.
+struct XmlDocumentArgument : std::shared_ptr<DomDocument> {
+  XmlDocumentArgument() = default;
+  XmlDocumentArgument(std::shared_ptr<DomDocument> d) : std::shared_ptr<DomDocument>(std::move(d)) {}
+};
+
+}  // namespace
+
+template <>
+struct Convert<XmlDocumentArgument> {
+  static XmlDocumentArgument from(const Variant& v) {
+    if (v.isString()) return XML().XmlStringToDomDocument(v.toString());
+    return Convert<std::shared_ptr<DomDocument>>::from(v);
+  }
+  static Variant to(const XmlDocumentArgument& d) { return Convert<std::shared_ptr<DomDocument>>::to(d); }
+  static std::string name() { return "DomDocument"; }
+};
+
 const ClassInfo* XML::classInfo() const {
   static const ClassInfo* info =
       ClassBuilder<XML>("Quillon.XML")
-          .method("XmlStringToDomDocument", {in("i_sXmlString")},
-                  [](XML& x, auto& a) { return Variant(x.XmlStringToDomDocument(a[0].text())); })
-          .method("XmlFileToDomDocument", {in("i_sXmlFileName")},
-                  [](XML& x, auto& a) { return Variant(x.XmlFileToDomDocument(a[0].text())); })
-          .method("XslFileToDomDocument", {in("i_sXslFileName")},
-                  [](XML& x, auto& a) { return Variant(x.XslFileToDomDocument(a[0].text())); })
-          .method("ApplyXslStyleSheetToXmlString", {in("i_sXmlString"), in("i_sXslFileOrUrl")},
-                  [](XML& x, auto& a) { return Variant(x.ApplyXslStyleSheetToXmlString(a[0].text(), a[1].text())); })
-          .method("ApplyXslStyleSheetToXmlDomDocument", {ref("i_oXmlDom"), ref("i_sXslFileOrUrl")},
-                  [](XML& x, auto& a) {
-                    // A caller without an object (the command line) may pass the XML text.
-                    std::shared_ptr<DomDocument> dom = a[0].template as<DomDocument>();
-                    if (!dom && a[0].isString()) dom = x.XmlStringToDomDocument(a[0].toString());
-                    std::string xsl = a[1].text();
-                    Variant out(x.ApplyXslStyleSheetToXmlDomDocument(dom, xsl));
-                    a[0] = dom ? Variant(dom) : Variant(std::shared_ptr<Object>());
-                    a[1] = Variant(xsl);
-                    return out;
-                  })
+          .bind<&XML::XmlStringToDomDocument>("XmlStringToDomDocument", {"i_sXmlString"})
+          .bind<&XML::XmlFileToDomDocument>("XmlFileToDomDocument", {"i_sXmlFileName"})
+          .bind<&XML::XslFileToDomDocument>("XslFileToDomDocument", {"i_sXslFileName"})
+          .bind<&XML::ApplyXslStyleSheetToXmlString>("ApplyXslStyleSheetToXmlString", {"i_sXmlString", "i_sXslFileOrUrl"})
+          .bind<&XML::ApplyXslStyleSheetToXmlDomDocument, std::string(XmlDocumentArgument&, std::string&)>(
+              "ApplyXslStyleSheetToXmlDomDocument", {"i_oXmlDom", "i_sXslFileOrUrl"})
           .done();
   return info;
 }

@@ -68,6 +68,8 @@ std::shared_ptr<Recordset> getDisconnectedReadOnlyRecordSet(const std::string& s
   std::shared_ptr<Connection> conn;
   try {
     conn = GetConnection();
+    // A read-only recordset never comes from a statement that changes data.
+    conn->RequireReadOnly(sql);
     auto rs = std::make_shared<Recordset>();
     rs->SetCursorLocation(ado::adUseClient);
     rs->Open(sql, conn, ado::adOpenForwardOnly, ado::adLockReadOnly, -1);

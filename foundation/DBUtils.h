@@ -26,7 +26,8 @@ void GetConnectionString();
 // The trimmed PARAMVALUE of a COLLABORATIONPARAMETER row; raises
 // MissingParameter when there is no row for `name`.
 std::string GetParameter(const std::string& name);
-// A recordset detached from any connection, opened read-only.
+// A recordset detached from any connection, opened read-only. A text with
+// a statement that would change anything is refused before it runs.
 std::shared_ptr<Recordset> getDisconnectedReadOnlyRecordSet(const std::string& sql);
 // Closes an open recordset and releases it.
 void CloseRecordset(std::shared_ptr<Recordset>& rs);

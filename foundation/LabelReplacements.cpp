@@ -34,20 +34,12 @@ std::shared_ptr<Dictionary> LabelReplacements::GetAllReplacementsFromTableForASP
 }
 
 const ClassInfo* LabelReplacements::classInfo() const {
+  using L = LabelReplacements;
   static const ClassInfo* info =
       ClassBuilder<LabelReplacements>("Quillon.LabelReplacements")
-          .method("I18NCollByReplacementsForASP", {in("i_sKey"), in("i_lLanguageID"), opt("i_oReplDict", Variant())},
-                  [](LabelReplacements& self, auto& a) {
-                    auto dict = a[2].template as<Dictionary>();
-                    if (!a[2].isEmpty() && !a[2].isNull() && !a[2].isObject())
-                      throw Error(hr::kTypeMismatch, "Quillon.LabelReplacements",
-                                  "Type mismatch: i_oReplDict must be a dictionary");
-                    return Variant(self.I18NCollByReplacementsForASP(a[0].toString(), a[1].toInt32(), dict));
-                  })
-          .method("GetAllReplacementsFromTableForASP", {in("i_sTable"), in("i_lErrorID")},
-                  [](LabelReplacements& self, auto& a) {
-                    return Variant(self.GetAllReplacementsFromTableForASP(a[0].text(), a[1].toInt32()));
-                  })
+          .bind<&L::I18NCollByReplacementsForASP>("I18NCollByReplacementsForASP",
+                                                  {"i_sKey", "i_lLanguageID", opt("i_oReplDict", Variant())})
+          .bind<&L::GetAllReplacementsFromTableForASP>("GetAllReplacementsFromTableForASP", {"i_sTable", "i_lErrorID"})
           .done();
   return info;
 }

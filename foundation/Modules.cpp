@@ -1,6 +1,8 @@
-// By-name access to the module operations (DBUtils, General, I18N), so that
-// operators and scripts can reach them through `quillon call` like the
-// public classes.
+// By-name access to the module operations (DBUtils, General, I18N) for
+// operators: they register in Registry::operatorModules(), which only the
+// command line's explicit operator switch (`quillon --modules ...`)
+// consults. They are not classes of the automation interface, so the
+// portal, rules and method-call strings never reach them by name.
 #include "foundation/DBUtils.h"
 #include "foundation/General.h"
 #include "foundation/I18N.h"
@@ -23,33 +25,29 @@ using GeneralModule = Module<2>;
 using I18NModule = Module<3>;
 
 const bool kRegistered = [] {
+  Registry& modules = Registry::operatorModules();
   DBUtilsModule::info =
       ClassBuilder<DBUtilsModule>("Quillon.DBUtils")
-          .method("GetParameter", {in("name")}, [](auto&, auto& a) { return Variant(DBUtils::GetParameter(a[0].toString())); })
-          .method("getDisconnectedReadOnlyRecordSet", {in("sql")},
-                  [](auto&, auto& a) { return Variant(DBUtils::getDisconnectedReadOnlyRecordSet(a[0].toString())); })
-          .done();
-  GeneralModule::info =
-      ClassBuilder<GeneralModule>("Quillon.General")
-          .method("iGeneral_GenerateGUID", {}, [](auto&, auto&) { return Variant(General::iGeneral_GenerateGUID()); })
-          .method("iGeneral_B2BLogging", {}, [](auto&, auto&) { return Variant(General::iGeneral_B2BLogging()); })
-          .method("GetB2BConfigFile", {}, [](auto&, auto&) { return Variant(General::GetB2BConfigFile()); })
-          .method("getSiteConfigFile", {}, [](auto&, auto&) { return Variant(General::getSiteConfigFile()); })
-          .method("getInstallDir", {}, [](auto&, auto&) { return Variant(General::getInstallDir()); })
-          .method("GetMembershipUser", {}, [](auto&, auto&) { return Variant(General::GetMembershipUser()); })
-          .method("GetMembershipCode", {}, [](auto&, auto&) { return Variant(General::GetMembershipCode()); })
-          .done();
+          .bind<&DBUtils::GetParameter>("GetParameter", {"name"})
+          // Runs only statements that read: see DBUtils::getDisconnectedReadOnlyRecordSet.
+          .bind<&DBUtils::getDisconnectedReadOnlyRecordSet>("getDisconnectedReadOnlyRecordSet", {"sql"})
+          .done(modules);
+  GeneralModule::info = ClassBuilder<GeneralModule>("Quillon.General")
+                            .bind<&General::iGeneral_GenerateGUID>("iGeneral_GenerateGUID")
+                            .bind<&General::iGeneral_B2BLogging>("iGeneral_B2BLogging")
+                            .bind<&General::GetB2BConfigFile>("GetB2BConfigFile")
+                            .bind<&General::getSiteConfigFile>("getSiteConfigFile")
+                            .bind<&General::getInstallDir>("getInstallDir")
+                            .bind<&General::GetMembershipUser>("GetMembershipUser")
+                            .bind<&General::GetMembershipCode>("GetMembershipCode")
+                            .done(modules);
   I18NModule::info =
       ClassBuilder<I18NModule>("Quillon.I18N")
-          .method("GetLabel", {in("key")}, [](auto&, auto& a) { return Variant(I18N::GetLabel(a[0].toString())); })
-          .method("GetLabelForLocale", {in("key"), in("localeID")},
-                  [](auto&, auto& a) { return Variant(I18N::GetLabelForLocale(a[0].toString(), a[1].toInt32())); })
-          .method("GetLabelWithReplacements", {in("key"), in("localeID"), opt("replacements", Variant())},
-                  [](auto&, auto& a) {
-                    return Variant(I18N::GetLabelWithReplacements(a[0].toString(), a[1].toInt32(),
-                                                                  a[2].template as<Dictionary>()));
-                  })
-          .done();
+          .bind<&I18N::GetLabel>("GetLabel", {"key"})
+          .bind<&I18N::GetLabelForLocale>("GetLabelForLocale", {"key", "localeID"})
+          .bind<&I18N::GetLabelWithReplacements>("GetLabelWithReplacements",
+                                                 {"key", "localeID", opt("replacements", Variant())})
+          .done(modules);
   return true;
 }();
 

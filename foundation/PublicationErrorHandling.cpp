@@ -122,7 +122,7 @@ void GetReplacementsFromTable(std::shared_ptr<Dictionary>& replacements, const s
   });
 }
 
-// ---- by-name access for operators and scripts ------------------------------------------
+// ---- by-name access for operators ------------------------------------------------------
 
 namespace {
 
@@ -133,61 +133,58 @@ class PublicationErrorHandlingModule : public Object {
 };
 
 // A replacements document given as a DOM document or, from the command
-// line, as its XML text.
-std::shared_ptr<DomDocument> documentArgument(const Variant& v) {
-  if (auto doc = v.as<DomDocument>()) return doc;
-  if (v.isString() && !text::Trim(v.toString()).empty()) {
-    auto doc = std::make_shared<DomDocument>();
-    if (!doc->loadXML(v.toString()))
-      throw Error(doc->parseError().errorCode, "Quillon.PublicationErrorHandling",
-                  "The replacements XML could not be parsed: " + doc->parseError().reason);
-    return doc;
-  }
-  return nullptr;
-}
+// line, as its XML text; a blank text is no document.
+struct ReplacementsArgument : std::shared_ptr<DomDocument> {
+  ReplacementsArgument() = default;
+  ReplacementsArgument(std::shared_ptr<DomDocument> d) : std::shared_ptr<DomDocument>(std::move(d)) {}
+};
 
-Variant documentVariant(const std::shared_ptr<DomDocument>& doc) {
-  return doc ? Variant(doc) : Variant(std::shared_ptr<Object>());
-}
+}  // namespace
+}  // namespace quillon::PublicationErrorHandling
+
+namespace quillon {
+template <>
+struct Convert<PublicationErrorHandling::ReplacementsArgument> {
+  static PublicationErrorHandling::ReplacementsArgument from(const Variant& v) {
+    if (v.isString() && text::Trim(v.toString()).empty()) return {};
+    if (v.isString()) {
+      auto doc = std::make_shared<DomDocument>();
+      if (!doc->loadXML(v.toString()))
+        throw Error(doc->parseError().errorCode, "Quillon.PublicationErrorHandling",
+                    "The replacements XML could not be parsed: " + doc->parseError().reason);
+      return doc;
+    }
+    return Convert<std::shared_ptr<DomDocument>>::from(v);
+  }
+  static Variant to(const PublicationErrorHandling::ReplacementsArgument& d) {
+    return Convert<std::shared_ptr<DomDocument>>::to(d);
+  }
+  static std::string name() { return "DomDocument"; }
+};
+}  // namespace quillon
+
+namespace quillon::PublicationErrorHandling {
+namespace {
 
 const bool kRegistered = [] {
   using M = PublicationErrorHandlingModule;
-  using A = std::vector<Variant>;
   M::info =
       ClassBuilder<M>("Quillon.PublicationErrorHandling")
-          .method("LogPublicationError",
-                  {in("docID"), in("errorNumber"), in("description"), in("source"), in("label"),
-                   opt("replacements", Variant())},
-                  [](M&, A& a) {
-                    if (a[5].isEmpty())
-                      return Variant(LogPublicationError(a[0].toInt32(), a[1].toInt32(), a[2].text(), a[3].text(),
-                                                         a[4].text()));
-                    return Variant(LogPublicationError(a[0].toInt32(), a[1].toInt32(), a[2].text(), a[3].text(),
-                                                       a[4].text(), documentArgument(a[5])));
-                  })
-          .method("NewReplacementsDocument", {}, [](M&, A&) { return Variant(NewReplacementsDocument()); })
-          .method("AddReplacement", {ref("document"), in("name"), in("value")},
-                  [](M&, A& a) {
-                    auto doc = documentArgument(a[0]);
-                    AddReplacement(doc, a[1].text(), a[2].text());
-                    a[0] = documentVariant(doc);
-                    return Variant();
-                  })
-          .method("AddReplacements", {ref("document"), in("replacements")},
-                  [](M&, A& a) {
-                    auto doc = documentArgument(a[0]);
-                    AddReplacements(doc, a[1].as<Dictionary>());
-                    a[0] = documentVariant(doc);
-                    return Variant();
-                  })
-          .method("GetReplacementsFromTable", {ref("replacements"), in("table"), in("errorID")},
-                  [](M&, A& a) {
-                    auto dict = a[0].as<Dictionary>();
-                    GetReplacementsFromTable(dict, a[1].text(), a[2].toInt32());
-                    a[0] = Variant(dict);
-                    return Variant();
-                  })
-          .done();
+          // Without replacements the five-argument form runs, as an in-process caller's would.
+          .bind("LogPublicationError", {"docID", "errorNumber", "description", "source", "label", opt("replacements", Variant())},
+                [](M&, std::int32_t docID, std::int32_t number, const std::string& description, const std::string& source,
+                   const std::string& label, const Variant& replacements) {
+                  if (replacements.isEmpty()) return LogPublicationError(docID, number, description, source, label);
+                  return LogPublicationError(docID, number, description, source, label,
+                                             Convert<ReplacementsArgument>::from(replacements));
+                })
+          .bind<&NewReplacementsDocument>("NewReplacementsDocument")
+          .bind<&AddReplacement, void(ReplacementsArgument, std::string, std::string)>(
+              "AddReplacement", {ref("document"), "name", "value"})
+          .bind<&AddReplacements, void(ReplacementsArgument&, std::shared_ptr<Dictionary>)>(
+              "AddReplacements", {"document", "replacements"})
+          .bind<&GetReplacementsFromTable>("GetReplacementsFromTable", {"replacements", "table", "errorID"})
+          .done(Registry::operatorModules());
   return true;
 }();
 

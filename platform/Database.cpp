@@ -1374,6 +1374,49 @@ std::shared_ptr<Recordset> Connection::Execute(const std::string& sql, long* rec
   return rs;
 }
 
+namespace {
+
+// Allows what a plain query needs and denies everything else.
+int readOnlyAuthorizer(void*, int action, const char*, const char*, const char*, const char*) {
+  switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+      return SQLITE_OK;
+    default:
+      return SQLITE_DENY;
+  }
+}
+
+}  // namespace
+
+void Connection::RequireReadOnly(const std::string& sql) {
+  Handle& h = impl_->open();
+  std::string text = SqlDialect::translate(sql);
+  sqlite3* db = h.db();
+  // Each statement is only prepared (never stepped) under the authorizer.
+  sqlite3_set_authorizer(db, readOnlyAuthorizer, nullptr);
+  struct Restore {
+    sqlite3* db;
+    ~Restore() { sqlite3_set_authorizer(db, nullptr, nullptr); }
+  } restore{db};
+  const char* p = text.c_str();
+  const char* end = p + text.size();
+  while (p < end) {
+    sqlite3_stmt* s = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db, p, static_cast<int>(end - p), &s, &tail);
+    bool readOnly = rc == SQLITE_OK && (!s || sqlite3_stmt_readonly(s));
+    sqlite3_finalize(s);
+    // Any other failure (a syntax error, an unknown table) is left for the
+    // run itself to report; nothing after it runs.
+    if (rc != SQLITE_OK && rc != SQLITE_AUTH) return;
+    if (!readOnly) raise(hr::kDatabase, "Only a query that reads is allowed here: " + sql);
+    p = tail;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Field members
 

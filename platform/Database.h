@@ -90,6 +90,11 @@ class Connection : public Object {
   // sync fails.
   void MakeDurable();
 
+  // Raises (hr::kDatabase) unless every statement of `sql` only reads
+  // tables: one that would write, change the schema, attach a database,
+  // set a pragma or open a transaction is refused before anything runs.
+  void RequireReadOnly(const std::string& sql);
+
   // The implementation behind the handle; used by Recordset.
   ConnectionImpl* impl() const { return impl_.get(); }
 

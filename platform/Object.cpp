@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/Binding.h"
 #include "platform/Error.h"
 #include "platform/Plugins.h"
 
@@ -67,6 +68,11 @@ Variant Object::invoke(const std::string& method, std::vector<Variant>& args) {
 }
 
 Registry& Registry::instance() {
+  static Registry registry;
+  return registry;
+}
+
+Registry& Registry::operatorModules() {
   static Registry registry;
   return registry;
 }
@@ -168,17 +174,16 @@ std::vector<Variant> Dictionary::Items() const {
 }
 
 const ClassInfo* Dictionary::classInfo() const {
-  static const ClassInfo* info =
-      ClassBuilder<Dictionary>("Scripting.Dictionary")
-          .method("Add", {in("Key"), in("Item")}, [](Dictionary& d, auto& a) { d.Add(a[0].toString(), a[1]); return Variant(); })
-          .method("Exists", {in("Key")}, [](Dictionary& d, auto& a) { return Variant(d.Exists(a[0].toString())); })
-          .method("Item", {in("Key")}, [](Dictionary& d, auto& a) { return d.Item(a[0].toString()); })
-          .method("Remove", {in("Key")}, [](Dictionary& d, auto& a) { d.Remove(a[0].toString()); return Variant(); })
-          .method("RemoveAll", {}, [](Dictionary& d, auto&) { d.RemoveAll(); return Variant(); })
-          .method("Count", {}, [](Dictionary& d, auto&) { return Variant(d.Count()); })
-          .method("Keys", {}, [](Dictionary& d, auto&) { return Variant(VariantArray::ofStrings(d.Keys())); })
-          .method("Items", {}, [](Dictionary& d, auto&) { return Variant(VariantArray(d.Items())); })
-          .done();
+  static const ClassInfo* info = ClassBuilder<Dictionary>("Scripting.Dictionary")
+                                     .bind<&Dictionary::Add>("Add", {"Key", "Item"})
+                                     .bind<&Dictionary::Exists>("Exists", {"Key"})
+                                     .bind<&Dictionary::Item>("Item", {"Key"})
+                                     .bind<&Dictionary::Remove>("Remove", {"Key"})
+                                     .bind<&Dictionary::RemoveAll>("RemoveAll")
+                                     .bind<&Dictionary::Count>("Count")
+                                     .bind<&Dictionary::Keys>("Keys")
+                                     .bind<&Dictionary::Items>("Items")
+                                     .done();
   return info;
 }
 
@@ -211,12 +216,14 @@ void Collection::Remove(long index) {
 const ClassInfo* Collection::classInfo() const {
   static const ClassInfo* info =
       ClassBuilder<Collection>("VBA.Collection")
-          .method("Add", {in("Item"), opt("Key", Variant(""))}, [](Collection& c, auto& a) { c.Add(a[0], a[1].text()); return Variant(); })
-          .method("Item", {in("Index")}, [](Collection& c, auto& a) {
-            return a[0].isString() ? c.Item(a[0].toString()) : c.Item(static_cast<long>(a[0].toInt32()));
-          })
-          .method("Remove", {in("Index")}, [](Collection& c, auto& a) { c.Remove(a[0].toInt32()); return Variant(); })
-          .method("Count", {}, [](Collection& c, auto&) { return Variant(c.Count()); })
+          .bind<&Collection::Add>("Add", {"Item", opt("Key", "")})
+          // One name for both look-ups: a text is a key, anything else a position.
+          .bind("Item", {"Index"},
+                [](Collection& c, const Variant& index) {
+                  return index.isString() ? c.Item(index.toString()) : c.Item(static_cast<long>(index.toInt32()));
+                })
+          .bind<&Collection::Remove>("Remove", {"Index"})
+          .bind<&Collection::Count>("Count")
           .done();
   return info;
 }

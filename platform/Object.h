@@ -7,6 +7,15 @@
 // A by-reference parameter is written back into its argument slot, so the
 // caller sees the new value.
 //
+// Methods are added to a ClassInfo with ClassBuilder: `bind` derives the
+// argument conversions, directions and the description of a method from its
+// C++ signature (see Binding.h); `method` takes a hand-written function over
+// the argument vector (plug-ins and the few special conversions use it).
+//
+// The component's runtime modules are not classes of the automation
+// interface: they register in Registry::operatorModules(), which only the
+// command line's explicit operator switch consults.
+//
 // There is no transaction-server object context on this platform: every
 // object is created directly through the Registry.
 //
@@ -17,6 +26,7 @@
 // created it.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -31,10 +41,17 @@ namespace quillon {
 
 class Object;
 
+// How an argument travels: read only (In), written back and not read
+// (Out), or read and written back (InOut). Every by-reference parameter is
+// Out or InOut.
+enum class Direction { In, Out, InOut };
+
 struct ParamInfo {
   std::string name;
   bool byRef = false;
   std::optional<Variant> defaultValue;  // set for optional parameters
+  Direction direction = Direction::In;  // InOut for byRef unless set to Out
+  std::string type = "Variant";         // as `quillon describe` prints it
   bool optional() const { return defaultValue.has_value(); }
 };
 
@@ -44,7 +61,37 @@ struct MethodInfo {
   std::string name;
   std::vector<ParamInfo> params;
   MethodFn fn;
+  std::string returnType = "Variant";  // "" when the method returns nothing
 };
+
+// One entry of a bound method's parameter list: a name ("i_sName" or
+// in("i_sName")), optionally with a default (opt(...), {"name", value}),
+// marked output-only (out(...)) or, for a by-value C++ parameter, kept
+// ByRef in the automation interface (ref(...), optRef(...)): the value the
+// method received is handed back, as an object changed in place.
+struct Param {
+  std::string name;
+  std::optional<Variant> defaultValue;
+  bool ref = false;
+  bool out = false;
+  Param() = default;
+  Param(const char* n) : name(n) {}
+  Param(std::string n) : name(std::move(n)) {}
+  Param(std::string n, Variant def) : name(std::move(n)), defaultValue(std::move(def)) {}
+  Param(ParamInfo p)
+      : name(std::move(p.name)),
+        defaultValue(std::move(p.defaultValue)),
+        ref(p.byRef && p.direction != Direction::Out),
+        out(p.direction == Direction::Out) {}
+};
+
+namespace binding {
+// Defined in Binding.h, which every file that calls ClassBuilder::bind includes.
+template <auto F, class Wire>
+struct Bound;
+template <class Fn>
+struct BoundLambda;
+}  // namespace binding
 
 struct ClassInfo {
   std::string progId;  // "Quillon.XML"
@@ -69,7 +116,12 @@ class Object : public std::enable_shared_from_this<Object> {
 
 class Registry {
  public:
+  // The classes callable by name.
   static Registry& instance();
+  // The component's runtime modules (DBUtils, General, I18N,
+  // PublicationErrorHandling): reachable by name only through the command
+  // line's operator switch, never through instance().
+  static Registry& operatorModules();
   // Adds a class; a later registration of the same id is ignored, so a
   // plug-in can never replace a class of the component.
   void add(ClassInfo info);
@@ -90,10 +142,13 @@ class Registry {
 };
 
 // Builds a ClassInfo for class T during static initialisation:
-//   static const bool registered = ClassBuilder<XML>("Quillon.XML")
-//       .method("XmlStringToDomDocument", {{"i_sXmlString"}},
-//               [](XML& x, Args& a) { return Variant(x.XmlStringToDomDocument(a[0].toString())); })
+//   static const ClassInfo* info = ClassBuilder<XML>("Quillon.XML")
+//       .bind<&XML::XmlStringToDomDocument>("XmlStringToDomDocument", {"i_sXmlString"})
+//       .method("Legacy", {in("a"), ref("b")}, [](XML& x, Args& a) { ...; return Variant(); })
 //       .done();
+// bind and its forms are described in Binding.h; method takes the argument
+// vector as it is (defaults filled in) and writes by-reference outputs into
+// it itself.
 template <class T>
 class ClassBuilder {
  public:
@@ -111,21 +166,64 @@ class ClassBuilder {
                                        [fn = std::move(fn)](Object& self, Args& a) { return fn(static_cast<T&>(self), a); }});
     return *this;
   }
-  const ClassInfo* done() {
+
+  // A method or free function F with one Param per C++ parameter (the
+  // count is checked when the code is compiled). Wire, when given, is a
+  // function type that names the types the caller sees, e.g. Bytes(std::string).
+  template <auto F, class Wire = void, std::size_t N>
+  ClassBuilder& bind(std::string name, const Param (&params)[N]) {
+    static_assert(N == binding::Bound<F, Wire>::arity, "bind: list one parameter name for each C++ parameter");
+    return add(binding::Bound<F, Wire>::template make<T>(info_, std::move(name), params, N));
+  }
+  template <auto F, class Wire = void, std::size_t N>
+  ClassBuilder& bind(std::string name, const std::array<Param, N>& params) {
+    static_assert(N == binding::Bound<F, Wire>::arity, "bind: list one parameter name for each C++ parameter");
+    return add(binding::Bound<F, Wire>::template make<T>(info_, std::move(name), params.data(), N));
+  }
+  template <auto F, class Wire = void>
+  ClassBuilder& bind(std::string name) {
+    static_assert(binding::Bound<F, Wire>::arity == 0, "bind: the method has parameters; list their names");
+    return add(binding::Bound<F, Wire>::template make<T>(info_, std::move(name), nullptr, 0));
+  }
+  // A typed lambda whose first parameter is T& and whose other parameters
+  // and result convert like a bound method's.
+  template <class Fn, std::size_t N>
+  ClassBuilder& bind(std::string name, const Param (&params)[N], Fn fn) {
+    static_assert(N == binding::BoundLambda<Fn>::arity, "bind: list one parameter name for each lambda parameter after the object");
+    return add(binding::BoundLambda<Fn>::template make<T>(info_, std::move(name), params, N, std::move(fn)));
+  }
+  template <class Fn>
+  ClassBuilder& bind(std::string name, Fn fn) {
+    static_assert(binding::BoundLambda<Fn>::arity == 0, "bind: the lambda has parameters; list their names");
+    return add(binding::BoundLambda<Fn>::template make<T>(info_, std::move(name), nullptr, 0, std::move(fn)));
+  }
+
+  const ClassInfo* done(Registry& registry = Registry::instance()) {
     std::string id = info_.progId;
-    Registry::instance().add(std::move(info_));
-    return Registry::instance().find(id);
+    registry.add(std::move(info_));
+    return registry.find(id);
   }
 
  private:
+  ClassBuilder& add(MethodInfo m) {
+    info_.methods.push_back(std::move(m));
+    return *this;
+  }
   ClassInfo info_;
 };
 
 // Parameter shorthands for registrations.
 inline ParamInfo in(std::string name) { return ParamInfo{std::move(name), false, std::nullopt}; }
-inline ParamInfo ref(std::string name) { return ParamInfo{std::move(name), true, std::nullopt}; }
+inline ParamInfo ref(std::string name) { return ParamInfo{std::move(name), true, std::nullopt, Direction::InOut}; }
 inline ParamInfo opt(std::string name, Variant def) { return ParamInfo{std::move(name), false, std::move(def)}; }
-inline ParamInfo optRef(std::string name, Variant def) { return ParamInfo{std::move(name), true, std::move(def)}; }
+inline ParamInfo optRef(std::string name, Variant def) {
+  return ParamInfo{std::move(name), true, std::move(def), Direction::InOut};
+}
+// Output only: the argument's value is never read, only written back.
+inline ParamInfo out(std::string name) { return ParamInfo{std::move(name), true, std::nullopt, Direction::Out}; }
+inline ParamInfo out(std::string name, Variant def) {
+  return ParamInfo{std::move(name), true, std::move(def), Direction::Out};
+}
 
 // An ordered map of text keys to Variants (Scripting.Dictionary). Keys
 // compare as text, case-sensitively unless compareMode is 1 (text mode).
@@ -170,3 +268,6 @@ std::string toLowerAscii(std::string s);
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
 
 }  // namespace quillon
+
+// The conversions behind ClassBuilder::bind.
+#include "platform/Binding.h"

@@ -22,7 +22,8 @@
 
 #include <string>
 
-#define QUILLON_PLUGIN_ABI 1
+// 2: methods carry their directions and types (ParamInfo, MethodInfo).
+#define QUILLON_PLUGIN_ABI 2
 
 namespace quillon::Plugins {
 

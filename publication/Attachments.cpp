@@ -213,34 +213,18 @@ bool Attachments::GetAttachmentUrlAndFolder(std::string& o_sURL, std::string& o_
 }
 
 const ClassInfo* Attachments::classInfo() const {
-  using A = std::vector<Variant>;
+  using T = Attachments;
+  using UrlAndFolder = bool (Attachments::*)(std::string&, std::string&);
   static const ClassInfo* info =
       ClassBuilder<Attachments>("Quillon.Attachments")
-          .method("ExamenFolderForNewFilesAndWriteThemToDB", {in("iDocID"), in("iAbsolutePath")},
-                  [](Attachments& t, A& a) {
-                    t.ExamenFolderForNewFilesAndWriteThemToDB(a[0].toInt32(), a[1].text());
-                    return Variant();
-                  })
-          .method("getDBFiles", {in("iDocID")}, [](Attachments& t, A& a) { return Variant(t.getDBFiles(a[0].toInt32())); })
-          .method("GetDocumentAttachmentsBySenderRS", {in("iSender"), in("iDocID")},
-                  [](Attachments& t, A& a) {
-                    return Variant(t.GetDocumentAttachmentsBySenderRS(a[0].text(), a[1].toInt32()));
-                  })
-          .method("GetDocumentAttachmentsRS", {in("i_lDocID")},
-                  [](Attachments& t, A& a) { return Variant(t.GetDocumentAttachmentsRS(a[0].toInt32())); })
-          .method("DeleteAttachment", {in("iDocID"), in("iAttID"), in("iAttFile"), in("iPath")},
-                  [](Attachments& t, A& a) {
-                    t.DeleteAttachment(a[0].toInt32(), a[1].toInt32(), a[2].text(), a[3].text());
-                    return Variant();
-                  })
-          .method("GetAttachmentUrlAndFolder", {ref("o_sURL"), ref("o_sFolder")},
-                  [](Attachments& t, A& a) {
-                    std::string url = a[0].text(), folder = a[1].text();
-                    bool ok = t.GetAttachmentUrlAndFolder(url, folder);
-                    a[0] = Variant(url);
-                    a[1] = Variant(folder);
-                    return Variant(ok);
-                  })
+          .bind<&T::ExamenFolderForNewFilesAndWriteThemToDB>("ExamenFolderForNewFilesAndWriteThemToDB",
+                                                             {"iDocID", "iAbsolutePath"})
+          .bind<&T::getDBFiles>("getDBFiles", {"iDocID"})
+          .bind<&T::GetDocumentAttachmentsBySenderRS>("GetDocumentAttachmentsBySenderRS", {"iSender", "iDocID"})
+          .bind<&T::GetDocumentAttachmentsRS>("GetDocumentAttachmentsRS", {"i_lDocID"})
+          .bind<&T::DeleteAttachment>("DeleteAttachment", {"iDocID", "iAttID", "iAttFile", "iPath"})
+          .bind<static_cast<UrlAndFolder>(&T::GetAttachmentUrlAndFolder)>("GetAttachmentUrlAndFolder",
+                                                                          {"o_sURL", "o_sFolder"})
           .done();
   return info;
 }

@@ -399,72 +399,32 @@ void Collaboration::DeletePublicationErrors(std::int32_t iDocID) {
 
 // ---- by-name registration -------------------------------------------------------------------
 
+// iIsSender and iMode keep their 16-bit range on the automation interface.
 const ClassInfo* Collaboration::classInfo() const {
-  using A = std::vector<Variant>;
+  using C = Collaboration;
   static const ClassInfo* info =
       ClassBuilder<Collaboration>("Quillon.Collaboration")
-          .method("AcceptPublication", {in("iDocID"), in("iUserID")},
-                  [](Collaboration& c, A& a) {
-                    c.AcceptPublication(a[0].toInt32(), a[1].text());
-                    return Variant();
-                  })
-          .method("SetPublicationStatus",
-                  {in("iDocID"), in("iUserID"), in("iStatus"), opt("iPublicationErrorID", Variant(0))},
-                  [](Collaboration& c, A& a) {
-                    c.SetPublicationStatus(a[0].toInt32(), a[1].text(), a[2].toInt32(), a[3].toInt32());
-                    return Variant();
-                  })
-          .method("GetPublicationStatus", {in("iDocID"), in("iUserID")},
-                  [](Collaboration& c, A& a) { return Variant(c.GetPublicationStatus(a[0].toInt32(), a[1].text())); })
-          .method("deleteDocument2",
-                  {in("iDocID"), in("iDocTypeID"), in("iSenderMode"), in("iUserName"), in("iPath"),
-                   opt("iIsChildDoc", Variant(false))},
-                  [](Collaboration& c, A& a) {
-                    return Variant(c.deleteDocument2(a[0].toInt32(), a[1].text(), a[2].toInt32(), a[3].text(),
-                                                     a[4].text(), a[5].toBool()));
-                  })
-          .method("GetDocumentDetails2", {in("iIsSender"), in("iDocID"), in("iUser")},
-                  [](Collaboration& c, A& a) {
-                    return Variant(c.GetDocumentDetails2(a[0].toInt16(), a[1].toInt32(), a[2].text()));
-                  })
-          .method("GetAddresseeStatusQueryStr", {in("iDocID"), in("iUser")},
-                  [](Collaboration& c, A& a) { return Variant(c.GetAddresseeStatusQueryStr(a[0].toInt32(), a[1].text())); })
-          .method("GetAddresseeStatusQueryStr2", {in("iDocID"), in("iUser")},
-                  [](Collaboration& c, A& a) { return Variant(c.GetAddresseeStatusQueryStr2(a[0].toInt32(), a[1].text())); })
-          .method("GetDocumentAttachmentsQueryStr", {in("iIsSender"), in("iDocID"), in("iUser")},
-                  [](Collaboration& c, A& a) {
-                    return Variant(c.GetDocumentAttachmentsQueryStr(a[0].toBool(), a[1].toInt32(), a[2].text()));
-                  })
-          .method("GetDocumentTypeListQueryStr2", {in("iMode"), in("iUser")},
-                  [](Collaboration& c, A& a) {
-                    return Variant(c.GetDocumentTypeListQueryStr2(a[0].toInt16(), a[1].text()));
-                  })
-          .method("getAllDocumentTypes", {opt("iOrderBy", Variant())},
-                  [](Collaboration& c, A& a) { return Variant(c.getAllDocumentTypes(a[0])); })
-          .method("showCountOfNewDocumentsInInbox", {},
-                  [](Collaboration& c, A&) { return Variant(c.showCountOfNewDocumentsInInbox()); })
-          .method("countNewDocumentsForInbox", {in("i_sDocTypeID"), in("i_sUserID")},
-                  [](Collaboration& c, A& a) { return Variant(c.countNewDocumentsForInbox(a[0].text(), a[1].text())); })
-          .method("ClosePublicationErrors", {in("iPublicationErrorID"), opt("iDocID", Variant(0))},
-                  [](Collaboration& c, A& a) {
-                    c.ClosePublicationErrors(a[0].toInt32(), a[1].toInt32());
-                    return Variant();
-                  })
-          .method("ClosePublicationErrorsForOneCategory", {in("i_lDocID"), in("i_sCategory")},
-                  [](Collaboration& c, A& a) {
-                    c.ClosePublicationErrorsForOneCategory(a[0].toInt32(), a[1].text());
-                    return Variant();
-                  })
-          .method("SetPublicationErrorStatusToRemoved", {in("i_lDocID"), in("i_sUser"), in("i_lPublicationErrorID")},
-                  [](Collaboration& c, A& a) {
-                    c.SetPublicationErrorStatusToRemoved(a[0].toInt32(), a[1].text(), a[2].toInt32());
-                    return Variant();
-                  })
-          .method("DeletePublicationErrors", {in("iDocID")},
-                  [](Collaboration& c, A& a) {
-                    c.DeletePublicationErrors(a[0].toInt32());
-                    return Variant();
-                  })
+          .bind<&C::AcceptPublication>("AcceptPublication", {"iDocID", "iUserID"})
+          .bind<&C::SetPublicationStatus>("SetPublicationStatus",
+                                          {"iDocID", "iUserID", "iStatus", opt("iPublicationErrorID", 0)})
+          .bind<&C::GetPublicationStatus>("GetPublicationStatus", {"iDocID", "iUserID"})
+          .bind<&C::deleteDocument2>("deleteDocument2", {"iDocID", "iDocTypeID", "iSenderMode", "iUserName", "iPath",
+                                                         opt("iIsChildDoc", false)})
+          .bind<&C::GetDocumentDetails2, std::string(std::int16_t, std::int32_t, std::string)>(
+              "GetDocumentDetails2", {"iIsSender", "iDocID", "iUser"})
+          .bind<&C::GetAddresseeStatusQueryStr>("GetAddresseeStatusQueryStr", {"iDocID", "iUser"})
+          .bind<&C::GetAddresseeStatusQueryStr2>("GetAddresseeStatusQueryStr2", {"iDocID", "iUser"})
+          .bind<&C::GetDocumentAttachmentsQueryStr>("GetDocumentAttachmentsQueryStr", {"iIsSender", "iDocID", "iUser"})
+          .bind<&C::GetDocumentTypeListQueryStr2, std::string(std::int16_t, std::string)>("GetDocumentTypeListQueryStr2",
+                                                                                           {"iMode", "iUser"})
+          .bind<&C::getAllDocumentTypes>("getAllDocumentTypes", {opt("iOrderBy", Variant())})
+          .bind<&C::showCountOfNewDocumentsInInbox>("showCountOfNewDocumentsInInbox")
+          .bind<&C::countNewDocumentsForInbox>("countNewDocumentsForInbox", {"i_sDocTypeID", "i_sUserID"})
+          .bind<&C::ClosePublicationErrors>("ClosePublicationErrors", {"iPublicationErrorID", opt("iDocID", 0)})
+          .bind<&C::ClosePublicationErrorsForOneCategory>("ClosePublicationErrorsForOneCategory", {"i_lDocID", "i_sCategory"})
+          .bind<&C::SetPublicationErrorStatusToRemoved>("SetPublicationErrorStatusToRemoved",
+                                                        {"i_lDocID", "i_sUser", "i_lPublicationErrorID"})
+          .bind<&C::DeletePublicationErrors>("DeletePublicationErrors", {"iDocID"})
           .done();
   return info;
 }

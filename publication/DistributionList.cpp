@@ -107,24 +107,16 @@ bool DistributionList::IReferentialIntegrity_BeforeDelete(const std::string&, co
 }
 
 const ClassInfo* DistributionList::classInfo() const {
-  using A = std::vector<Variant>;
+  using D = DistributionList;
   static const ClassInfo* info =
       ClassBuilder<DistributionList>("Quillon.DistributionList")
-          .method("UserFoundOnDBList", {ref("iDocTypeID"), ref("iUserID")},
-                  [](DistributionList& d, A& a) { return Variant(d.UserFoundOnDBList(a[0].text(), a[1].text())); })
-          .method("BPFoundOnDBList", {ref("iDocTypeID"), ref("iBPID")},
-                  [](DistributionList& d, A& a) { return Variant(d.BPFoundOnDBList(a[0].text(), a[1].toInt32())); })
-          .method("AnyBPFoundOnDBList", {ref("iDocTypeID")},
-                  [](DistributionList& d, A& a) { return Variant(d.AnyBPFoundOnDBList(a[0].text())); })
-          .method("RemoveBPsFromDBList", {ref("iDocTypeID")},
-                  [](DistributionList& d, A& a) { d.RemoveBPsFromDBList(a[0].text()); return Variant(); })
-          .method("IReferentialIntegrity_Exists", {in("ObjectType"), in("KeyNames"), in("KeyValues")},
-                  [](DistributionList& d, A& a) { return Variant(d.IReferentialIntegrity_Exists(a[0].text(), a[1], a[2])); })
-          .method("IReferentialIntegrity_BeforeDelete",
-                  {opt("ObjectType", Variant("")), opt("KeyNames", Variant()), opt("KeyValues", Variant())},
-                  [](DistributionList& d, A& a) {
-                    return Variant(d.IReferentialIntegrity_BeforeDelete(a[0].text(), a[1], a[2]));
-                  })
+          .bind<&D::UserFoundOnDBList>("UserFoundOnDBList", {ref("iDocTypeID"), ref("iUserID")})
+          .bind<&D::BPFoundOnDBList>("BPFoundOnDBList", {ref("iDocTypeID"), ref("iBPID")})
+          .bind<&D::AnyBPFoundOnDBList>("AnyBPFoundOnDBList", {ref("iDocTypeID")})
+          .bind<&D::RemoveBPsFromDBList>("RemoveBPsFromDBList", {ref("iDocTypeID")})
+          .bind<&D::IReferentialIntegrity_Exists>("IReferentialIntegrity_Exists", {"ObjectType", "KeyNames", "KeyValues"})
+          .bind<&D::IReferentialIntegrity_BeforeDelete>(
+              "IReferentialIntegrity_BeforeDelete", {opt("ObjectType", ""), opt("KeyNames", Variant()), opt("KeyValues", Variant())})
           .done();
   return info;
 }

@@ -118,21 +118,12 @@ void PublishCreateDocument::SetPublisherLanguageID(const std::string& i_sLanguag
 }
 
 const ClassInfo* PublishCreateDocument::classInfo() const {
-  using A = std::vector<Variant>;
+  using P = PublishCreateDocument;
   static const ClassInfo* info =
       ClassBuilder<PublishCreateDocument>("Quillon.PublishCreateDocument")
-          .method("CopyAttachmentCollection", {in("i_lDocID"), in("i_oAttachments")},
-                  [](PublishCreateDocument& p, A& a) {
-                    p.CopyAttachmentCollection(a[0].toInt32(), a[1]);
-                    return Variant();
-                  })
-          .method("SetPublisherLanguageID", {in("i_sLanguageID")},
-                  [](PublishCreateDocument& p, A& a) {
-                    p.SetPublisherLanguageID(a[0].text());
-                    return Variant();
-                  })
-          .method("GetPublisherLanguageID", {},
-                  [](PublishCreateDocument& p, A&) { return Variant(p.GetPublisherLanguageID()); })
+          .bind<&P::CopyAttachmentCollection>("CopyAttachmentCollection", {"i_lDocID", "i_oAttachments"})
+          .bind<&P::SetPublisherLanguageID>("SetPublisherLanguageID", {"i_sLanguageID"})
+          .bind<&P::GetPublisherLanguageID>("GetPublisherLanguageID")
           .done();
   return info;
 }

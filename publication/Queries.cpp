@@ -103,11 +103,9 @@ std::string Queries::CheckDocTypeReferences(const std::string& iDocTypeID, std::
 }
 
 const ClassInfo* Queries::classInfo() const {
-  using A = std::vector<Variant>;
   static const ClassInfo* info =
       ClassBuilder<Queries>("Quillon.Queries")
-          .method("CheckDocTypeReferences", {in("iDocTypeID"), opt("iLanguageID", Variant(1033))},
-                  [](Queries& q, A& a) { return Variant(q.CheckDocTypeReferences(a[0].text(), a[1].toInt32())); })
+          .bind<&Queries::CheckDocTypeReferences>("CheckDocTypeReferences", {"iDocTypeID", opt("iLanguageID", 1033)})
           .done();
   return info;
 }

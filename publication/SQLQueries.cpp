@@ -306,21 +306,12 @@ void SQLQueries::GetDocListQuery(std::int32_t i_lSenderMode, const std::string& 
 }
 
 const ClassInfo* SQLQueries::classInfo() const {
-  using A = std::vector<Variant>;
   static const ClassInfo* info =
       ClassBuilder<SQLQueries>("Quillon.SQLQueries")
-          .method("GetDocListQuery",
-                  {in("i_lSenderMode"), in("i_sDocTypeID"), in("i_alTagIDs"), in("i_asTagDescriptions"), in("i_lNrOfTags"),
-                   in("i_asFilterNames"), in("i_asFilterValues"), in("i_lNrOfFilters"), in("i_lParentDocID"), in("i_sUser"),
-                   ref("o_sQuery"), ref("o_sErrors")},
-                  [](SQLQueries& q, A& a) {
-                    std::string query, errors;
-                    q.GetDocListQuery(a[0].toInt32(), a[1].text(), a[2], a[3], a[4].toInt32(), a[5], a[6],
-                                      a[7].toInt32(), a[8].toInt32(), a[9].text(), query, errors);
-                    a[10] = Variant(query);
-                    a[11] = Variant(errors);
-                    return Variant();
-                  })
+          .bind<&SQLQueries::GetDocListQuery>(
+              "GetDocListQuery", {"i_lSenderMode", "i_sDocTypeID", "i_alTagIDs", "i_asTagDescriptions", "i_lNrOfTags",
+                                  "i_asFilterNames", "i_asFilterValues", "i_lNrOfFilters", "i_lParentDocID", "i_sUser",
+                                  out("o_sQuery"), out("o_sErrors")})
           .done();
   return info;
 }

@@ -76,40 +76,18 @@ bool SenderList::GetDocumentAsAttachment(const std::string& iDocTypeID, const st
 }
 
 const ClassInfo* SenderList::classInfo() const {
-  using A = std::vector<Variant>;
+  using S = SenderList;
   static const ClassInfo* info =
       ClassBuilder<SenderList>("Quillon.SenderList")
-          .method("CheckAuthorizationForSender", {ref("iDocTypeID"), ref("iUserID")},
-                  [](SenderList& s, A& a) { return Variant(s.CheckAuthorizationForSender(a[0].text(), a[1].text())); })
-          .method("GetNotification", {ref("iDocTypeID"), ref("iUserID")},
-                  [](SenderList& s, A& a) { return Variant(s.GetNotification(a[0].text(), a[1].text())); })
-          .method("GetNotification3",
-                  {ref("iDocTypeID"), ref("iUserID"), ref("o_bNotification"), ref("o_bAttachments"), ref("o_bHTMLAttachment")},
-                  [](SenderList& s, A& a) {
-                    bool n, at, h;
-                    bool r = s.GetNotification3(a[0].text(), a[1].text(), n, at, h);
-                    a[2] = Variant(n);
-                    a[3] = Variant(at);
-                    a[4] = Variant(h);
-                    return Variant(r);
-                  })
-          .method("GetNotification2",
-                  {ref("iDocTypeID"), ref("iUserID"), ref("o_bNotification"), ref("o_bAttachments"), ref("o_bHTMLAttachment"),
-                   ref("o_sHTMLATTACHMENTXSL")},
-                  [](SenderList& s, A& a) {
-                    bool n, at, h;
-                    std::string xsl;
-                    Variant r = s.GetNotification2(a[0].text(), a[1].text(), n, at, h, xsl);
-                    a[2] = Variant(n);
-                    a[3] = Variant(at);
-                    a[4] = Variant(h);
-                    a[5] = Variant(xsl);
-                    return r;
-                  })
-          .method("GetAttachments", {ref("iDocTypeID"), ref("iUserID")},
-                  [](SenderList& s, A& a) { return Variant(s.GetAttachments(a[0].text(), a[1].text())); })
-          .method("GetDocumentAsAttachment", {ref("iDocTypeID"), ref("iUserID")},
-                  [](SenderList& s, A& a) { return Variant(s.GetDocumentAsAttachment(a[0].text(), a[1].text())); })
+          .bind<&S::CheckAuthorizationForSender>("CheckAuthorizationForSender", {ref("iDocTypeID"), ref("iUserID")})
+          .bind<&S::GetNotification>("GetNotification", {ref("iDocTypeID"), ref("iUserID")})
+          .bind<&S::GetNotification3>("GetNotification3", {ref("iDocTypeID"), ref("iUserID"), out("o_bNotification"),
+                                                           out("o_bAttachments"), out("o_bHTMLAttachment")})
+          .bind<&S::GetNotification2>("GetNotification2",
+                                      {ref("iDocTypeID"), ref("iUserID"), out("o_bNotification"), out("o_bAttachments"),
+                                       out("o_bHTMLAttachment"), out("o_sHTMLATTACHMENTXSL")})
+          .bind<&S::GetAttachments>("GetAttachments", {ref("iDocTypeID"), ref("iUserID")})
+          .bind<&S::GetDocumentAsAttachment>("GetDocumentAsAttachment", {ref("iDocTypeID"), ref("iUserID")})
           .done();
   return info;
 }

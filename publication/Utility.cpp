@@ -379,172 +379,73 @@ std::string Utility::ConvertArrayToList(const Variant& iArray) {
 
 // ---- by-name registration --------------------------------------------------------------------
 
-namespace {
-std::shared_ptr<DomNode> domArgument(Utility&, const Variant& v) {
-  if (auto node = v.as<DomNode>()) return node;
-  if (v.isString()) {  // the command line passes a document as its text
-    auto doc = std::make_shared<DomDocument>();
-    if (!doc->loadXML(v.toString()))
-      throw Error(doc->parseError().errorCode, "Quillon.Utility", "The XML text could not be parsed: " + doc->parseError().reason);
-    return doc;
-  }
-  return nullptr;
-}
-}  // namespace
-
+// Parameters the automation interface passes ByRef but the methods only
+// read are listed with ref(): their values are handed back as received (a
+// document as the method left it).
 const ClassInfo* Utility::classInfo() const {
-  using A = std::vector<Variant>;
+  using U = Utility;
   static const ClassInfo* info =
       ClassBuilder<Utility>("Quillon.Utility")
-          .method("ExecuteXSLPattern", {ref("i_oXMLDoc"), ref("i_sXslPattern")},
-                  [](Utility& u, A& a) { return Variant(u.ExecuteXSLPattern(domArgument(u, a[0]), a[1].text())); })
-          .method("ExecuteXSLPatternReturnAllNodes", {ref("iXMLDoc"), ref("iXslPattern")},
-                  [](Utility& u, A& a) {
-                    auto list = u.ExecuteXSLPatternReturnAllNodes(domArgument(u, a[0]), a[1].text());
-                    return list ? Variant(list) : Variant(std::shared_ptr<Object>());
-                  })
-          .method("ConstructXslPattern", {ref("iTagAttrXsl"), ref("iXslPattern")},
-                  [](Utility& u, A& a) { return Variant(u.ConstructXslPattern(a[0].toInt32(), a[1].text())); })
-          .method("CheckXslPattern", {ref("iXslPattern"), ref("iTagAttrXsl")},
-                  [](Utility& u, A& a) {
-                    std::string p = a[0].text();
-                    bool ok = u.CheckXslPattern(p, a[1].toInt32());
-                    a[0] = Variant(p);
-                    return Variant(ok);
-                  })
-          .method("GetRecipientsFromPublicationTable", {ref("iDocID"), ref("iDocTypeID"), optRef("iEmailFlag", Variant(false))},
-                  [](Utility& u, A& a) {
-                    return Variant(u.GetRecipientsFromPublicationTable(a[0].toInt32(), a[1].text(), a[2].toBool()));
-                  })
-          .method("GetRecipientsFromPublicationTableByUsers",
-                  {ref("iDocID"), ref("iDocTypeID"), optRef("iEmailFlag", Variant(false)), optRef("iUserIDs", Variant())},
-                  [](Utility& u, A& a) {
-                    return Variant(u.GetRecipientsFromPublicationTableByUsers(a[0].toInt32(), a[1].text(), a[2].toBool(),
-                                                                              a[3].template as<Dictionary>()));
-                  })
-          .method("GetToRecipientList", {in("iDocID"), in("iDocTypeID")},
-                  [](Utility& u, A& a) { return Variant(u.GetToRecipientList(a[0].toInt32(), a[1].text())); })
-          .method("DocTypeFoundInTable", {ref("iDocTypeID")},
-                  [](Utility& u, A& a) { return Variant(u.DocTypeFoundInTable(a[0].text())); })
-          .method("getIISVirtID", {}, [](Utility& u, A&) { return Variant(u.getIISVirtID()); })
-          .method("GetAUObject", {ref("iUserID")}, [](Utility& u, A& a) { return Variant(u.GetAUObject(a[0].text())); })
-          .method("getAUOAddress", {ref("iIISVirtID"), ref("iUserID")},
-                  [](Utility& u, A& a) { return Variant(u.getAUOAddress(a[0].text(), a[1].text())); })
-          .method("GetAuoRSByCriteria", {ref("iCriteria"), ref("iIISVirtID")},
-                  [](Utility& u, A& a) {
-                    std::string virt = a[1].text();
-                    Variant rs(u.GetAuoRSByCriteria(a[0], virt));
-                    a[1] = Variant(virt);
-                    return rs;
-                  })
-          .method("GetAUBusinessPartnerID", {ref("iUserID")},
-                  [](Utility& u, A& a) { return Variant(u.GetAUBusinessPartnerID(a[0].text())); })
-          .method("GetAUEmailAddress", {ref("iUserID")},
-                  [](Utility& u, A& a) { return Variant(u.GetAUEmailAddress(a[0].text())); })
-          .method("GetBusinessPartnerName", {in("i_lBPID")},
-                  [](Utility& u, A& a) { return Variant(u.GetBusinessPartnerName(a[0].toInt32())); })
-          // The password is taken by value so that it is never echoed back as an output.
-          .method("CheckUserAuthorization", {ref("i_sUser"), in("i_sPassword"), opt("i_sXml", Variant(""))},
-                  [](Utility& u, A& a) { return u.CheckUserAuthorization(a[0].text(), a[1].text(), a[2].text()); })
-          .method("GetApplicationID", {in("i_sApplicationName")},
-                  [](Utility& u, A& a) { return Variant(u.GetApplicationID(a[0].text())); })
-          .method("UserAccessToApplicationAllowed", {in("i_sUser"), in("i_sApplicationName")},
-                  [](Utility& u, A& a) { return Variant(u.UserAccessToApplicationAllowed(a[0].text(), a[1].text())); })
-          .method("GetDocumentTypeDescription", {ref("iDocTypeID")},
-                  [](Utility& u, A& a) { return Variant(u.GetDocumentTypeDescription(a[0].text())); })
-          .method("getXSL", {ref("iDocTypeID")}, [](Utility& u, A& a) { return Variant(u.getXSL(a[0].text())); })
-          .method("GetHtmlAttachmentXsl", {ref("iDocTypeID")},
-                  [](Utility& u, A& a) { return Variant(u.GetHtmlAttachmentXsl(a[0].text())); })
-          .method("CheckPublicationErrors", {ref("iDocID")},
-                  [](Utility& u, A& a) { return Variant(u.CheckPublicationErrors(a[0].toInt32())); })
-          .method("GetPublicationStatus", {ref("iDocID"), ref("iRecipientID")},
-                  [](Utility& u, A& a) { return Variant(u.GetPublicationStatus(a[0].toInt32(), a[1].text())); })
-          .method("GetForwardFlag", {ref("iDocID"), ref("iRecipientID")},
-                  [](Utility& u, A& a) { return Variant(u.GetForwardFlag(a[0].toInt32(), a[1].text())); })
-          .method("ConvertPublicationStatusFromStringToEnum", {ref("iStatus")},
-                  [](Utility& u, A& a) {
-                    std::string status = a[0].text();
-                    Variant result(value(u.ConvertPublicationStatusFromStringToEnum(status)));
-                    a[0] = Variant(status);
-                    return result;
-                  })
-          .method("ShowAcceptRejectButtons", {in("i_sDocTypeID")},
-                  [](Utility& u, A& a) { return Variant(u.ShowAcceptRejectButtons(a[0].text())); })
-          .method("FileExist", {ref("iFileName")}, [](Utility& u, A& a) { return Variant(u.FileExist(a[0].text())); })
-          .method("DirExist", {ref("iDirName")}, [](Utility& u, A& a) { return Variant(u.DirExist(a[0].text())); })
-          .method("DirExistOnThisServer", {ref("iDirName")},
-                  [](Utility& u, A& a) { return Variant(u.DirExistOnThisServer(a[0].text())); })
-          .method("FileExistAlsoRemote", {ref("iPath"), ref("iFileName")},
-                  [](Utility& u, A& a) { return Variant(u.FileExistAlsoRemote(a[0].text(), a[1].text())); })
-          .method("FillPublicationTable", {ref("iDocID"), ref("iDocTypeID"), optRef("iBPID", Variant(0)), optRef("iUserID", Variant(""))},
-                  [](Utility& u, A& a) {
-                    return Variant(u.FillPublicationTable(a[0].toInt32(), a[1].text(), a[2].toInt32(), a[3].text()));
-                  })
-          .method("GetRecipientsAndFillPublicationTable",
-                  {ref("iDocID"), optRef("iDocTypeID", Variant("")), optRef("iXMLStr", Variant(""))},
-                  [](Utility& u, A& a) {
-                    return Variant(u.GetRecipientsAndFillPublicationTable(a[0].toInt32(), a[1].text(), a[2].text()));
-                  })
-          .method("ExecuteXslPatternAndFillPublicationTable", {ref("iDocID"), ref("iDocTypeID"), ref("iXMLDoc"), ref("iXslPattern")},
-                  [](Utility& u, A& a) {
-                    auto dom = domArgument(u, a[2]);
-                    bool r = u.ExecuteXslPatternAndFillPublicationTable(a[0].toInt32(), a[1].text(), dom, a[3].text());
-                    a[2] = Variant(dom);
-                    return Variant(r);
-                  })
-          .method("ClearTagsAndWriteDocToDB", {ref("iDocID"), ref("iXMLDoc"), ref("iXslPattern")},
-                  [](Utility& u, A& a) {
-                    auto dom = domArgument(u, a[1]);
-                    bool r = u.ClearTagsAndWriteDocToDB(a[0].toInt32(), dom, a[2].text());
-                    a[1] = Variant(dom);
-                    return Variant(r);
-                  })
-          .method("RemoveAllRoutingInfoFromDocument", {ref("iDocID"), ref("iXMLDoc")},
-                  [](Utility& u, A& a) {
-                    auto dom = domArgument(u, a[1]);
-                    u.RemoveAllRoutingInfoFromDocument(a[0].toInt32(), dom);
-                    a[1] = Variant(dom);
-                    return Variant();
-                  })
-          .method("GetDocType", {ref("iXMLStr"), optRef("iBPID", Variant(0))},
-                  [](Utility& u, A& a) { return Variant(u.GetDocType(a[0].text(), a[1].toInt32())); })
-          .method("GetSenderBPAndName", {ref("iXMLStr"), ref("oSenderBP"), ref("oSenderName")},
-                  [](Utility& u, A& a) {
-                    std::int32_t bp = 0;
-                    std::string name;
-                    u.GetSenderBPAndName(a[0].text(), bp, name);
-                    a[1] = Variant(bp);
-                    a[2] = Variant(name);
-                    return Variant();
-                  })
-          .method("GetDefaultReceiver", {ref("iXMLStr")},
-                  [](Utility& u, A& a) { return Variant(u.GetDefaultReceiver(a[0].text())); })
-          .method("BPOfDocumentEqualsBPOfUser", {in("i_sUser"), in("i_sXml")},
-                  [](Utility& u, A& a) { return Variant(u.BPOfDocumentEqualsBPOfUser(a[0].text(), a[1].text())); })
-          .method("GetClass", {ref("iDllClassMethodString")},
-                  [](Utility& u, A& a) { return u.GetClass(a[0].text()); })
-          .method("GetMethod", {ref("iDllClassMethodString")},
-                  [](Utility& u, A& a) { return u.GetMethod(a[0].text()); })
-          .method("CallMethod", {ref("iDllClassMethodString"), ref("iArguments")},
-                  [](Utility& u, A& a) { return Variant(u.CallMethod(a[0].text(), a[1])); })
-          .method("CallMethodForExcel",
-                  {ref("iDllClassMethodString"), ref("i_oExcelWorkBook"), opt("i_sFilePathTemplate", Variant(""))},
-                  [](Utility& u, A& a) { return Variant(u.CallMethodForExcel(a[0].text(), a[1], a[2].text())); })
-          .method("CheckMethodCall", {ref("iDllClassMethodString")},
-                  [](Utility& u, A& a) { return Variant(u.CheckMethodCall(a[0].text())); })
-          .method("StoreErr", {}, [](Utility& u, A&) { return u.StoreErr(); })
-          .method("RestoreErr", {}, [](Utility& u, A&) { return u.RestoreErr(); })
-          .method("SetLongDBTextField", {ref("iFieldContent"), ref("iFieldName"), ref("oRS")},
-                  [](Utility& u, A& a) {
-                    u.SetLongDBTextField(a[0].text(), a[1].text(), a[2].template as<Recordset>());
-                    return Variant();
-                  })
-          .method("CheckLong", {ref("iVar")}, [](Utility& u, A& a) { return Variant(u.CheckLong(a[0])); })
-          .method("CheckString", {ref("iVar")}, [](Utility& u, A& a) { return Variant(u.CheckString(a[0])); })
-          .method("MakeStringFromArray", {ref("iArray")},
-                  [](Utility& u, A& a) { return Variant(u.MakeStringFromArray(a[0])); })
-          .method("ConvertArrayToList", {ref("iArray")},
-                  [](Utility& u, A& a) { return Variant(u.ConvertArrayToList(a[0])); })
+          .bind<&U::ExecuteXSLPattern>("ExecuteXSLPattern", {ref("i_oXMLDoc"), ref("i_sXslPattern")})
+          .bind<&U::IsExcelInstalled>("IsExcelInstalled")
+          .bind<&U::ExecuteXSLPatternReturnAllNodes>("ExecuteXSLPatternReturnAllNodes", {ref("iXMLDoc"), ref("iXslPattern")})
+          .bind<&U::ConstructXslPattern>("ConstructXslPattern", {ref("iTagAttrXsl"), ref("iXslPattern")})
+          .bind<&U::CheckXslPattern>("CheckXslPattern", {"iXslPattern", ref("iTagAttrXsl")})
+          .bind<&U::GetRecipientsFromPublicationTable>("GetRecipientsFromPublicationTable",
+                                                       {ref("iDocID"), ref("iDocTypeID"), optRef("iEmailFlag", false)})
+          .bind<&U::GetRecipientsFromPublicationTableByUsers>(
+              "GetRecipientsFromPublicationTableByUsers",
+              {ref("iDocID"), ref("iDocTypeID"), optRef("iEmailFlag", false), optRef("iUserIDs", Variant())})
+          .bind<&U::GetToRecipientList>("GetToRecipientList", {"iDocID", "iDocTypeID"})
+          .bind<&U::DocTypeFoundInTable>("DocTypeFoundInTable", {ref("iDocTypeID")})
+          .bind<&U::getIISVirtID>("getIISVirtID")
+          .bind<&U::GetAUObject>("GetAUObject", {ref("iUserID")})
+          .bind<&U::getAUOAddress>("getAUOAddress", {ref("iIISVirtID"), ref("iUserID")})
+          .bind<&U::GetAuoRSByCriteria>("GetAuoRSByCriteria", {ref("iCriteria"), "iIISVirtID"})
+          .bind<&U::GetAUBusinessPartnerID>("GetAUBusinessPartnerID", {ref("iUserID")})
+          .bind<&U::GetAUEmailAddress>("GetAUEmailAddress", {ref("iUserID")})
+          .bind<&U::GetBusinessPartnerName>("GetBusinessPartnerName", {"i_lBPID"})
+          // The password is by value so that it is never echoed back as an output.
+          .bind<&U::CheckUserAuthorization>("CheckUserAuthorization", {ref("i_sUser"), "i_sPassword", opt("i_sXml", "")})
+          .bind<&U::GetApplicationID>("GetApplicationID", {"i_sApplicationName"})
+          .bind<&U::UserAccessToApplicationAllowed>("UserAccessToApplicationAllowed", {"i_sUser", "i_sApplicationName"})
+          .bind<&U::GetDocumentTypeDescription>("GetDocumentTypeDescription", {ref("iDocTypeID")})
+          .bind<&U::getXSL>("getXSL", {ref("iDocTypeID")})
+          .bind<&U::GetHtmlAttachmentXsl>("GetHtmlAttachmentXsl", {ref("iDocTypeID")})
+          .bind<&U::CheckPublicationErrors>("CheckPublicationErrors", {ref("iDocID")})
+          .bind<&U::GetPublicationStatus>("GetPublicationStatus", {ref("iDocID"), ref("iRecipientID")})
+          .bind<&U::GetForwardFlag>("GetForwardFlag", {ref("iDocID"), ref("iRecipientID")})
+          .bind<&U::ConvertPublicationStatusFromStringToEnum>("ConvertPublicationStatusFromStringToEnum", {"iStatus"})
+          .bind<&U::ShowAcceptRejectButtons>("ShowAcceptRejectButtons", {"i_sDocTypeID"})
+          .bind<&U::FileExist>("FileExist", {ref("iFileName")})
+          .bind<&U::DirExist>("DirExist", {ref("iDirName")})
+          .bind<&U::DirExistOnThisServer>("DirExistOnThisServer", {ref("iDirName")})
+          .bind<&U::FileExistAlsoRemote>("FileExistAlsoRemote", {ref("iPath"), ref("iFileName")})
+          .bind<&U::FillPublicationTable>("FillPublicationTable", {ref("iDocID"), ref("iDocTypeID"), optRef("iBPID", 0),
+                                                                   optRef("iUserID", "")})
+          .bind<&U::GetRecipientsAndFillPublicationTable>("GetRecipientsAndFillPublicationTable",
+                                                          {ref("iDocID"), optRef("iDocTypeID", ""), optRef("iXMLStr", "")})
+          .bind<&U::ExecuteXslPatternAndFillPublicationTable>(
+              "ExecuteXslPatternAndFillPublicationTable", {ref("iDocID"), ref("iDocTypeID"), ref("iXMLDoc"), ref("iXslPattern")})
+          .bind<&U::ClearTagsAndWriteDocToDB>("ClearTagsAndWriteDocToDB", {ref("iDocID"), ref("iXMLDoc"), ref("iXslPattern")})
+          .bind<&U::RemoveAllRoutingInfoFromDocument>("RemoveAllRoutingInfoFromDocument", {ref("iDocID"), ref("iXMLDoc")})
+          .bind<&U::GetDocType>("GetDocType", {ref("iXMLStr"), optRef("iBPID", 0)})
+          .bind<&U::GetSenderBPAndName>("GetSenderBPAndName", {ref("iXMLStr"), out("oSenderBP"), out("oSenderName")})
+          .bind<&U::GetDefaultReceiver>("GetDefaultReceiver", {ref("iXMLStr")})
+          .bind<&U::BPOfDocumentEqualsBPOfUser>("BPOfDocumentEqualsBPOfUser", {"i_sUser", "i_sXml"})
+          .bind<&U::GetClass>("GetClass", {ref("iDllClassMethodString")})
+          .bind<&U::GetMethod>("GetMethod", {ref("iDllClassMethodString")})
+          .bind<&U::CallMethod>("CallMethod", {ref("iDllClassMethodString"), "iArguments"})
+          .bind<&U::CallMethodForExcel>("CallMethodForExcel", {ref("iDllClassMethodString"), "i_oExcelWorkBook",
+                                                               opt("i_sFilePathTemplate", "")})
+          .bind<&U::CheckMethodCall>("CheckMethodCall", {ref("iDllClassMethodString")})
+          .bind<&U::StoreErr>("StoreErr")
+          .bind<&U::RestoreErr>("RestoreErr")
+          .bind<&U::SetLongDBTextField>("SetLongDBTextField", {ref("iFieldContent"), ref("iFieldName"), ref("oRS")})
+          .bind<&U::CheckLong>("CheckLong", {ref("iVar")})
+          .bind<&U::CheckString>("CheckString", {ref("iVar")})
+          .bind<&U::MakeStringFromArray>("MakeStringFromArray", {ref("iArray")})
+          .bind<&U::ConvertArrayToList>("ConvertArrayToList", {ref("iArray")})
           .done();
   return info;
 }

@@ -102,16 +102,6 @@ class Utility : public Object {
   std::string GetDocType(const std::string& iXMLStr, std::int32_t iBPID = 0);
   void GetSenderBPAndName(const std::string& iXMLStr, std::int32_t& oSenderBP, std::string& oSenderName);
   std::string GetDefaultReceiver(const std::string& iXMLStr);
-  // The same on a document parsed already, so that an intake parses its
-  // text once and hands the DOM from step to step. These three only read
-  // the document; the recipients' resolution empties its routing tags
-  // (hand it a copy to keep them). A missing DOM raises hr::kObjectRequired.
-  std::string GetDocType(const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t iBPID = 0);
-  void GetSenderBPAndName(const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t& oSenderBP,
-                          std::string& oSenderName);
-  std::string GetDefaultReceiver(const std::shared_ptr<DomDocument>& iXMLDoc);
-  std::int32_t GetRecipientsAndFillPublicationTable(std::int32_t iDocID, const std::string& iDocTypeID,
-                                                    const std::shared_ptr<DomDocument>& iXMLDoc);
   bool BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml);
 
   // Plug-ins named by a method-call string "project.class[.method]": the
@@ -129,6 +119,9 @@ class Utility : public Object {
                           const std::string& i_sFilePathTemplate = "");
   // Whether an object of the class part can be created.
   bool CheckMethodCall(const std::string& iDllClassMethodString);
+
+  // Whether the spreadsheet engine is installed and starts (UtilitySpreadsheet.cpp).
+  bool IsExcelInstalled();
 
   // Saves the pending error (call inside a catch block) / hands it back.
   // In C++ the error being handled survives clean-up code anyway; these
@@ -151,5 +144,20 @@ class Utility : public Object {
   std::string iisVirtID_;
   ErrorInfo savedError_;
 };
+
+// The same steps on a document parsed already, so that an intake parses
+// its text once and hands the DOM from step to step: each does what the
+// Utility method of its name does with the text, on behalf of `u`. The
+// first three only read the document; the recipients' resolution empties
+// its routing tags (hand it a copy to keep them). A missing DOM raises
+// hr::kObjectRequired.
+namespace UtilityDom {
+std::string GetDocType(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t iBPID = 0);
+void GetSenderBPAndName(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t& oSenderBP,
+                        std::string& oSenderName);
+std::string GetDefaultReceiver(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc);
+std::int32_t GetRecipientsAndFillPublicationTable(Utility& u, std::int32_t iDocID, const std::string& iDocTypeID,
+                                                  const std::shared_ptr<DomDocument>& iXMLDoc);
+}  // namespace UtilityDom
 
 }  // namespace quillon

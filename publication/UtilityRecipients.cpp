@@ -179,14 +179,15 @@ std::int32_t Utility::GetRecipientsAndFillPublicationTable(std::int32_t iDocID, 
   });
 }
 
-std::int32_t Utility::GetRecipientsAndFillPublicationTable(std::int32_t iDocID, const std::string& iDocTypeID,
-                                                           const std::shared_ptr<DomDocument>& iXMLDoc) {
+std::int32_t UtilityDom::GetRecipientsAndFillPublicationTable(Utility& u, std::int32_t iDocID,
+                                                              const std::string& iDocTypeID,
+                                                              const std::shared_ptr<DomDocument>& iXMLDoc) {
   const std::string source = "Quillon.Utility.GetRecipientsAndFillPublicationTable";
   return Guarded(source, [&]() -> std::int32_t {
     requireDom(iXMLDoc, source);
     std::string type = iDocTypeID.empty() ? Document().GetDocumentTypeOfDocument(iDocID) : iDocTypeID;
     if (type.empty() || iDocID == 0 || !iXMLDoc->documentElement()) return 0;
-    return fillFromDocument(*this, iDocID, type, iXMLDoc);
+    return fillFromDocument(u, iDocID, type, iXMLDoc);
   });
 }
 
@@ -290,9 +291,9 @@ std::string Utility::GetDocType(const std::string& iXMLStr, std::int32_t iBPID) 
   return Guarded(source, [&] { return docTypeOf(*this, loadXml(iXMLStr, source), iBPID); });
 }
 
-std::string Utility::GetDocType(const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t iBPID) {
+std::string UtilityDom::GetDocType(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t iBPID) {
   const std::string source = "Quillon.Utility.GetDocType";
-  return Guarded(source, [&] { return docTypeOf(*this, requireDom(iXMLDoc, source), iBPID); });
+  return Guarded(source, [&] { return docTypeOf(u, requireDom(iXMLDoc, source), iBPID); });
 }
 
 void Utility::GetSenderBPAndName(const std::string& iXMLStr, std::int32_t& oSenderBP, std::string& oSenderName) {
@@ -314,12 +315,12 @@ void Utility::GetSenderBPAndName(const std::string& iXMLStr, std::int32_t& oSend
   }
 }
 
-void Utility::GetSenderBPAndName(const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t& oSenderBP,
-                                 std::string& oSenderName) {
+void UtilityDom::GetSenderBPAndName(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t& oSenderBP,
+                                    std::string& oSenderName) {
   try {
     oSenderBP = 0;
     oSenderName.clear();
-    senderOf(*this, requireDom(iXMLDoc, "Quillon.Utility.GetSenderBPAndName"), oSenderBP, oSenderName);
+    senderOf(u, requireDom(iXMLDoc, "Quillon.Utility.GetSenderBPAndName"), oSenderBP, oSenderName);
   } catch (...) {
     senderFailed(oSenderBP, oSenderName);
   }
@@ -330,9 +331,9 @@ std::string Utility::GetDefaultReceiver(const std::string& iXMLStr) {
   return Guarded(source, [&] { return defaultReceiverOf(*this, loadXml(iXMLStr, source)); });
 }
 
-std::string Utility::GetDefaultReceiver(const std::shared_ptr<DomDocument>& iXMLDoc) {
+std::string UtilityDom::GetDefaultReceiver(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc) {
   const std::string source = "Quillon.Utility.GetDefaultReceiver";
-  return Guarded(source, [&] { return defaultReceiverOf(*this, requireDom(iXMLDoc, source)); });
+  return Guarded(source, [&] { return defaultReceiverOf(u, requireDom(iXMLDoc, source)); });
 }
 
 bool Utility::BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml) {

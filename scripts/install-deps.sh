@@ -13,6 +13,13 @@ PACKAGES=(
   libicu-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev
+  libgmime-3.0-dev
+  # Loopback servers the mail, mailbox and network tests start themselves:
+  # SMTP sink, FTP server (Debian's Python modules), IMAP (Dovecot), and a
+  # certificate for the HTTPS test server.
+  python3-aiosmtpd python3-pyftpdlib dovecot-imapd openssl
+  libreoffice-calc-nogui libreoffice-dev
+  python3-xlrd
 )
 
 missing=()

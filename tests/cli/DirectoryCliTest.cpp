@@ -40,7 +40,7 @@ class DirectoryCliTest : public test::TestSite {
     return runQuillon(args, input);
   }
   nlohmann::json callMethod(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"call"};
+    std::vector<std::string> all{"--modules", "call"};
     all.insert(all.end(), args.begin(), args.end());
     QuillonRun r = runQuillon(all);
     EXPECT_EQ(r.status, 0) << r.out << r.err;

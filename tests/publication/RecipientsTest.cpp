@@ -224,13 +224,13 @@ TEST_F(RecipientsTest, AnIntakeParsesItsDocumentOnce) {
   before = test::Counts();
   bp = -1;
   sender = "x";
-  u.GetSenderBPAndName(dom, bp, sender);
+  UtilityDom::GetSenderBPAndName(u, dom, bp, sender);
   EXPECT_EQ(bp, 100);
   EXPECT_EQ(sender, "alice");
-  EXPECT_EQ(u.GetDocType(dom, bp), "ORDER");
-  EXPECT_EQ(u.GetDefaultReceiver(dom), "bob");
+  EXPECT_EQ(UtilityDom::GetDocType(u, dom, bp), "ORDER");
+  EXPECT_EQ(UtilityDom::GetDefaultReceiver(u, dom), "bob");
   store(1, "");
-  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(1, "ORDER", dom), 1);
+  EXPECT_EQ(UtilityDom::GetRecipientsAndFillPublicationTable(u, 1, "ORDER", dom), 1);
   EXPECT_EQ((test::Counts() - before).textParses, 0u) << "the DOM forms parse nothing";
   EXPECT_EQ(publications(1), "bob,dave");
   EXPECT_EQ(errorLabels(1), "SLBSH0008");
@@ -240,16 +240,16 @@ TEST_F(RecipientsTest, AnIntakeParsesItsDocumentOnce) {
 
   // Failures as in the text forms.
   try {
-    u.GetSenderBPAndName(std::shared_ptr<DomDocument>(), bp, sender);
+    UtilityDom::GetSenderBPAndName(u, nullptr, bp, sender);
     FAIL();
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), hr::kObjectRequired);
     EXPECT_EQ(bp, 0);
     EXPECT_EQ(sender, "");
   }
-  EXPECT_THROW(u.GetDocType(std::shared_ptr<DomDocument>()), Error);
+  EXPECT_THROW(UtilityDom::GetDocType(u, nullptr), Error);
   auto empty = std::make_shared<DomDocument>();
-  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(1, "ORDER", empty), 0);
+  EXPECT_EQ(UtilityDom::GetRecipientsAndFillPublicationTable(u, 1, "ORDER", empty), 0);
   bp = 7;
   try {
     u.GetSenderBPAndName("<ORDER>", bp, sender);
