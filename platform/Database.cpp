@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/Error.h"
 #include "platform/SqlDialect.h"
@@ -544,6 +545,13 @@ class Handle {
     if (!c.stmt) prepare(translated, sql, c);
     return insert(updatable_, text, std::move(c));
   }
+  // Statement shapes (texts with literals as parameters) known to only read.
+  bool knownReadOnly(const std::string& shape) const { return readOnly_.count(shape) != 0; }
+  void rememberReadOnly(const std::string& shape) {
+    if (readOnly_.size() >= kMaxCachedStatements) readOnly_.clear();
+    readOnly_.insert(shape);
+  }
+
   // A statement this layer wrote itself (SQLite syntax, no translation).
   CachedStatement& direct(const std::string& sql) {
     auto it = direct_.find(sql);
@@ -645,6 +653,7 @@ class Handle {
   std::unordered_map<std::string, CachedStatement> queries_;
   std::unordered_map<std::string, CachedStatement> updatable_;
   std::unordered_map<std::string, CachedStatement> direct_;
+  std::unordered_set<std::string> readOnly_;
 };
 
 // Marks a cached statement busy for one run and resets it afterwards, so a
@@ -1393,6 +1402,13 @@ int readOnlyAuthorizer(void*, int action, const char*, const char*, const char*,
 
 void Connection::RequireReadOnly(const std::string& sql) {
   Handle& h = impl_->open();
+  // Setting an authorizer expires every compiled statement of the handle,
+  // so a statement shape found to only read is remembered: values do not
+  // change what a statement does.
+  std::string key;
+  Literals values;
+  const std::string& shape = parameterise(sql, key, values) ? key : sql;
+  if (h.knownReadOnly(shape)) return;
   std::string text = SqlDialect::translate(sql);
   sqlite3* db = h.db();
   // Each statement is only prepared (never stepped) under the authorizer.
@@ -1415,6 +1431,7 @@ void Connection::RequireReadOnly(const std::string& sql) {
     if (!readOnly) raise(hr::kDatabase, "Only a query that reads is allowed here: " + sql);
     p = tail;
   }
+  h.rememberReadOnly(shape);
 }
 
 // ---------------------------------------------------------------------------

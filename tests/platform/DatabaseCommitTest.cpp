@@ -172,6 +172,19 @@ TEST_F(DatabaseCommitTest, SelectListsOrderingAndTopStayAsWritten) {
   EXPECT_EQ(sub->Fields(0).Value().toInt32(), 2);
 }
 
+TEST_F(DatabaseCommitTest, TheReadOnlyCheckJudgesAStatementShapeOnce) {
+  conn_->RequireReadOnly("SELECT NAME FROM T WHERE ID = 1");
+  auto before = Counts();
+  for (int id = 2; id < 6; ++id) conn_->RequireReadOnly("SELECT NAME FROM T WHERE ID = " + std::to_string(id));
+  EXPECT_EQ((Counts() - before).compiles, 0u);
+  // Writing stays refused, whatever its values, and a refusal is never remembered.
+  for (int id = 1; id < 3; ++id) {
+    EXPECT_THROW(conn_->RequireReadOnly("DELETE FROM T WHERE ID = " + std::to_string(id)), Error);
+    EXPECT_THROW(conn_->RequireReadOnly("SELECT NAME FROM T WHERE ID = " + std::to_string(id) + "; DELETE FROM T"), Error);
+  }
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM T").toInt32(), 3);
+}
+
 TEST_F(DatabaseCommitTest, UpdatableRecordsetsSharingAStatementWriteTheirOwnRow) {
   for (int id : {2, 3}) {
     auto rs = std::make_shared<Recordset>();
