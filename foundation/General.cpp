@@ -174,10 +174,11 @@ std::string GetMembershipUser() {
 
 std::string GetMembershipCode() {
   ModuleState& st = ThreadState();
-  if (st.membershipCode.empty()) {
+  if (!st.membershipCodeRead) {
     auto cfg = newConfiguration();
     cfg->Load(getSiteConfigFile());
     st.membershipCode = cfg->GetValue("MEMBERSHIP", "MemScriptCode").text();
+    st.membershipCodeRead = true;
   }
   return st.membershipCode;
 }

@@ -93,6 +93,7 @@ struct ModuleState {
   std::string siteConfigFile;
   std::string membershipUser;
   std::string membershipCode;
+  bool membershipCodeRead = false;  // an empty code is a value too
   std::int16_t loggingLevel = 0;
   bool loggingLevelRead = false;
   std::shared_ptr<Object> sqlFormatter;

@@ -1,6 +1,10 @@
 #include "platform/Configuration.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <ctime>
+#include <unordered_map>
 
 #include "platform/Error.h"
 #include "platform/Text.h"
@@ -26,19 +30,82 @@ std::string escapeXml(const std::string& s) {
   return out;
 }
 
-// Finds the child element of `parent` with the given tag whose "name"
-// attribute equals `name` without letter case.
-std::shared_ptr<DomNode> namedChild(const DomNode& parent, const std::string& tag, const std::string& name) {
-  auto list = parent.selectNodes(tag);
-  for (const auto& node : list->nodes())
-    if (equalsIgnoreCase(node->getAttribute("name"), name)) return node;
-  return nullptr;
+// When and where a file was last changed, as far as stat() tells.
+struct Stamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t modifiedNs = 0;
+  bool operator==(const Stamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modifiedNs == o.modifiedNs;
+  }
+};
+
+bool stampOf(const std::string& path, Stamp& out) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  out = Stamp{st.st_dev, st.st_ino, st.st_size,
+              static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+  return true;
+}
+
+std::int64_t nowNs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// A file's time stamp moves in clock ticks, so two writes within one tick
+// can leave the same stamp. A parse is trusted only for a file that had
+// not changed for this long before it was parsed; a younger file is parsed
+// again at each Load until it is old enough.
+constexpr std::int64_t kSettledNs = 2000000000;
+
+}  // namespace
+
+// The parts of a configuration file the class answers from: for each
+// section (the first of a name, without letter case) its keys (the first
+// of a name), and the connection strings.
+struct ConfigurationValues {
+  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> sections;
+  std::unordered_map<std::string, std::string> components;  // trimmed texts
+};
+
+namespace {
+
+std::shared_ptr<const ConfigurationValues> parseFile(const std::string& local);
+
+struct CachedFile {
+  Stamp stamp;
+  std::int64_t parsedNs = 0;
+  std::shared_ptr<const ConfigurationValues> values;
+};
+
+// The parsed file at `local`, from this thread's cache when the file has
+// not changed since it was parsed.
+std::shared_ptr<const ConfigurationValues> valuesOf(const std::string& local) {
+  thread_local std::unordered_map<std::string, CachedFile> cache;
+  Stamp stamp;
+  bool stamped = stampOf(local, stamp);
+  if (stamped) {
+    auto it = cache.find(local);
+    if (it != cache.end() && it->second.stamp == stamp && stamp.modifiedNs + kSettledNs < it->second.parsedNs)
+      return it->second.values;
+  }
+  std::int64_t parsedNs = nowNs();
+  auto values = parseFile(local);  // raises for a missing or foreign file
+  if (stamped) {
+    if (cache.size() >= 16) cache.clear();  // a thread reads a handful of files
+    cache[local] = CachedFile{stamp, parsedNs, values};
+  }
+  return values;
 }
 
 }  // namespace
 
-void Configuration::Load(const std::string& path) {
-  std::string local = text::LocalPath(path);
+namespace {
+
+std::shared_ptr<const ConfigurationValues> parseFile(const std::string& local) {
   auto doc = std::make_shared<DomDocument>();
   if (!doc->load(local))
     throw Error(doc->parseError().errorCode ? doc->parseError().errorCode : hr::kFail, kSource,
@@ -46,27 +113,46 @@ void Configuration::Load(const std::string& path) {
   auto root = doc->documentElement();
   if (!root || root->nodeName() != "configuration")
     throw Error(hr::kFail, kSource, "The file '" + local + "' is not a configuration document.");
+  auto values = std::make_shared<ConfigurationValues>();
+  auto sections = root->selectNodes("section");
+  for (const auto& section : sections->nodes()) {
+    auto [entry, first] = values->sections.try_emplace(toLowerAscii(section->getAttribute("name")));
+    if (!first) continue;  // a later section of the same name is never read
+    auto keys = section->selectNodes("key");
+    for (const auto& key : keys->nodes()) entry->second.try_emplace(toLowerAscii(key->getAttribute("name")), key->text());
+  }
+  if (auto strings = root->selectSingleNode("connectionStrings")) {
+    auto components = strings->selectNodes("component");
+    for (const auto& c : components->nodes())
+      values->components.try_emplace(toLowerAscii(c->getAttribute("name")), text::Trim(c->text()));
+  }
+  return values;
+}
+
+}  // namespace
+
+void Configuration::Load(const std::string& path) {
+  std::string local = text::LocalPath(path);
+  values_ = valuesOf(local);
   path_ = local;
-  doc_ = std::move(doc);
 }
 
 Variant Configuration::GetValue(const std::string& section, const std::string& key) const {
-  if (!doc_) throw Error(hr::kFail, kSource, "No configuration file is loaded.");
-  auto sec = namedChild(*doc_->documentElement(), "section", section);
-  if (!sec) return {};
-  auto k = namedChild(*sec, "key", key);
-  if (!k) return {};
-  return Variant(k->text());
+  if (!values_) throw Error(hr::kFail, kSource, "No configuration file is loaded.");
+  auto sec = values_->sections.find(toLowerAscii(section));
+  if (sec == values_->sections.end()) return {};
+  auto k = sec->second.find(toLowerAscii(key));
+  if (k == sec->second.end()) return {};
+  return Variant(k->second);
 }
 
 std::string Configuration::GetConnectionString(const std::string& component) const {
-  if (!doc_) throw Error(hr::kFail, kSource, "No configuration file is loaded.");
-  auto strings = doc_->documentElement()->selectSingleNode("connectionStrings");
-  auto c = strings ? namedChild(*strings, "component", component) : nullptr;
-  if (!c)
+  if (!values_) throw Error(hr::kFail, kSource, "No configuration file is loaded.");
+  auto c = values_->components.find(toLowerAscii(component));
+  if (c == values_->components.end())
     throw Error(hr::kFail, kSource,
                 "The configuration file '" + path_ + "' has no connection string for the component '" + component + "'.");
-  return text::Trim(c->text());
+  return c->second;
 }
 
 std::shared_ptr<Dictionary> Configuration::GetInstallationRecords(const std::string& product) const {

@@ -16,7 +16,10 @@
 // line's --site sets it). GetInstallationRecords gives a Dictionary whose
 // single item is a Dictionary with the key "InstallDir".
 //
-// Not thread-safe per instance; instances are cheap.
+// Parsed files are kept per thread and shared by the instances of that
+// thread; a file is parsed again when it changed on disk (another size,
+// modification time or file), so an operator's edit is seen by the next
+// Load. Not thread-safe per instance; instances are cheap.
 #pragma once
 
 #include <memory>
@@ -29,10 +32,10 @@
 
 namespace quillon {
 
-class DomDocument;
-
 inline constexpr const char* kProductName = "Z2IZezaza";
 inline constexpr const char* kSiteEnvironmentVariable = "QUILLON_SITE";
+
+struct ConfigurationValues;
 
 class Configuration : public Object {
  public:
@@ -55,7 +58,7 @@ class Configuration : public Object {
 
  private:
   std::string path_;
-  std::shared_ptr<DomDocument> doc_;
+  std::shared_ptr<const ConfigurationValues> values_;  // shared with the thread's cache
 };
 
 }  // namespace quillon

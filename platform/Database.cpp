@@ -2,12 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/Error.h"
 #include "platform/SqlDialect.h"
@@ -259,6 +261,176 @@ std::optional<std::pair<Target, std::string>> singleTableSelect(const std::strin
 }
 
 // ---------------------------------------------------------------------------
+// Literals as host parameters
+//
+// The component pastes values into its SQL texts as literals, so the same
+// statement arrives with another document id or user each time. Before a
+// text is looked up in a handle's statement cache, its literals become
+// numbered host parameters ("?1", "?2", …) and their values are bound at
+// each run, so every variant of one statement shares one compiled program.
+// Only literals whose replacement cannot change the statement's meaning or
+// result are taken: the select list of a SELECT statement (whose texts name
+// the result columns), ORDER BY and GROUP BY terms (a number there is a
+// column position), the count of TOP, aliases and names, and N'…' or X'…'
+// forms stay as written. Texts that are not plain SELECT, INSERT, UPDATE
+// or DELETE statements, or that carry host parameters of their own, stay
+// whole. Numbered parameters keep their values in place even when the
+// dialect translation drops a clause.
+
+struct Literal {
+  enum Kind { Integer, Real, Text } kind = Text;
+  sqlite3_int64 integer = 0;
+  double real = 0;
+  std::string text;
+};
+using Literals = std::vector<Literal>;
+
+// More literals than this and the text is compiled as it is.
+constexpr std::size_t kMaxLiterals = 250;
+
+// The value of a string literal token ('it''s' -> it's).
+std::string stringValue(std::string_view token) {
+  std::string out;
+  if (token.size() < 2) return out;
+  for (std::size_t i = 1; i + 1 < token.size(); ++i) {
+    out += token[i];
+    if (token[i] == '\'' && token[i + 1] == '\'') ++i;
+  }
+  return out;
+}
+
+// Reads a decimal number token; false for hexadecimal forms and integers
+// SQLite would turn into reals.
+bool numberValue(std::string_view token, Literal& out) {
+  std::string text(token);
+  if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) return false;
+  if (text.find_first_of(".eE") == std::string::npos) {
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno == ERANGE || end != text.c_str() + text.size()) return false;
+    out.kind = Literal::Integer;
+    out.integer = v;
+    return true;
+  }
+  char* end = nullptr;
+  double d = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size()) return false;
+  out.kind = Literal::Real;
+  out.real = d;
+  return true;
+}
+
+// Fills `key` with the text whose literals are parameters and `values`
+// with their values; false (and nothing filled) when the text stays whole.
+bool parameterise(const std::string& sql, std::string& key, Literals& values) {
+  std::vector<SqlToken> tokens = SqlDialect::tokenize(sql);
+  const SqlToken* first = nullptr;
+  for (const SqlToken& t : tokens)
+    if (t.significant()) {
+      first = &t;
+      break;
+    }
+  if (!first || !(first->isWord("SELECT") || first->isWord("INSERT") || first->isWord("UPDATE") ||
+                  first->isWord("DELETE")))
+    return false;
+  const bool selectStatement = first->isWord("SELECT");
+
+  // What holds at one parenthesis level.
+  struct Level {
+    bool keepAll = false;     // inside a select list of the statement, or TOP's count
+    bool selectList = false;  // between SELECT and FROM of the statement's own select
+    bool ordering = false;    // in ORDER BY / GROUP BY terms
+  };
+  std::vector<Level> levels(1);
+  Literals found;
+  std::string out;
+  out.reserve(sql.size() + 16);
+  std::size_t copied = 0;
+  const SqlToken* prev = nullptr;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const SqlToken& t = tokens[i];
+    if (!t.significant()) continue;
+    Level& level = levels.back();
+    if (t.kind == SqlToken::Punct) {
+      char c = t.text[0];
+      if (c == '?' || c == ':' || c == '$') return false;  // host parameters of its own
+      if (c == '(') {
+        Level inner;
+        inner.keepAll = level.keepAll || level.selectList || (prev && prev->isWord("TOP"));
+        levels.push_back(inner);
+      } else if (c == ')') {
+        if (levels.size() > 1) levels.pop_back();
+      } else if (c == ';') {
+        level.selectList = level.ordering = false;
+      }
+    } else if (t.kind == SqlToken::Word) {
+      if (t.text[0] == '@') return false;
+      if (t.isWord("SELECT")) {
+        if (levels.size() == 1 && selectStatement) level.selectList = true;
+      } else if (t.isWord("FROM")) {
+        level.selectList = false;
+      } else if (t.isWord("BY")) {
+        if (prev && (prev->isWord("ORDER") || prev->isWord("GROUP"))) level.ordering = true;
+      } else if (t.isWord("LIMIT") || t.isWord("OFFSET") || t.isWord("HAVING") || t.isWord("UNION") ||
+                 t.isWord("EXCEPT") || t.isWord("INTERSECT") || t.isWord("WINDOW")) {
+        level.ordering = false;
+      }
+    } else if (t.kind == SqlToken::Number || t.kind == SqlToken::String) {
+      bool keep = level.keepAll || level.selectList || level.ordering;
+      if (prev && (prev->isWord("TOP") || prev->isWord("AS") || prev->isPunct('.') || prev->isWord("COLLATE") ||
+                   prev->isWord("INTO") || prev->isWord("FROM") || prev->isWord("JOIN") || prev->isWord("UPDATE") ||
+                   prev->isWord("TABLE")))
+        keep = true;
+      // N'…', X'…': a word glued to the literal.
+      if (i > 0 && tokens[i - 1].kind == SqlToken::Word) keep = true;
+      Literal value;
+      if (!keep) {
+        if (t.kind == SqlToken::String) {
+          if (t.text.size() < 2 || t.text.back() != '\'') return false;  // unterminated: let SQLite report it
+          value.text = stringValue(t.text);
+        } else if (!numberValue(t.text, value)) {
+          keep = true;
+        }
+      }
+      if (!keep) {
+        found.push_back(std::move(value));
+        if (found.size() > kMaxLiterals) return false;
+        out.append(sql, copied, t.pos - copied);
+        out += '?';
+        out += std::to_string(found.size());
+        if (i + 1 < tokens.size() && (tokens[i + 1].kind == SqlToken::Word || tokens[i + 1].kind == SqlToken::Number))
+          out += ' ';
+        copied = t.pos + t.text.size();
+      }
+    }
+    prev = &t;
+  }
+  if (found.empty()) return false;
+  out.append(sql, copied, std::string::npos);
+  key = std::move(out);
+  values = std::move(found);
+  return true;
+}
+
+void bindLiterals(sqlite3_stmt* s, const Literals& values) {
+  int count = sqlite3_bind_parameter_count(s);
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    int index = static_cast<int>(k) + 1;
+    // A clause the dialect dropped takes its parameters with it.
+    if (index > count) break;
+    const Literal& v = values[k];
+    switch (v.kind) {
+      case Literal::Integer: sqlite3_bind_int64(s, index, v.integer); break;
+      case Literal::Real: sqlite3_bind_double(s, index, v.real); break;
+      case Literal::Text:
+        sqlite3_bind_text(s, index, v.text.data(), static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
+        break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Physical handles, their statement caches, and the per-thread pool
 
 struct CachedStatement {
@@ -284,10 +456,8 @@ class Handle {
       raise(hr::kDatabase, "Cannot open the database file '" + path + "': " + why);
     }
     sqlite3_extended_result_codes(db_, 1);
-    char* err = nullptr;
-    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=OFF;", nullptr, nullptr, &err) != SQLITE_OK) {
-      std::string why = err ? err : sqlite3_errmsg(db_);
-      sqlite3_free(err);
+    std::string why;
+    if (!configure(why)) {
       sqlite3_close_v2(db_);
       db_ = nullptr;
       raise(hr::kDatabase, "Cannot open the database file '" + path + "': " + why);
@@ -297,10 +467,28 @@ class Handle {
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   ~Handle() {
+    // What this handle committed since its last durable point becomes
+    // durable before it goes, so a short process (one command) that wrote
+    // leaves nothing only in the page cache.
+    if (sqlite3_total_changes(db_) != changesAtDurablePoint_) {
+      try {
+        makeDurable();
+      } catch (...) {
+        // Closing must not fail; the commit itself is complete either way.
+      }
+    }
     for (auto* cache : {&queries_, &updatable_, &direct_})
       for (auto& [text, c] : *cache) sqlite3_finalize(c.stmt);
     sqlite3_close_v2(db_);
   }
+
+  // Makes every transaction committed so far on this database durable.
+  // In WAL mode with synchronous=NORMAL a commit only appends to the WAL
+  // file; one sync of that file puts every commit in it (of any connection
+  // or process) on disk. Checkpoints sync the WAL before they copy it and
+  // the database after, so what they moved is durable too. Without WAL
+  // every commit syncs (synchronous=FULL) and there is nothing to do.
+  void makeDurable();
 
   sqlite3* db() const { return db_; }
   const std::string& path() const { return path_; }
@@ -326,28 +514,44 @@ class Handle {
     raise(hr::kDatabase, message + "\r\nSQL: " + sql);
   }
 
-  // The prepared statement for a component SQL text, translated once.
-  CachedStatement& query(const std::string& sql) {
+  // The prepared statement for a component SQL text, translated once; the
+  // values of its literals, to bind at each run, go to `values`.
+  CachedStatement& query(const std::string& sql, Literals& values) {
+    values.clear();
     auto it = queries_.find(sql);
     if (it != queries_.end()) return it->second;
+    std::string key;
+    const std::string& text = parameterise(sql, key, values) ? key : sql;
+    if (&text != &sql && (it = queries_.find(text)) != queries_.end()) return it->second;
     CachedStatement c;
-    prepare(SqlDialect::translate(sql), sql, c);
-    return insert(queries_, sql, std::move(c));
+    prepare(SqlDialect::translate(text), sql, c);
+    return insert(queries_, text, std::move(c));
   }
   // The same, for a recordset that may write back: a single-table select
   // gets the rowid among its columns. Other texts behave as query().
-  CachedStatement& updatableQuery(const std::string& sql) {
+  CachedStatement& updatableQuery(const std::string& sql, Literals& values) {
+    values.clear();
     auto it = updatable_.find(sql);
     if (it != updatable_.end()) return it->second;
+    std::string key;
+    const std::string& text = parameterise(sql, key, values) ? key : sql;
+    if (&text != &sql && (it = updatable_.find(text)) != updatable_.end()) return it->second;
     CachedStatement c;
-    std::string translated = SqlDialect::translate(sql);
+    std::string translated = SqlDialect::translate(text);
     if (auto single = singleTableSelect(translated)) {
       // A view or a table without rowid refuses _rowid_; such a select is read-only.
       if (tryPrepare(single->second, c)) c.target = std::make_shared<const Target>(std::move(single->first));
     }
     if (!c.stmt) prepare(translated, sql, c);
-    return insert(updatable_, sql, std::move(c));
+    return insert(updatable_, text, std::move(c));
   }
+  // Statement shapes (texts with literals as parameters) known to only read.
+  bool knownReadOnly(const std::string& shape) const { return readOnly_.count(shape) != 0; }
+  void rememberReadOnly(const std::string& shape) {
+    if (readOnly_.size() >= kMaxCachedStatements) readOnly_.clear();
+    readOnly_.insert(shape);
+  }
+
   // A statement this layer wrote itself (SQLite syntax, no translation).
   CachedStatement& direct(const std::string& sql) {
     auto it = direct_.find(sql);
@@ -359,6 +563,36 @@ class Handle {
 
  private:
   static int progress(void* self) { return static_cast<Handle*>(self)->timedOut() ? 1 : 0; }
+
+  // WAL mode, so readers and one writer of several processes work side by
+  // side, and in it synchronous=NORMAL: commits do not sync, durable
+  // points do (makeDurable). A file system without WAL support keeps its
+  // rollback journal with the default, a sync per commit.
+  bool configure(std::string& why) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &st, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+      const unsigned char* mode = sqlite3_column_text(st, 0);
+      wal_ = mode && sameText(reinterpret_cast<const char*>(mode), "wal");
+      rc = SQLITE_OK;
+    }
+    sqlite3_finalize(st);
+    const char* settings = wal_ ? "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF;" : "PRAGMA foreign_keys=OFF;";
+    char* err = nullptr;
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, settings, nullptr, nullptr, &err);
+    if (rc == SQLITE_OK) return true;
+    why = err ? err : sqlite3_errmsg(db_);
+    sqlite3_free(err);
+    return false;
+  }
+
+  // The open WAL file of this handle, or null before its first read.
+  sqlite3_file* walFile() {
+    sqlite3_file* f = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &f) != SQLITE_OK) return nullptr;
+    return f && f->pMethods ? f : nullptr;
+  }
 
   bool tryPrepare(const std::string& text, CachedStatement& c) {
     const char* tail = nullptr;
@@ -410,6 +644,8 @@ class Handle {
 
   std::string path_;
   sqlite3* db_ = nullptr;
+  bool wal_ = false;
+  int changesAtDurablePoint_ = 0;
   int busyMs_ = -1;
   long timeoutSeconds_ = 30;
   bool armed_ = false;
@@ -417,6 +653,7 @@ class Handle {
   std::unordered_map<std::string, CachedStatement> queries_;
   std::unordered_map<std::string, CachedStatement> updatable_;
   std::unordered_map<std::string, CachedStatement> direct_;
+  std::unordered_set<std::string> readOnly_;
 };
 
 // Marks a cached statement busy for one run and resets it afterwards, so a
@@ -440,6 +677,27 @@ class StatementRun {
   CachedStatement& c_;
   sqlite3_stmt* s_;
 };
+
+void Handle::makeDurable() {
+  if (!sqlite3_get_autocommit(db_))
+    raise(hr::kDatabase, "A transaction is still open: commit it before making the database durable.");
+  if (!wal_) return;
+  sqlite3_file* wal = walFile();
+  if (!wal) {
+    // The handle opens the WAL with its first read.
+    CachedStatement& c = direct("SELECT 1 FROM sqlite_schema LIMIT 1");
+    StatementRun run(*this, c);
+    int rc = sqlite3_step(run.stmt());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+      raise(hr::kDatabase, "Cannot read '" + path_ + "' to make it durable: " + sqlite3_errmsg(db_));
+  }
+  wal = walFile();
+  if (!wal) raise(hr::kDatabase, "The write-ahead log of '" + path_ + "' is not open, so it cannot be synced.");
+  int rc = wal->pMethods->xSync(wal, SQLITE_SYNC_NORMAL);
+  if (rc != SQLITE_OK)
+    raise(hr::kDatabase, "The write-ahead log of '" + path_ + "' could not be synced: " + sqlite3_errstr(rc));
+  changesAtDurablePoint_ = sqlite3_total_changes(db_);
+}
 
 struct Pool {
   std::unordered_map<std::string, std::vector<std::unique_ptr<Handle>>> idle;
@@ -1087,16 +1345,20 @@ void Connection::SetCommandTimeout(long seconds) {
 
 const std::string& Connection::ConnectionString() const { return impl_->connectionString; }
 
+void Connection::MakeDurable() { impl_->open().makeDurable(); }
+
 std::shared_ptr<Recordset> Connection::Execute(const std::string& sql, long* recordsAffected, long) {
   Handle& h = impl_->open();
   auto rs = std::make_shared<Recordset>();
   RecordsetImpl& r = *rs->impl();
-  CachedStatement& c = h.query(sql);
+  Literals values;
+  CachedStatement& c = h.query(sql, values);
   long affected;
   if (c.several) {
     affected = runBatch(h, sql, &r);
   } else {
     StatementRun run(h, c);
+    bindLiterals(run.stmt(), values);
     sqlite3* db = h.db();
     int before = sqlite3_total_changes(db);
     int rc = sqlite3_step(run.stmt());
@@ -1140,6 +1402,13 @@ int readOnlyAuthorizer(void*, int action, const char*, const char*, const char*,
 
 void Connection::RequireReadOnly(const std::string& sql) {
   Handle& h = impl_->open();
+  // Setting an authorizer expires every compiled statement of the handle,
+  // so a statement shape found to only read is remembered: values do not
+  // change what a statement does.
+  std::string key;
+  Literals values;
+  const std::string& shape = parameterise(sql, key, values) ? key : sql;
+  if (h.knownReadOnly(shape)) return;
   std::string text = SqlDialect::translate(sql);
   sqlite3* db = h.db();
   // Each statement is only prepared (never stepped) under the authorizer.
@@ -1162,6 +1431,7 @@ void Connection::RequireReadOnly(const std::string& sql) {
     if (!readOnly) raise(hr::kDatabase, "Only a query that reads is allowed here: " + sql);
     p = tail;
   }
+  h.rememberReadOnly(shape);
 }
 
 // ---------------------------------------------------------------------------
@@ -1210,11 +1480,13 @@ void Recordset::Open(const std::string& sql, const std::shared_ptr<Connection>& 
   r.reset();
   bool writable = lockType == ado::adLockPessimistic || lockType == ado::adLockOptimistic ||
                   lockType == ado::adLockBatchOptimistic;
-  CachedStatement& c = writable ? h.updatableQuery(sql) : h.query(sql);
+  Literals values;
+  CachedStatement& c = writable ? h.updatableQuery(sql, values) : h.query(sql, values);
   if (c.several) {
     runBatch(h, sql, &r);
   } else {
     StatementRun run(h, c);
+    bindLiterals(run.stmt(), values);
     int rc = sqlite3_step(run.stmt());
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) h.fail(sql);
     if (sqlite3_column_count(run.stmt()) == 0) return;  // not a query: it ran, the recordset stays closed

@@ -11,6 +11,18 @@
 // database. The command timeout (seconds, 0 = no limit) bounds how long a
 // statement may wait for a lock or run.
 //
+// Durability: each statement commits on its own, and a commit is atomic
+// and survives the process, but it reaches the disk only at the next
+// durable point (the WAL is synced with synchronous=NORMAL). MakeDurable
+// is that point: whoever removes an input (a file, a mail) once it is
+// stored calls it first. A handle that wrote also makes its work durable
+// when it is closed for good (at the end of the thread or process).
+//
+// Statements: each handle keeps its compiled statements. Literals in a
+// SELECT's conditions and in INSERT, UPDATE and DELETE texts are bound as
+// parameters, so texts that differ only in such values share one compiled
+// statement; the text callers see is never changed.
+//
 // Recordsets are client-side: Open runs the query and keeps every row in
 // memory, so moving, finding and row fetches never touch the database. A
 // recordset over a single-table SELECT that is opened with a lock type
@@ -71,6 +83,12 @@ class Connection : public Object {
   // recordset; otherwise a closed one. recordsAffected receives the number
   // of rows changed by INSERT/UPDATE/DELETE (-1 for a SELECT).
   std::shared_ptr<Recordset> Execute(const std::string& sql, long* recordsAffected = nullptr, long options = -1);
+
+  // Puts every transaction committed so far on this connection's database
+  // (by any connection or process) on disk, with one sync. Raises Error
+  // when the connection is closed, a transaction is open on it, or the
+  // sync fails.
+  void MakeDurable();
 
   // Raises (hr::kDatabase) unless every statement of `sql` only reads
   // tables: one that would write, change the schema, attach a database,

@@ -1,19 +1,9 @@
 #include "platform/DateConversion.h"
 
-#include <unicode/datefmt.h>
-#include <unicode/gregocal.h>
-#include <unicode/locid.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
-
-#include <cfloat>
 #include <cstdlib>
-#include <map>
-#include <memory>
-#include <optional>
-#include <vector>
+#include <string>
 
+#include "platform/LazyModule.h"
 #include "platform/Text.h"
 
 namespace quillon {
@@ -54,58 +44,14 @@ const LocaleEntry* entryOf(std::int32_t lcid) {
   return nullptr;
 }
 
-void toUtc(icu::DateFormat& format) { format.setTimeZone(*icu::TimeZone::getGMT()); }
+// The ICU reader of libquillon_icu.so (platform/DateConversionModule.cpp),
+// loaded on the first date text: a process that reads no date text does
+// not load ICU's locale and calendar library.
+using ParseDate = int(const std::string& localeName, const std::string& text, int& year, int& month, int& day);
 
-// The patterns one locale accepts, built once per thread and locale.
-struct LocaleFormats {
-  std::vector<std::unique_ptr<icu::DateFormat>> formats;
-};
-
-std::unique_ptr<icu::DateFormat> strict(icu::DateFormat* format) {
-  std::unique_ptr<icu::DateFormat> f(format);
-  if (f) {
-    f->setLenient(false);
-    toUtc(*f);
-  }
-  return f;
-}
-
-const LocaleFormats& formatsOf(std::int32_t lcid) {
-  thread_local std::map<std::int32_t, LocaleFormats> cache;
-  auto it = cache.find(lcid);
-  if (it != cache.end()) return it->second;
-  LocaleFormats lf;
-  UErrorCode status = U_ZERO_ERROR;
-  // ISO first: it is unambiguous, and some locales' own patterns would
-  // misread its leading year as a day.
-  lf.formats.push_back(strict(new icu::SimpleDateFormat(icu::UnicodeString("yyyy-MM-dd"), icu::Locale::getRoot(), status)));
-  if (U_FAILURE(status)) lf.formats.back().reset();
-  icu::Locale locale(LocaleNameOfLCID(lcid).c_str());
-  for (auto style : {icu::DateFormat::kShort, icu::DateFormat::kMedium})
-    lf.formats.push_back(strict(icu::DateFormat::createDateInstance(style, locale)));
-  return cache.emplace(lcid, std::move(lf)).first->second;
-}
-
-// The whole text read by one pattern, or nothing.
-std::optional<UDate> parseWhole(const icu::DateFormat& format, const icu::UnicodeString& text) {
-  icu::ParsePosition pos(0);
-  UDate d = format.parse(text, pos);
-  if (pos.getErrorIndex() >= 0 || pos.getIndex() != text.length()) return std::nullopt;
-  return d;
-}
-
-// The proleptic Gregorian date of an ICU instant (UTC), as an automation date.
-std::optional<double> oleDateOf(UDate instant) {
-  UErrorCode status = U_ZERO_ERROR;
-  icu::GregorianCalendar cal(*icu::TimeZone::getGMT(), status);
-  if (U_FAILURE(status)) return std::nullopt;
-  cal.setGregorianChange(-DBL_MAX, status);  // no Julian calendar before 1582
-  cal.setTime(instant, status);
-  int year = cal.get(UCAL_EXTENDED_YEAR, status);
-  int month = cal.get(UCAL_MONTH, status) + 1;
-  int day = cal.get(UCAL_DATE, status);
-  if (U_FAILURE(status) || year < kFirstYear || year > kLastYear) return std::nullopt;
-  return oleDateFromParts(year, month, day);
+ParseDate* parseDate() {
+  static ParseDate* parse = LazyModule::Function<ParseDate>("icu", "quillon_icu_parse_date");
+  return parse;
 }
 
 // "de_DE.UTF-8@euro" -> "de_DE"; "de-DE" -> "de_DE".
@@ -142,20 +88,10 @@ Variant ConvertDate(const Variant& value, std::int32_t lcid) {
   }
   std::string trimmed = text::Trim(value.toString());
   if (trimmed.empty()) return Variant::null();
-  try {
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(trimmed);
-    for (const auto& format : formatsOf(lcid).formats) {
-      if (!format) continue;
-      if (auto instant = parseWhole(*format, u)) {
-        if (auto d = oleDateOf(*instant)) return Variant::date(*d);
-        return Variant::null();  // a date, but outside the automation range
-      }
-    }
-  } catch (...) {
-    // ICU reports through status codes; anything thrown here (memory) means
-    // the text could not be read, which is what Null says.
-  }
-  return Variant::null();
+  int year = 0, month = 0, day = 0;
+  if (parseDate()(LocaleNameOfLCID(lcid), trimmed, year, month, day) != 1) return Variant::null();
+  if (year < kFirstYear || year > kLastYear) return Variant::null();  // a date, but outside the automation range
+  return Variant::date(oleDateFromParts(year, month, day));
 }
 
 std::int32_t GetSystemDefaultLCID() {

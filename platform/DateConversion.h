@@ -32,7 +32,9 @@ namespace quillon {
 //   a Date passes through; a number (or Boolean) becomes the Date of that
 //   automation value; a text becomes its Date when it is a date in the
 //   locale (see above). Anything else (a text that is no date, an empty or
-//   blank text, Null, Empty, an array or object) gives Null. Never raises.
+//   blank text, Null, Empty, an array or object) gives Null. Texts are read
+//   by ICU in the module libquillon_icu.so, loaded on the first text; raises
+//   Error only when that module cannot be loaded.
 Variant ConvertDate(const Variant& value, std::int32_t lcid);
 
 // The LCID of the process's locale: the first of the environment

@@ -12,6 +12,9 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/Configuration.h"
 #include "platform/Database.h"
@@ -70,7 +73,46 @@ PRAGMA user_version = 1;
 )sql";
 
 // ---------------------------------------------------------------------------
-// SQLite access: one handle per operation, values always bound.
+// SQLite access: values always bound. Each thread keeps its open directory
+// handles and their compiled statements, so an operation neither reopens
+// the file (with its checks) nor compiles its statements again. A handle
+// is used again only while the path still names the same file: a file
+// replaced or created anew is opened afresh.
+
+// One open directory file of this thread.
+struct OpenFile {
+  sqlite3* db = nullptr;
+  dev_t device = 0;
+  ino_t inode = 0;
+  struct Cached {
+    sqlite3_stmt* stmt = nullptr;
+    bool inUse = false;
+  };
+  std::unordered_map<std::string, Cached> statements;
+
+  OpenFile() = default;
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() {
+    for (auto& [text, c] : statements) sqlite3_finalize(c.stmt);
+    // SQLite does not checkpoint (nor delete the log files of) a file that
+    // was removed or replaced while open, so closing a handle on an old
+    // file leaves a new file's log alone.
+    sqlite3_close_v2(db);
+  }
+};
+
+// At most this many directory files stay open per thread.
+constexpr std::size_t kMaxOpenFiles = 4;
+
+struct OpenFiles {
+  std::vector<std::pair<std::string, std::shared_ptr<OpenFile>>> files;  // most recently used last
+};
+
+OpenFiles& openFiles() {
+  thread_local OpenFiles cache;
+  return cache;
+}
 
 class Db {
  public:
@@ -78,54 +120,102 @@ class Db {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
       throw Error(hr::kFail, source_, "The directory database '" + path + "' does not exist.");
-    try {
-      if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        fail("Cannot open the directory database '" + path + "'");
-      sqlite3_busy_timeout(db_, 10000);
-      int version = -1;
-      sqlite3_stmt* st = nullptr;
-      if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-        version = sqlite3_column_int(st, 0);
-      sqlite3_finalize(st);
-      if (version != kSchemaVersion)
-        throw Error(hr::kFail, source_, "The file '" + path + "' is not a directory database.");
-      exec("PRAGMA foreign_keys=ON;");
-    } catch (...) {
-      sqlite3_close_v2(db_);
-      throw;
+    auto& files = openFiles().files;
+    for (auto it = files.begin(); it != files.end(); ++it) {
+      if (it->first != path) continue;
+      std::shared_ptr<OpenFile> f = it->second;
+      files.erase(it);
+      if (f->device == st.st_dev && f->inode == st.st_ino) {
+        file_ = f;
+        files.emplace_back(path, f);
+        return;
+      }
+      break;  // another file now: open it afresh
     }
+    auto f = std::make_shared<OpenFile>();
+    f->device = st.st_dev;
+    f->inode = st.st_ino;
+    file_ = f;
+    if (sqlite3_open_v2(path.c_str(), &f->db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+      fail("Cannot open the directory database '" + path + "'");
+    sqlite3_busy_timeout(f->db, 10000);
+    int version = -1;
+    sqlite3_stmt* v = nullptr;
+    if (sqlite3_prepare_v2(f->db, "PRAGMA user_version", -1, &v, nullptr) == SQLITE_OK && sqlite3_step(v) == SQLITE_ROW)
+      version = sqlite3_column_int(v, 0);
+    sqlite3_finalize(v);
+    if (version != kSchemaVersion)
+      throw Error(hr::kFail, source_, "The file '" + path + "' is not a directory database.");
+    exec("PRAGMA foreign_keys=ON;");
+    // Kept only once it is known to be a directory file.
+    if (files.size() >= kMaxOpenFiles) {
+      auto idle = std::find_if(files.begin(), files.end(), [](const auto& e) { return e.second.use_count() == 1; });
+      if (idle != files.end()) files.erase(idle);
+    }
+    files.emplace_back(path, f);
   }
-  ~Db() { sqlite3_close_v2(db_); }
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;
 
-  sqlite3* get() const { return db_; }
+  sqlite3* get() const { return file_->db; }
   const char* source() const { return source_; }
 
   void exec(const char* sql) {
     char* msg = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &msg) != SQLITE_OK) {
-      std::string m = msg ? msg : sqlite3_errmsg(db_);
+    if (sqlite3_exec(get(), sql, nullptr, nullptr, &msg) != SQLITE_OK) {
+      std::string m = msg ? msg : sqlite3_errmsg(get());
       sqlite3_free(msg);
       throw Error(hr::kDatabase, source_, "The directory database '" + path_ + "' failed: " + m);
     }
   }
   [[noreturn]] void fail(const std::string& what) const {
-    throw Error(hr::kDatabase, source_, what + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"));
+    throw Error(hr::kDatabase, source_, what + ": " + (get() ? sqlite3_errmsg(get()) : "out of memory"));
+  }
+
+  // The compiled statement for `sql`, kept with the handle; a statement
+  // already running (the same text twice at once) gets a copy of its own,
+  // and then `owned` is set: the caller finalizes it.
+  sqlite3_stmt* statement(const char* sql, bool& owned) {
+    owned = false;
+    OpenFile::Cached& c = file_->statements[sql];
+    if (!c.inUse) {
+      if (!c.stmt && sqlite3_prepare_v3(get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &c.stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(c.stmt);
+        c.stmt = nullptr;
+        fail("Cannot prepare a directory query");
+      }
+      c.inUse = true;
+      return c.stmt;
+    }
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(get(), sql, -1, &s, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(s);
+      fail("Cannot prepare a directory query");
+    }
+    owned = true;
+    return s;
+  }
+  // Hands a statement back: reset, so it holds no lock, and unbound.
+  void release(const char* sql, sqlite3_stmt* s, bool owned) {
+    if (owned) {
+      sqlite3_finalize(s);
+      return;
+    }
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    file_->statements[sql].inUse = false;
   }
 
  private:
   std::string path_;
   const char* source_;
-  sqlite3* db_ = nullptr;
+  std::shared_ptr<OpenFile> file_;
 };
 
 class Stmt {
  public:
-  Stmt(Db& db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db.get(), sql, -1, &st_, nullptr) != SQLITE_OK) db.fail("Cannot prepare a directory query");
-  }
-  ~Stmt() { sqlite3_finalize(st_); }
+  Stmt(Db& db, const char* sql) : db_(db), sql_(sql) { st_ = db.statement(sql, owned_); }
+  ~Stmt() { db_.release(sql_, st_, owned_); }
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
 
@@ -166,6 +256,8 @@ class Stmt {
 
  private:
   Db& db_;
+  const char* sql_;
+  bool owned_ = false;
   sqlite3_stmt* st_ = nullptr;
 };
 

@@ -82,6 +82,7 @@ class Translator {
   explicit Translator(std::string_view sql) : sql_(sql), tokens_(SqlDialect::tokenize(sql)), edits_(tokens_.size()) {}
 
   std::string run() {
+    insertUnlessPresent();
     for (std::size_t i = 0; i < tokens_.size(); ++i) {
       const SqlToken& t = tokens_[i];
       switch (t.kind) {
@@ -253,6 +254,103 @@ class Translator {
     } else {
       edits_[last].suffix += " LIMIT " + count;
     }
+  }
+
+  // The name a table token stands for: a plain word, or a quoted name.
+  std::string tableName(std::size_t i) const {
+    if (i >= tokens_.size()) return {};
+    const SqlToken& t = tokens_[i];
+    if (t.kind == SqlToken::Word) return std::string(t.text);
+    if (t.kind == SqlToken::Identifier) return identifierName(t);
+    return {};
+  }
+  // The table named at `i` (after an optional dbo. prefix); `last` is its
+  // last token. Empty when there is no name.
+  std::string tableAt(std::size_t i, std::size_t& last) const {
+    std::string name = tableName(i);
+    if (equalsUpper(name, "DBO") && punctAt(nextSignificant(i), '.')) {
+      i = nextSignificant(nextSignificant(i));
+      name = tableName(i);
+    }
+    last = i;
+    return name;
+  }
+  static bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+      if (upper(a[k]) != upper(b[k])) return false;
+    return true;
+  }
+
+  // INSERT INTO T [(cols)] SELECT … WHERE … AND x NOT IN (SELECT T.x FROM T
+  // WHERE …), the SQL Server way to insert only the rows T does not hold
+  // yet, becomes INSERT OR IGNORE INTO T … without that last condition. A
+  // SELECT that reads the insert's own table makes SQLite copy its whole
+  // result aside before inserting; without it the rows go in as they are
+  // read, and T's unique key over the compared columns skips those already
+  // there (and a row the SELECT gives twice). The form is used only on
+  // tables with such a key.
+  void insertUnlessPresent() {
+    std::size_t insert = 0;
+    while (insert < tokens_.size() && !tokens_[insert].significant()) ++insert;
+    if (!wordAt(insert, "INSERT")) return;
+    std::size_t into = nextSignificant(insert);
+    if (!wordAt(into, "INTO")) return;
+    std::size_t targetLast = 0;
+    std::string target = tableAt(nextSignificant(into), targetLast);
+    if (target.empty()) return;
+    std::size_t k = nextSignificant(targetLast);
+    if (punctAt(k, '(')) k = nextSignificant(matchingParen(k));
+    if (!wordAt(k, "SELECT")) return;
+    // The last condition at the statement's own level must be the
+    // NOT IN on the target, with nothing after it but a ';'.
+    std::size_t lastAnd = tokens_.size();
+    int depth = 0;
+    for (std::size_t j = k; j < tokens_.size(); ++j) {
+      if (!tokens_[j].significant()) continue;
+      if (tokens_[j].isPunct('(')) ++depth;
+      else if (tokens_[j].isPunct(')')) --depth;
+      else if (depth == 0 && tokens_[j].isWord("AND")) lastAnd = j;
+      else if (depth == 0 && tokens_[j].isPunct(';') && nextSignificant(j) < tokens_.size()) return;
+    }
+    if (lastAnd >= tokens_.size()) return;
+    std::size_t j = nextSignificant(lastAnd);
+    if (tableName(j).empty()) return;
+    if (punctAt(nextSignificant(j), '.')) j = nextSignificant(nextSignificant(j));
+    if (tableName(j).empty()) return;
+    std::size_t notWord = nextSignificant(j);
+    std::size_t inWord = nextSignificant(notWord);
+    std::size_t open = nextSignificant(inWord);
+    if (!wordAt(notWord, "NOT") || !wordAt(inWord, "IN") || !punctAt(open, '(')) return;
+    std::size_t close = matchingParen(open);
+    if (close >= tokens_.size()) return;
+    std::size_t after = nextSignificant(close);
+    if (after < tokens_.size() && !(punctAt(after, ';') && nextSignificant(after) >= tokens_.size())) return;
+    if (!wordAt(nextSignificant(open), "SELECT")) return;
+    // The subquery reads the target alone: FROM T, then WHERE or its end.
+    std::size_t from = tokens_.size();
+    depth = 0;
+    for (std::size_t m = open + 1; m < close; ++m) {
+      if (!tokens_[m].significant()) continue;
+      if (tokens_[m].isPunct('(')) ++depth;
+      else if (tokens_[m].isPunct(')')) --depth;
+      else if (depth == 0 && tokens_[m].isWord("FROM")) {
+        from = m;
+        break;
+      }
+    }
+    if (from >= close) return;
+    std::size_t sourceLast = 0;
+    if (!sameName(tableAt(nextSignificant(from), sourceLast), target)) return;
+    std::size_t rest = nextSignificant(sourceLast);
+    if (wordAt(rest, "AS")) rest = nextSignificant(rest);
+    if (rest < close && !wordAt(rest, "WHERE") && !tableName(rest).empty()) rest = nextSignificant(rest);  // an alias
+    if (rest != close && !wordAt(rest, "WHERE")) return;
+
+    edits_[insert].suffix += " OR IGNORE";
+    std::size_t dropFrom = lastAnd;
+    if (lastAnd > 0 && tokens_[lastAnd - 1].kind == SqlToken::Space) --dropFrom;
+    dropRange(dropFrom, close);
   }
 
   std::size_t matchingParen(std::size_t open) const {

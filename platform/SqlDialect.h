@@ -11,6 +11,11 @@
 //   ISNULL( / LEN( / GETDATE()     -> IFNULL( / LENGTH( / datetime('now','localtime')
 //   N'text'                        -> 'text'
 //   BEGIN TRAN / COMMIT TRAN       -> BEGIN TRANSACTION / COMMIT TRANSACTION
+//   INSERT INTO T … WHERE … AND x NOT IN (SELECT T.x FROM T WHERE …)
+//                                  -> INSERT OR IGNORE INTO T … WHERE …
+//                                     (insert only what T lacks: T's unique
+//                                     key over the compared columns skips
+//                                     the rest; used where T has one)
 // Single-quoted literals, double-quoted identifiers and comments are never
 // changed. `+` as string concatenation cannot be told from addition and is
 // left alone.

@@ -1,29 +1,25 @@
 #include "platform/UrlEncoding.h"
 
-#include <curl/curl.h>
-
-#include <climits>
-#include <memory>
-
-#include "platform/Error.h"
-
 namespace quillon {
 
+// Percent-encoding is a fixed byte-by-byte rule (RFC 3986, section 2),
+// done here rather than by loading a network library for it.
 std::string UrlEscape(const std::string& s) {
-  if (s.empty()) return {};
-  if (s.size() > static_cast<std::size_t>(INT_MAX))
-    throw Error(hr::kInvalidArg, "UrlEncoding", "The text is too long to be URL-encoded.");
-#if LIBCURL_VERSION_NUM >= 0x075200
-  // Since 7.82 curl_easy_escape needs no handle.
-  CURL* handle = nullptr;
-#else
-  std::unique_ptr<CURL, void (*)(CURL*)> owner(curl_easy_init(), curl_easy_cleanup);
-  CURL* handle = owner.get();
-#endif
-  std::unique_ptr<char, void (*)(void*)> escaped(curl_easy_escape(handle, s.data(), static_cast<int>(s.size())),
-                                                 curl_free);
-  if (!escaped) throw Error(hr::kOutOfMemory, "UrlEncoding", "The text could not be URL-encoded.");
-  return escaped.get();
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size() * 3);
+  for (unsigned char c : s) {
+    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    }
+  }
+  return out;
 }
 
 }  // namespace quillon

@@ -1,4 +1,4 @@
-// UrlEncoding: percent-encoding of text for URLs, with libcurl.
+// UrlEncoding: percent-encoding of text for URLs.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
-// XmlDom over libxml2/libxslt (and libcurl for the HTTP switch).
+// XmlDom over libxml2, with libxslt in the module libquillon_xslt.so
+// (platform/XsltModule.cpp) and platform/Http for the HTTP switch.
 //
 // Safety model: every parse runs with network access off and without entity
 // substitution or DTD loading, and a process-wide external entity loader
@@ -12,7 +13,6 @@
 // whatever is still unlinked when the holder goes away is freed with it.
 #include "platform/XmlDom.h"
 
-#include <libexslt/exslt.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
@@ -21,15 +21,6 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
-#include <libxslt/documents.h>
-#include <libxslt/imports.h>
-#include <libxslt/security.h>
-#include <libxslt/transform.h>
-#include <libxslt/xslt.h>
-#include <libxslt/xsltInternals.h>
-#include <libxslt/xsltutils.h>
-
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -46,7 +37,10 @@
 #include <utility>
 
 #include "platform/Error.h"
+#include "platform/Http.h"
+#include "platform/LazyModule.h"
 #include "platform/Variant.h"
+#include "platform/XsltModule.h"
 
 namespace quillon {
 
@@ -93,8 +87,6 @@ bool startsWithNoCase(const std::string& s, const char* prefix) {
 // Library set-up and error plumbing
 
 xmlExternalEntityLoader gDefaultEntityLoader = nullptr;
-xsltDocLoaderFunc gDefaultDocLoader = nullptr;
-xsltSecurityPrefsPtr gSecurity = nullptr;
 
 // Set for exactly one entity-loader call: the top-level file of a document
 // libxslt loads (xsl:include, xsl:import, document()).
@@ -133,19 +125,8 @@ xmlParserInputPtr guardedEntityLoader(const char* url, const char* id, xmlParser
   return nullptr;  // external entities and DTDs are never read
 }
 
-// libxslt's loader for xsl:include/xsl:import/document(): the same safe
-// parser options as our own documents, and only the requested file itself
-// may pass the entity loader. Read permission was already checked by
-// libxslt against the security preferences.
-xmlDocPtr guardedDocLoader(const xmlChar* uri, xmlDictPtr dict, int options, void* ctxt, xsltLoadType type) {
-  options &= ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE |
-               XML_PARSE_HUGE);
-  options |= XML_PARSE_NONET;
-  tAllowNextEntityLoad = true;
-  xmlDocPtr doc = gDefaultDocLoader(uri, dict, options, ctxt, type);
-  tAllowNextEntityLoad = false;
-  return doc;
-}
+// The XSLT module's switch for the one load it asks for.
+void allowNextEntityLoad(bool allow) { tAllowNextEntityLoad = allow; }
 
 void initLibraries() {
   static std::once_flag once;
@@ -153,19 +134,6 @@ void initLibraries() {
     xmlInitParser();
     gDefaultEntityLoader = xmlGetExternalEntityLoader();
     xmlSetExternalEntityLoader(guardedEntityLoader);
-    xsltInit();
-    exsltRegisterAll();
-    gDefaultDocLoader = xsltDocDefaultLoader;
-    xsltSetLoaderFunc(guardedDocLoader);
-    xsltSetGenericErrorFunc(nullptr, collectGeneric);
-    gSecurity = xsltNewSecurityPrefs();
-    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid);
-    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_CREATE_DIRECTORY, xsltSecurityForbid);
-    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid);
-    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid);
-    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_READ_FILE, xsltSecurityAllow);
-    // Compile-time loads (xsl:include/xsl:import) are checked against the defaults.
-    xsltSetDefaultSecurityPrefs(gSecurity);
   });
 }
 
@@ -371,51 +339,6 @@ bool readFile(const std::string& path, std::string& bytes) {
   if (!in) return false;
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
-}
-
-std::size_t curlWrite(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* body = static_cast<std::string*>(user);
-  std::size_t n = size * count;
-  if (body->size() + n > kMaxHttpBody) return 0;  // aborts the transfer
-  body->append(data, n);
-  return n;
-}
-
-// Fetches an http(s) URL; on failure returns false and a short reason.
-bool fetchHttp(const std::string& url, std::string& body, std::string& effectiveUrl, std::string& failure) {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  CURL* curl = curl_easy_init();
-  if (!curl) {
-    failure = "libcurl could not be initialised.";
-    return false;
-  }
-  char errbuf[CURL_ERROR_SIZE] = {0};
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, curlWrite);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  CURLcode rc = curl_easy_perform(curl);
-  bool ok = rc == CURLE_OK;
-  if (ok) {
-    char* effective = nullptr;
-    if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) effectiveUrl = effective;
-  } else {
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    failure = status >= 400 ? "HTTP status " + std::to_string(status) + "."
-                            : std::string(errbuf[0] ? errbuf : curl_easy_strerror(rc));
-  }
-  curl_easy_cleanup(curl);
-  return ok;
 }
 
 std::string dumpBuffer(xmlBufferPtr buf) {
@@ -969,7 +892,13 @@ bool DomDocument::load(const std::string& location) {
       return false;
     }
     std::string failure;
-    if (!fetchHttp(location, bytes, baseUrl, failure)) {
+    bool fetched = false;
+    try {
+      fetched = Http::Get(location, kMaxHttpBody, bytes, baseUrl, failure);
+    } catch (const Error& e) {
+      failure = e.description();  // the transfer module cannot be loaded
+    }
+    if (!fetched) {
       parseError_ = notFound(location, failure);
       return false;
     }
@@ -1068,49 +997,12 @@ std::string DomDocument::transformNode(const DomDocument& stylesheet) const {
 
   xmlDocPtr styleSource = stylesheet.doc_->doc;
   if (!xmlDocGetRootElement(styleSource)) raise("the stylesheet document is empty");
-  // libxslt takes the document over and strips it while compiling: give it a copy.
-  xmlDocPtr styleDoc = xmlCopyDoc(styleSource, 1);
-  if (!styleDoc) throw Error(hr::kOutOfMemory, kSource, "Out of memory copying the stylesheet");
-  std::unique_ptr<xsltStylesheet, void (*)(xsltStylesheetPtr)> style(xsltParseStylesheetDoc(styleDoc),
-                                                                      xsltFreeStylesheet);
-  if (!style) {
-    xmlFreeDoc(styleDoc);
-    raise("the stylesheet does not compile");
-  }
-
-  xmlDocPtr source = doc_->doc;
-  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> sourceCopy(nullptr, xmlFreeDoc);
-  using ContextPtr = std::unique_ptr<xsltTransformContext, void (*)(xsltTransformContextPtr)>;
-  ContextPtr ctxt(xsltNewTransformContext(style.get(), source), xsltFreeTransformContext);
-  if (ctxt && xsltNeedElemSpaceHandling(ctxt.get())) {
-    // xsl:strip-space removes nodes from the input document; this document
-    // must stay as it is, so the stylesheet gets a copy.
-    ctxt.reset();
-    sourceCopy.reset(xmlCopyDoc(source, 1));
-    if (!sourceCopy) throw Error(hr::kOutOfMemory, kSource, "Out of memory copying the document");
-    source = sourceCopy.get();
-    ctxt.reset(xsltNewTransformContext(style.get(), source));
-  }
-  if (!ctxt) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating a transformation context");
-  xsltSetCtxtSecurityPrefs(gSecurity, ctxt.get());
-  xsltSetTransformErrorFunc(ctxt.get(), nullptr, collectGeneric);
-  xsltSetCtxtParseOptions(ctxt.get(), XML_PARSE_NONET);
-
-  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> result(
-      xsltApplyStylesheetUser(style.get(), source, nullptr, nullptr, nullptr, ctxt.get()), xmlFreeDoc);
-  if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED)
-    raise("the transformation reported an error");
-
-  // Serialised without an output encoder: strings are UTF-8 whatever
-  // encoding xsl:output names (the method - xml, html, text - is honoured).
-  xmlOutputBufferPtr out = xmlAllocOutputBuffer(nullptr);
-  if (!out) throw Error(hr::kOutOfMemory, kSource, "Out of memory serialising the result");
-  std::string text;
-  if (xsltSaveResultTo(out, result.get(), style.get()) >= 0) {
-    const xmlChar* content = xmlOutputBufferGetContent(out);
-    if (content) text.assign(reinterpret_cast<const char*>(content), xmlOutputBufferGetSize(out));
-  }
-  xmlOutputBufferClose(out);
+  static XsltTransform* transform = LazyModule::Function<XsltTransform>("xslt", "quillon_xslt_transform");
+  static const XsltHooks hooks{collectGeneric, allowNextEntityLoad};
+  std::string text, failure;
+  int rc = transform(styleSource, doc_->doc, hooks, text, failure);
+  if (rc == XsltResult::OutOfMemory) throw Error(hr::kOutOfMemory, kSource, failure);
+  if (rc != XsltResult::Done) raise(failure);
   return text;
 }
 

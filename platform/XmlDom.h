@@ -3,8 +3,9 @@
 // Loading never reads external entities, DTDs or the network: documents are
 // parsed with entity substitution and network access off. The one exception
 // is the server-side HTTP switch: with the property "ServerHTTPRequest" set
-// to true, load() of an "http://" or "https://" location fetches it with
-// libcurl and parses what comes back (used for remote style sheets).
+// to true, load() of an "http://" or "https://" location fetches it
+// (platform/Http.h) and parses what comes back (used for remote style
+// sheets).
 //
 // Parse errors: load()/loadXML() return false and parseError() describes
 // the failure: errorCode is non-zero (kXmlParseErrorBase + libxml2's error

@@ -18,6 +18,7 @@
 
 namespace quillon {
 
+class DomDocument;
 class DomNode;
 class DomNodeList;
 class Recordset;
@@ -143,5 +144,20 @@ class Utility : public Object {
   std::string iisVirtID_;
   ErrorInfo savedError_;
 };
+
+// The same steps on a document parsed already, so that an intake parses
+// its text once and hands the DOM from step to step: each does what the
+// Utility method of its name does with the text, on behalf of `u`. The
+// first three only read the document; the recipients' resolution empties
+// its routing tags (hand it a copy to keep them). A missing DOM raises
+// hr::kObjectRequired.
+namespace UtilityDom {
+std::string GetDocType(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t iBPID = 0);
+void GetSenderBPAndName(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t& oSenderBP,
+                        std::string& oSenderName);
+std::string GetDefaultReceiver(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc);
+std::int32_t GetRecipientsAndFillPublicationTable(Utility& u, std::int32_t iDocID, const std::string& iDocTypeID,
+                                                  const std::shared_ptr<DomDocument>& iXMLDoc);
+}  // namespace UtilityDom
 
 }  // namespace quillon

@@ -60,6 +60,95 @@ void recordError(std::int32_t docID, std::int32_t number, const std::string& tex
   }
 }
 
+std::shared_ptr<DomDocument> requireDom(const std::shared_ptr<DomDocument>& dom, const std::string& source) {
+  if (!dom) throw Error(hr::kObjectRequired, source, "Object required: the XML document");
+  return dom;
+}
+
+// The steps of the public methods below, shared by their text and DOM
+// forms; each public method raises through its own Guarded frame once.
+
+std::int32_t fillFromDocument(Utility& u, std::int32_t docID, const std::string& type,
+                              const std::shared_ptr<DomDocument>& dom) {
+  std::int32_t result = 0;
+  std::string all = u.ExecuteXSLPattern(dom, "//USESDISTLIST");
+  if (all == "1" || text::UCase(text::Trim(all)) == "TRUE") {
+    if (u.FillPublicationTable(docID, type, 0, "") >= 1) result = 1;
+    u.RemoveAllRoutingInfoFromDocument(docID, dom);
+    return result;
+  }
+
+  OBI obi;
+  std::string obiType, senderBP, senderUser, receiverBP, receiverUser;
+  if (obi.GetObiDocumentInfo(dom, "", obiType, senderBP, senderUser, receiverBP, receiverUser)) {
+    if (u.FillPublicationTable(docID, type, 0, receiverUser) > 0) result = 1;
+    return result;
+  }
+
+  if (u.ExecuteXslPatternAndFillPublicationTable(docID, type, dom, "//RECEIVER")) result = 1;
+  if (u.ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
+    if (u.ExecuteXslPatternAndFillPublicationTable(docID, type, dom, "//BUS-PART-C")) result = 1;
+    if (u.ExecuteXslPatternAndFillPublicationTable(docID, type, dom, "//BUS-PART-S")) result = 1;
+  } else if (u.ExecuteXslPatternAndFillPublicationTable(docID, type, dom, "//BUSINESSPARTNER")) {
+    result = 1;
+  }
+  return result;
+}
+
+std::string docTypeOf(Utility& u, const std::shared_ptr<DomDocument>& dom, std::int32_t bpID) {
+  OBI obi;
+  std::string obiType, senderBP, senderUser, receiverBP, receiverUser;
+  if (obi.GetObiDocumentInfo(dom, "", obiType, senderBP, senderUser, receiverBP, receiverUser)) return obiType;
+  std::string type = u.ExecuteXSLPattern(dom, "//DOCTYPE-ID");
+  if (!type.empty() && !u.DocTypeFoundInTable(type)) type.clear();
+  if (type.empty()) {
+    std::string ruled = Rules().ExecuteDocumentTypeRuleSet(0, bpID, dom);
+    type = u.DocTypeFoundInTable(ruled) ? ruled : std::string();
+  }
+  return type;
+}
+
+void senderOf(Utility& u, const std::shared_ptr<DomDocument>& dom, std::int32_t& oSenderBP, std::string& oSenderName) {
+  OBI obi;
+  std::string obiType, senderBP, receiverBP, receiverUser;
+  obi.GetObiDocumentInfo(dom, "", obiType, senderBP, oSenderName, receiverBP, receiverUser);
+  if (oSenderName.empty()) oSenderName = text::Trim(u.ExecuteXSLPattern(dom, "//SENDER"));
+  std::string virt;
+  std::shared_ptr<Recordset> found;
+  if (!oSenderName.empty()) {
+    found = u.GetAuoRSByCriteria(Variant("cn=" + oSenderName), virt);
+  } else {
+    std::string contact = u.ExecuteXSLPattern(dom, "//CONTACT");
+    if (contact.empty())
+      throw Error(ProcessDocumentError, "Quillon.Utility.GetSenderBPAndName",
+                  "The document names neither a sender nor a contact.");
+    found = u.GetAuoRSByCriteria(Variant("cn=" + contact), virt);
+    if (found->EOF_()) found = u.GetAuoRSByCriteria(Variant("employeenumber=" + contact), virt);
+  }
+  if (!found->EOF_()) {
+    oSenderBP = found->Fields("BusinessPartnerID").Value().toInt32();
+    oSenderName = found->Fields("cn").Value().text();
+  }
+}
+
+// A failed sender look-up leaves no half answer and says which step failed.
+[[noreturn]] void senderFailed(std::int32_t& oSenderBP, std::string& oSenderName) {
+  oSenderBP = 0;
+  oSenderName.clear();
+  std::string info;
+  try {
+    info = I18N::GetLabel("SLBSH0004");
+  } catch (...) {
+  }
+  General::ReRaiseError("Quillon.Utility.GetSenderBPAndName", info);
+  throw;
+}
+
+std::string defaultReceiverOf(Utility& u, const std::shared_ptr<DomDocument>& dom) {
+  if (u.ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return std::string();
+  return u.ExecuteXSLPattern(dom, "//RECEIVER");
+}
+
 }  // namespace
 
 std::int32_t Utility::FillPublicationTable(std::int32_t iDocID, const std::string& iDocTypeID, std::int32_t iBPID,
@@ -86,31 +175,19 @@ std::int32_t Utility::GetRecipientsAndFillPublicationTable(std::int32_t iDocID, 
     std::string xml = iXMLStr.empty() ? document.GetXmlDocument(iDocID) : iXMLStr;
     std::string type = iDocTypeID.empty() ? document.GetDocumentTypeOfDocument(iDocID) : iDocTypeID;
     if (type.empty() || iDocID == 0 || xml.empty()) return 0;
-    auto dom = loadXml(xml, source);
-    std::int32_t result = 0;
+    return fillFromDocument(*this, iDocID, type, loadXml(xml, source));
+  });
+}
 
-    std::string all = ExecuteXSLPattern(dom, "//USESDISTLIST");
-    if (all == "1" || text::UCase(text::Trim(all)) == "TRUE") {
-      if (FillPublicationTable(iDocID, type, 0, "") >= 1) result = 1;
-      RemoveAllRoutingInfoFromDocument(iDocID, dom);
-      return result;
-    }
-
-    OBI obi;
-    std::string obiType, senderBP, senderUser, receiverBP, receiverUser;
-    if (obi.GetObiDocumentInfo(dom, "", obiType, senderBP, senderUser, receiverBP, receiverUser)) {
-      if (FillPublicationTable(iDocID, type, 0, receiverUser) > 0) result = 1;
-      return result;
-    }
-
-    if (ExecuteXslPatternAndFillPublicationTable(iDocID, type, dom, "//RECEIVER")) result = 1;
-    if (ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
-      if (ExecuteXslPatternAndFillPublicationTable(iDocID, type, dom, "//BUS-PART-C")) result = 1;
-      if (ExecuteXslPatternAndFillPublicationTable(iDocID, type, dom, "//BUS-PART-S")) result = 1;
-    } else if (ExecuteXslPatternAndFillPublicationTable(iDocID, type, dom, "//BUSINESSPARTNER")) {
-      result = 1;
-    }
-    return result;
+std::int32_t UtilityDom::GetRecipientsAndFillPublicationTable(Utility& u, std::int32_t iDocID,
+                                                              const std::string& iDocTypeID,
+                                                              const std::shared_ptr<DomDocument>& iXMLDoc) {
+  const std::string source = "Quillon.Utility.GetRecipientsAndFillPublicationTable";
+  return Guarded(source, [&]() -> std::int32_t {
+    requireDom(iXMLDoc, source);
+    std::string type = iDocTypeID.empty() ? Document().GetDocumentTypeOfDocument(iDocID) : iDocTypeID;
+    if (type.empty() || iDocID == 0 || !iXMLDoc->documentElement()) return 0;
+    return fillFromDocument(u, iDocID, type, iXMLDoc);
   });
 }
 
@@ -211,73 +288,52 @@ void Utility::RemoveAllRoutingInfoFromDocument(std::int32_t iDocID, const std::s
 
 std::string Utility::GetDocType(const std::string& iXMLStr, std::int32_t iBPID) {
   const std::string source = "Quillon.Utility.GetDocType";
-  return Guarded(source, [&] {
-    auto dom = loadXml(iXMLStr, source);
-    OBI obi;
-    std::string obiType, senderBP, senderUser, receiverBP, receiverUser;
-    if (obi.GetObiDocumentInfo(dom, "", obiType, senderBP, senderUser, receiverBP, receiverUser)) return obiType;
-    std::string type = ExecuteXSLPattern(dom, "//DOCTYPE-ID");
-    if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
-    if (type.empty()) {
-      std::string ruled = Rules().ExecuteDocumentTypeRuleSet(0, iBPID, dom);
-      type = DocTypeFoundInTable(ruled) ? ruled : std::string();
-    }
-    return type;
-  });
+  return Guarded(source, [&] { return docTypeOf(*this, loadXml(iXMLStr, source), iBPID); });
+}
+
+std::string UtilityDom::GetDocType(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t iBPID) {
+  const std::string source = "Quillon.Utility.GetDocType";
+  return Guarded(source, [&] { return docTypeOf(u, requireDom(iXMLDoc, source), iBPID); });
 }
 
 void Utility::GetSenderBPAndName(const std::string& iXMLStr, std::int32_t& oSenderBP, std::string& oSenderName) {
   try {
     oSenderBP = 0;
     oSenderName.clear();
-    OBI obi;
-    std::string obiType, senderBP, receiverBP, receiverUser;
-    obi.GetObiDocumentInfo(nullptr, iXMLStr, obiType, senderBP, oSenderName, receiverBP, receiverUser);
-    std::shared_ptr<DomDocument> dom;
-    if (oSenderName.empty()) {
-      dom = std::make_shared<DomDocument>();
-      if (!dom->loadXML(iXMLStr)) {
-        const ParseError& e = dom->parseError();
-        throw Error(e.errorCode, e.srcText, e.reason);
-      }
-      oSenderName = text::Trim(ExecuteXSLPattern(dom, "//SENDER"));
+    auto dom = std::make_shared<DomDocument>();
+    if (!dom->loadXML(iXMLStr)) {
+      // The envelope reader reports a text that is no XML document.
+      OBI obi;
+      std::string obiType, senderBP, receiverBP, receiverUser;
+      obi.GetObiDocumentInfo(nullptr, iXMLStr, obiType, senderBP, oSenderName, receiverBP, receiverUser);
+      const ParseError& e = dom->parseError();
+      throw Error(e.errorCode, e.srcText, e.reason);
     }
-    std::string virt;
-    std::shared_ptr<Recordset> found;
-    if (!oSenderName.empty()) {
-      found = GetAuoRSByCriteria(Variant("cn=" + oSenderName), virt);
-    } else {
-      std::string contact = dom ? ExecuteXSLPattern(dom, "//CONTACT") : std::string();
-      if (contact.empty())
-        throw Error(ProcessDocumentError, "Quillon.Utility.GetSenderBPAndName",
-                    "The document names neither a sender nor a contact.");
-      found = GetAuoRSByCriteria(Variant("cn=" + contact), virt);
-      if (found->EOF_()) found = GetAuoRSByCriteria(Variant("employeenumber=" + contact), virt);
-    }
-    if (!found->EOF_()) {
-      oSenderBP = found->Fields("BusinessPartnerID").Value().toInt32();
-      oSenderName = found->Fields("cn").Value().text();
-    }
+    senderOf(*this, dom, oSenderBP, oSenderName);
   } catch (...) {
+    senderFailed(oSenderBP, oSenderName);
+  }
+}
+
+void UtilityDom::GetSenderBPAndName(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc, std::int32_t& oSenderBP,
+                                    std::string& oSenderName) {
+  try {
     oSenderBP = 0;
     oSenderName.clear();
-    std::string info;
-    try {
-      info = I18N::GetLabel("SLBSH0004");
-    } catch (...) {
-    }
-    General::ReRaiseError("Quillon.Utility.GetSenderBPAndName", info);
-    throw;
+    senderOf(u, requireDom(iXMLDoc, "Quillon.Utility.GetSenderBPAndName"), oSenderBP, oSenderName);
+  } catch (...) {
+    senderFailed(oSenderBP, oSenderName);
   }
 }
 
 std::string Utility::GetDefaultReceiver(const std::string& iXMLStr) {
   const std::string source = "Quillon.Utility.GetDefaultReceiver";
-  return Guarded(source, [&] {
-    auto dom = loadXml(iXMLStr, source);
-    if (ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return std::string();
-    return ExecuteXSLPattern(dom, "//RECEIVER");
-  });
+  return Guarded(source, [&] { return defaultReceiverOf(*this, loadXml(iXMLStr, source)); });
+}
+
+std::string UtilityDom::GetDefaultReceiver(Utility& u, const std::shared_ptr<DomDocument>& iXMLDoc) {
+  const std::string source = "Quillon.Utility.GetDefaultReceiver";
+  return Guarded(source, [&] { return defaultReceiverOf(u, requireDom(iXMLDoc, source)); });
 }
 
 bool Utility::BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml) {

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +12,7 @@
 #include "platform/Configuration.h"
 #include "platform/Error.h"
 #include "platform/Log.h"
+#include "tests/CallCounters.h"
 
 namespace quillon {
 namespace {
@@ -71,6 +76,63 @@ TEST_F(ConfigurationTest, LogEntriesKeepLineBreaksAndTabs) {
   EXPECT_EQ(entries[0].message, "line one\r\nline\ttwo \\ end");
   EXPECT_EQ(entries[1].source, "Quillon.Y");
   EXPECT_EQ(entries[1].code, 2);
+}
+
+// Sets a file's modification time `seconds` into the past.
+void age(const std::string& path, int seconds) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= seconds;
+  times[1] = times[0];
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(ConfigurationTest, AParsedFileIsReusedUntilItChangesOnDisk) {
+  auto valueOf = [](const std::string& path) {
+    Configuration c;
+    c.Load(path);
+    return c.GetValue("A", "k").toString();
+  };
+  std::string path = write("c.xml", Configuration::Compose({}, {{"A", "k", "one"}}));
+  age(path, 60);
+  EXPECT_EQ(valueOf(path), "one");
+  auto before = test::Counts();
+  EXPECT_EQ(valueOf(path), "one");
+  EXPECT_EQ(valueOf(path), "one");
+  EXPECT_EQ((test::Counts() - before).fileParses, 0u) << "an unchanged file is parsed once per thread";
+
+  // An operator edits the file in place (same size).
+  write("c.xml", Configuration::Compose({}, {{"A", "k", "two"}}));
+  EXPECT_EQ(valueOf(path), "two");
+  // Edited again within the same clock tick: a young file is never trusted.
+  write("c.xml", Configuration::Compose({}, {{"A", "k", "six"}}));
+  EXPECT_EQ(valueOf(path), "six");
+  // Replaced by another file of the same size and time.
+  std::string other = write("n.xml", Configuration::Compose({}, {{"A", "k", "ten"}}));
+  age(path, 60);
+  EXPECT_EQ(valueOf(path), "six");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  timespec times[2] = {st.st_mtim, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+  std::filesystem::rename(other, path);
+  EXPECT_EQ(valueOf(path), "ten");
+  // Removed: the cache does not hide it.
+  std::filesystem::remove(path);
+  EXPECT_THROW(valueOf(path), Error);
+}
+
+TEST_F(ConfigurationTest, TheFirstSectionAndKeyOfANameAnswer) {
+  std::string path = write("c.xml",
+                           "<configuration><section name='A'/><section name='a'><key name='k'>x</key></section>"
+                           "<section name='B'><key name='K'>1</key><key name='k'>2</key></section>"
+                           "<connectionStrings><component name='Q'> s1 </component><component name='q'>s2</component>"
+                           "</connectionStrings></configuration>");
+  Configuration c;
+  c.Load(path);
+  EXPECT_TRUE(c.GetValue("a", "k").isEmpty());
+  EXPECT_EQ(c.GetValue("b", "k").toString(), "1");
+  EXPECT_EQ(c.GetConnectionString("q"), "s1");
 }
 
 }  // namespace

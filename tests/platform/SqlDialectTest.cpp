@@ -66,6 +66,33 @@ TEST(SqlDialectTest, LiteralsAndCommentsAreNeverChanged) {
   EXPECT_EQ(tr(plain), plain);
 }
 
+TEST(SqlDialectTest, InsertOfWhatTheTableLacksSkipsExistingRowsByItsKey) {
+  const std::string fill =
+      "INSERT INTO PUBLICATION SELECT 7, DISTRIBUTIONLIST.USERID, 0, 0, NULL FROM DISTRIBUTIONLIST "
+      "WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = 'ORDER'  AND USERID = 'bob' ";
+  const std::string guard =
+      " AND DISTRIBUTIONLIST.USERID NOT IN (SELECT PUBLICATION.USERID FROM PUBLICATION WHERE "
+      "PUBLICATION.USERID = DISTRIBUTIONLIST.USERID AND DOCUMENTID = 7)";
+  EXPECT_EQ(tr(fill + guard), "INSERT OR IGNORE INTO PUBLICATION SELECT 7, DISTRIBUTIONLIST.USERID, 0, 0, NULL FROM "
+                              "DISTRIBUTIONLIST WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = 'ORDER'  AND USERID = 'bob'");
+  EXPECT_EQ(tr("insert into [dbo].[PUBLICATION] select 1, U from L where A = 1 and U not in "
+               "(select P.U from dbo.Publication P where P.D = 1);"),
+            "insert OR IGNORE into \"PUBLICATION\" select 1, U from L where A = 1;");
+  // Anything else stays as written: a NOT IN on another table, one that is
+  // not the last condition, one inside parentheses, a subquery that joins,
+  // and the same words inside a literal.
+  for (const std::string& kept : {
+           std::string("INSERT INTO P SELECT 1, U FROM L WHERE A = 1 AND U NOT IN (SELECT U FROM Q WHERE D = 1)"),
+           std::string("INSERT INTO P SELECT 1, U FROM L WHERE U NOT IN (SELECT U FROM P WHERE D = 1) AND A = 1"),
+           std::string("INSERT INTO P SELECT 1, U FROM L WHERE (A = 1 AND U NOT IN (SELECT U FROM P WHERE D = 1))"),
+           std::string("INSERT INTO P SELECT 1, U FROM L WHERE A = 1 AND U NOT IN (SELECT U FROM P, Q WHERE D = 1)"),
+           std::string("INSERT INTO P SELECT 1, U FROM L WHERE A = 1 AND U NOT IN (SELECT U FROM P) OR B = 2"),
+           std::string("INSERT INTO P SELECT 1, 'AND U NOT IN (SELECT U FROM P)' FROM L"),
+           std::string("DELETE FROM P WHERE A = 1 AND U NOT IN (SELECT U FROM P WHERE D = 1)"),
+       })
+    EXPECT_EQ(tr(kept), kept);
+}
+
 TEST(SqlDialectTest, TokenizerKeepsPositionsAndKinds) {
   auto t = SqlDialect::tokenize("a='x''y'[b]1.5");
   ASSERT_EQ(t.size(), 5u);

@@ -6,9 +6,11 @@
 #include "platform/Directory.h"
 #include "platform/Error.h"
 #include "platform/Variant.h"
+#include "platform/XmlDom.h"
 #include "publication/DistributionList.h"
 #include "publication/SenderList.h"
 #include "publication/Utility.h"
+#include "tests/CallCounters.h"
 #include "tests/TestSite.h"
 
 namespace quillon {
@@ -186,6 +188,76 @@ TEST_F(RecipientsTest, DistributionAndSenderListQuestions) {
   EXPECT_TRUE(s.GetDocumentAsAttachment("ORDER", "alice"));
   EXPECT_FALSE(s.GetAttachments("ORDER", "alice"));
   EXPECT_FALSE(s.GetNotification("ORDER", "bob"));
+}
+
+TEST_F(RecipientsTest, AUserListedTwiceGetsOneCopy) {
+  // bob is on the list for two partners, and carol's row is there twice.
+  exec("INSERT INTO DISTRIBUTIONLIST VALUES ('ORDER', 300, 'bob', 0, 0, 0), ('ORDER', 200, 'carol', 0, 0, 0)");
+  store(1, "");
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER"), 3);
+  EXPECT_EQ(publications(1), "bob,carol,dave");
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER", 300), 0);
+  EXPECT_EQ(u.FillPublicationTable(1, "ORDER", 0, "bob"), 0);
+  EXPECT_EQ(publications(1), "bob,carol,dave");
+
+  // The same through the routing tags of a stored document.
+  store(2, "<RECEIVER>bob</RECEIVER><BUSINESSPARTNER>300</BUSINESSPARTNER>");
+  EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(2), 1);
+  EXPECT_EQ(publications(2), "bob,dave");
+  EXPECT_EQ(errorLabels(2), "");
+}
+
+TEST_F(RecipientsTest, AnIntakeParsesItsDocumentOnce) {
+  const std::string text =
+      "<ORDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><SENDER>alice</SENDER><REQUISITIONER>Al</REQUISITIONER>"
+      "<RECEIVER>bob</RECEIVER><RECEIVER>mallory</RECEIVER><BUSINESSPARTNER>300</BUSINESSPARTNER></ORDER>";
+  std::int32_t bp = 0;
+  std::string sender;
+  auto before = test::Counts();
+  u.GetSenderBPAndName(text, bp, sender);
+  EXPECT_EQ((test::Counts() - before).textParses, 1u) << "the text form parses once";
+  EXPECT_EQ(bp, 100);
+  EXPECT_EQ(sender, "alice");
+
+  auto dom = std::make_shared<DomDocument>();
+  ASSERT_TRUE(dom->loadXML(text));
+  before = test::Counts();
+  bp = -1;
+  sender = "x";
+  UtilityDom::GetSenderBPAndName(u, dom, bp, sender);
+  EXPECT_EQ(bp, 100);
+  EXPECT_EQ(sender, "alice");
+  EXPECT_EQ(UtilityDom::GetDocType(u, dom, bp), "ORDER");
+  EXPECT_EQ(UtilityDom::GetDefaultReceiver(u, dom), "bob");
+  store(1, "");
+  EXPECT_EQ(UtilityDom::GetRecipientsAndFillPublicationTable(u, 1, "ORDER", dom), 1);
+  EXPECT_EQ((test::Counts() - before).textParses, 0u) << "the DOM forms parse nothing";
+  EXPECT_EQ(publications(1), "bob,dave");
+  EXPECT_EQ(errorLabels(1), "SLBSH0008");
+  // The routing tags are emptied in the DOM handed in and in the stored body.
+  EXPECT_EQ(u.ExecuteXSLPattern(dom, "//RECEIVER"), "");
+  EXPECT_EQ(body(1).find("mallory"), std::string::npos);
+
+  // Failures as in the text forms.
+  try {
+    UtilityDom::GetSenderBPAndName(u, nullptr, bp, sender);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), hr::kObjectRequired);
+    EXPECT_EQ(bp, 0);
+    EXPECT_EQ(sender, "");
+  }
+  EXPECT_THROW(UtilityDom::GetDocType(u, nullptr), Error);
+  auto empty = std::make_shared<DomDocument>();
+  EXPECT_EQ(UtilityDom::GetRecipientsAndFillPublicationTable(u, 1, "ORDER", empty), 0);
+  bp = 7;
+  try {
+    u.GetSenderBPAndName("<ORDER>", bp, sender);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(bp, 0);
+    EXPECT_NE(e.description().find("Additional information: "), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+// libquillon_xslt.so: XSL transformations with libxslt and EXSLT, for
+// platform/XmlDom (DomDocument::transformNode).
+//
+// The documents are libxml2 documents of the platform library (both link
+// the same libxml2). The platform hands in two hooks: its message sink,
+// and the switch that lets exactly one external load through its entity
+// loader (the top-level file of an xsl:include, xsl:import or document()).
+#include <libexslt/exslt.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlIO.h>
+#include <libxslt/documents.h>
+#include <libxslt/imports.h>
+#include <libxslt/security.h>
+#include <libxslt/transform.h>
+#include <libxslt/xslt.h>
+#include <libxslt/xsltInternals.h>
+#include <libxslt/xsltutils.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/XsltModule.h"
+
+namespace {
+
+xsltDocLoaderFunc gDefaultDocLoader = nullptr;
+xsltSecurityPrefsPtr gSecurity = nullptr;
+quillon::XsltHooks gHooks{};
+
+// libxslt's loader for xsl:include/xsl:import/document(): the same safe
+// parser options as the platform's own documents, and only the requested
+// file itself may pass the entity loader. Read permission was already
+// checked by libxslt against the security preferences.
+xmlDocPtr guardedDocLoader(const xmlChar* uri, xmlDictPtr dict, int options, void* ctxt, xsltLoadType type) {
+  options &= ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE |
+               XML_PARSE_HUGE);
+  options |= XML_PARSE_NONET;
+  gHooks.allowNextEntityLoad(true);
+  xmlDocPtr doc = gDefaultDocLoader(uri, dict, options, ctxt, type);
+  gHooks.allowNextEntityLoad(false);
+  return doc;
+}
+
+void init(const quillon::XsltHooks& hooks) {
+  static std::once_flag once;
+  std::call_once(once, [&] {
+    gHooks = hooks;
+    xsltInit();
+    exsltRegisterAll();
+    gDefaultDocLoader = xsltDocDefaultLoader;
+    xsltSetLoaderFunc(guardedDocLoader);
+    xsltSetGenericErrorFunc(nullptr, gHooks.messages);
+    gSecurity = xsltNewSecurityPrefs();
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid);
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_CREATE_DIRECTORY, xsltSecurityForbid);
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid);
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid);
+    xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_READ_FILE, xsltSecurityAllow);
+    // Compile-time loads (xsl:include/xsl:import) are checked against the defaults.
+    xsltSetDefaultSecurityPrefs(gSecurity);
+  });
+}
+
+}  // namespace
+
+extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, const quillon::XsltHooks& hooks,
+                                      std::string& text, std::string& failure) {
+  namespace XsltResult = quillon::XsltResult;
+  init(hooks);
+  // libxslt takes the document over and strips it while compiling: give it a copy.
+  xmlDocPtr styleDoc = xmlCopyDoc(styleSource, 1);
+  if (!styleDoc) {
+    failure = "Out of memory copying the stylesheet";
+    return XsltResult::OutOfMemory;
+  }
+  std::unique_ptr<xsltStylesheet, void (*)(xsltStylesheetPtr)> style(xsltParseStylesheetDoc(styleDoc),
+                                                                      xsltFreeStylesheet);
+  if (!style) {
+    xmlFreeDoc(styleDoc);
+    failure = "the stylesheet does not compile";
+    return XsltResult::Failed;
+  }
+
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> sourceCopy(nullptr, xmlFreeDoc);
+  using ContextPtr = std::unique_ptr<xsltTransformContext, void (*)(xsltTransformContextPtr)>;
+  ContextPtr ctxt(xsltNewTransformContext(style.get(), source), xsltFreeTransformContext);
+  if (ctxt && xsltNeedElemSpaceHandling(ctxt.get())) {
+    // xsl:strip-space removes nodes from the input document; the caller's
+    // document must stay as it is, so the stylesheet gets a copy.
+    ctxt.reset();
+    sourceCopy.reset(xmlCopyDoc(source, 1));
+    if (!sourceCopy) {
+      failure = "Out of memory copying the document";
+      return XsltResult::OutOfMemory;
+    }
+    source = sourceCopy.get();
+    ctxt.reset(xsltNewTransformContext(style.get(), source));
+  }
+  if (!ctxt) {
+    failure = "Out of memory creating a transformation context";
+    return XsltResult::OutOfMemory;
+  }
+  xsltSetCtxtSecurityPrefs(gSecurity, ctxt.get());
+  xsltSetTransformErrorFunc(ctxt.get(), nullptr, gHooks.messages);
+  xsltSetCtxtParseOptions(ctxt.get(), XML_PARSE_NONET);
+
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> result(
+      xsltApplyStylesheetUser(style.get(), source, nullptr, nullptr, nullptr, ctxt.get()), xmlFreeDoc);
+  if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED) {
+    failure = "the transformation reported an error";
+    return XsltResult::Failed;
+  }
+
+  // Serialised without an output encoder: strings are UTF-8 whatever
+  // encoding xsl:output names (the method - xml, html, text - is honoured).
+  xmlOutputBufferPtr out = xmlAllocOutputBuffer(nullptr);
+  if (!out) {
+    failure = "Out of memory serialising the result";
+    return XsltResult::OutOfMemory;
+  }
+  if (xsltSaveResultTo(out, result.get(), style.get()) >= 0) {
+    const xmlChar* content = xmlOutputBufferGetContent(out);
+    if (content) text.assign(reinterpret_cast<const char*>(content), xmlOutputBufferGetSize(out));
+  }
+  xmlOutputBufferClose(out);
+  return XsltResult::Done;
+}
