@@ -102,8 +102,18 @@ TEST_F(DocumentTest, BodyUpdatesStampTheirDateAndKeepLongBodiesWhole) {
   EXPECT_EQ(doc.GetOriginalXmlDocument(1), "<O/>");
   EXPECT_EQ(scalar("SELECT LENGTH(ENTRANCEDATE) FROM DOCUMENT WHERE DOCUMENTID = 1"), "19");
 
-  doc.UpdateDocumentWithXmlBody(42, "<Y/>");  // no row: nothing is written
+}
+
+TEST_F(DocumentTest, BodyUpdatesOfAMissingDocumentAreRefused) {
+  addDocument(1, "'ORDER'", "a", 0);
+  for (auto update : {&Document::UpdateDocumentWithXmlBody, &Document::UpdateDocumentWithOriginalXmlBody}) {
+    Error e = EXPECT_RAISES(DocumentIDNotInDatabase, (doc.*update)(42, "<Y/>"));
+    EXPECT_EQ(e.source(), update == &Document::UpdateDocumentWithXmlBody ? "Quillon.Document.UpdateDocumentWithXmlBody"
+                                                                        : "Quillon.Document.UpdateDocumentWithOriginalXmlBody");
+    EXPECT_NE(e.description().find("Document with documentID = 42 doesn't exist."), std::string::npos) << e.description();
+  }
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENT"), "1");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENT WHERE XMLBODY IS NOT NULL OR ORIGINALXMLBODY IS NOT NULL"), "0");
 }
 
 TEST_F(DocumentTest, RowWritersChangeOnlyWhatTheyAreFor) {
