@@ -169,13 +169,14 @@ bool Utility::ExecuteXslPatternAndFillPublicationTable(std::int32_t iDocID, cons
       if (pending.pending() || count == 0) {
         std::string textOfError;
         try {
-          if (count != 0)
-            textOfError = I18N::LabelWith("SLBSH4479", {{"[%RECIPIENT_ID%]", value}, {"[%DOCUMENT_ID%]", id}});
-          else if (iXslPattern == "//RECEIVER")
-            textOfError = I18N::LabelWith("SLBSH4478", {{"[%USER_ID%]", value},
+          // Both uses of the recipient text fill the same placeholders, so
+          // the error box never shows one unfilled.
+          if (count != 0 || iXslPattern != "//RECEIVER")
+            textOfError = I18N::LabelWith("SLBSH4479", {{"[%RECIPIENT_ID%]", value},
+                                                        {"[%DOCUMENT_ID%]", id},
                                                         {"[%DOCTYPE%]", GetDocumentTypeDescription(iDocTypeID)}});
           else
-            textOfError = I18N::LabelWith("SLBSH4479", {{"[%BP_ID%]", value},
+            textOfError = I18N::LabelWith("SLBSH4478", {{"[%USER_ID%]", value},
                                                         {"[%DOCTYPE%]", GetDocumentTypeDescription(iDocTypeID)}});
         } catch (...) {
           textOfError = pending.description;

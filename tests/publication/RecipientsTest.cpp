@@ -111,6 +111,23 @@ TEST_F(RecipientsTest, PartnersByIdAndByCode) {
   EXPECT_NE(body(8).find("200"), std::string::npos);
 }
 
+TEST_F(RecipientsTest, RecordedErrorTextsNameTheRecipientAndKeepNoPlaceholder) {
+  // A partner code nobody has, a partner whose users are on no list, and a
+  // user who is on no list: each leaves a text an operator can act on.
+  store(10, "<BUSINESSPARTNER>ABC</BUSINESSPARTNER>");
+  store(11, "<BUSINESSPARTNER>100</BUSINESSPARTNER>");
+  store(12, "<RECEIVER>mallory</RECEIVER>");
+  for (int doc : {10, 11, 12}) EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(doc), 0);
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATIONERRORS WHERE DOCUMENTID IN (10, 11, 12)"), "4");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATIONERRORS WHERE INSTR(DESCRIPTION, '[%') OR INSTR(DESCRIPTION, '%]')"),
+            "0");
+  EXPECT_EQ(scalar("SELECT DESCRIPTION FROM PUBLICATIONERRORS WHERE DOCUMENTID = 11"),
+            "Document 11 could not be published to the recipient '100' (document type 'Purchase order'): the recipient "
+            "is not on the distribution list or its publication failed.");
+  std::string unknownCode = scalar("SELECT GROUP_CONCAT(DESCRIPTION, '|') FROM PUBLICATIONERRORS WHERE DOCUMENTID = 10");
+  EXPECT_NE(unknownCode.find("recipient 'ABC'"), std::string::npos) << unknownCode;
+}
+
 TEST_F(RecipientsTest, NothingToResolve) {
   store(9, "");
   EXPECT_EQ(u.GetRecipientsAndFillPublicationTable(9), 0);
