@@ -338,6 +338,30 @@ TEST_F(SendMethodTest, DeletingNeverTakesAnotherSendMethodsRoute) {
   EXPECT_EQ(routes(), "200,ORDER,5:" + std::to_string(theirs));
 }
 
+TEST_F(SendMethodTest, PropertiesStayWhileAnotherRouteStillUsesTheSendMethod) {
+  std::int32_t shared = add(filled(P::Ftp, F::XML));
+  sm.AddSendMethod2(shared, 200, "ORDER", 5);
+  sm.AddSendMethod2(shared, 300, "ORDER", 5);
+  sm.AddSendMethod2(shared, 200, "INVOICE", -1);
+  // Partner 200's only rule route becomes a placeholder; the other two
+  // routes still deliver through the send method and can read it.
+  sm.DeleteSendMethod2(std::to_string(shared), 200, 5, "ORDER");
+  EXPECT_EQ(routes(), "200,INVOICE,-1:" + std::to_string(shared) + ";200,ORDER,5:-1;300,ORDER,5:" +
+                          std::to_string(shared));
+  EXPECT_EQ(stored("PROTOCOL", shared), std::to_string(static_cast<int>(P::Ftp)));
+  auto ids = sm.GetSendMethodIDs(300, "ORDER", 5);
+  ASSERT_FALSE(ids->EOF_());
+  EXPECT_EQ(ids->Fields("SENDMETHODID").Value().toInt32(), shared);
+  ids->Close();
+
+  // The last routes go one after the other; the properties go with the last.
+  sm.DeleteSendMethod2(std::to_string(shared), 300, 5, "ORDER");
+  EXPECT_EQ(stored("COUNT(*)", shared), "1");
+  sm.DeleteSendMethod2(std::to_string(shared), 200, -1, "INVOICE");
+  EXPECT_EQ(routes(), "200,ORDER,5:-1;300,ORDER,5:-1");
+  EXPECT_EQ(stored("COUNT(*)", shared), "0");
+}
+
 TEST_F(SendMethodTest, RouteSendMethodsLeaveOutManualDownload) {
   std::int32_t mail = add(filled(P::Email, F::XML));
   std::int32_t download = add(filled(P::ManualDownload, F::XML));
