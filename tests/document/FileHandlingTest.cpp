@@ -75,7 +75,8 @@ TEST_F(FileHandlingTest, WritingReplacesAppendingAddsAndFoldersAreCreatedOnReque
   files.WriteFileToDisk(target, "two", "", false, true, true, kForWriting);
   EXPECT_EQ(read(target), "two");
   files.WriteFileToDisk(target, " and more \xE2\x82\xAC", "", false, true, true);  // appending, the default
-  EXPECT_EQ(read(target), "two and more \xE2\x82\xAC");
+  EXPECT_EQ(read(target), "two and more \x80");  // ANSI text: the euro sign of code page 1252
+  EXPECT_EQ(files.GetFileContentAsString(target), "two and more \xE2\x82\xAC");
 
   // A source file is copied in writing mode and appended in appending mode.
   std::string from = writeFile("in/source.txt", "[src]");
@@ -171,7 +172,58 @@ TEST_F(FileHandlingTest, UnicodeTextFilesHoldUtf16AndReadBackAsText) {
   EXPECT_EQ(read(path("t/u.txt")), std::string("\xFF\xFEG\0r\0\xFC\0\xDF\0 \0\xAC\x20", 14));
   EXPECT_EQ(files.GetFileContentAsString(path("t/u.txt")), text);
   files.createTextFile(text, path("t/a.txt"), false);
-  EXPECT_EQ(read(path("t/a.txt")), text);
+  EXPECT_EQ(read(path("t/a.txt")), "Gr\xFC\xDF \x80");
+  EXPECT_EQ(files.GetFileContentAsString(path("t/a.txt")), text);
+}
+
+TEST_F(FileHandlingTest, FilesInAnyFormReadBackAsText) {
+  const std::string text = "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC";  // Grüß €
+  // A partner's Windows-1252 export, a UTF-8 file with and without its
+  // byte-order mark, and a Unicode file: all come back as the same text.
+  writeFile("r/ansi.txt", "Gr\xFC\xDF \x80");
+  writeFile("r/utf8.txt", text);
+  writeFile("r/utf8bom.txt", "\xEF\xBB\xBF" + text);
+  writeFile("r/unicode.txt", std::string("\xFF\xFEG\0r\0\xFC\0\xDF\0 \0\xAC\x20", 14));
+  for (const char* name : {"ansi.txt", "utf8.txt", "utf8bom.txt", "unicode.txt"})
+    EXPECT_EQ(files.GetFileContentAsString(path("r/") + name), text) << name;
+  // So does a file on a share.
+  writeFile("shares/srv/in/ansi.txt", "Gr\xFC\xDF \x80");
+  EXPECT_EQ(files.GetFileContentAsString("\\\\srv\\in\\ansi.txt"), text);
+
+  // Another site reads its partners' files in its own code page (1250 here).
+  setConfigValue("SiteConfiguration.xml", "TEXTFILES", "AnsiCodePage", "1250");
+  writeFile("r/central.txt", "\xA3\xF3" "d\x9F");
+  EXPECT_EQ(files.GetFileContentAsString(path("r/central.txt")), "\xC5\x81\xC3\xB3" "d\xC5\xBA");  // Łódź
+  files.createTextFile("\xC5\x81\xC3\xB3" "d\xC5\xBA", path("r/out1250.txt"), false);
+  EXPECT_EQ(read(path("r/out1250.txt")), "\xA3\xF3" "d\x9F");
+  // A setting that is no code page number is reported, not guessed at.
+  setConfigValue("SiteConfiguration.xml", "TEXTFILES", "AnsiCodePage", "latin");
+  Error e = EXPECT_RAISES(hr::kInvalidArg, files.GetFileContentAsString(path("r/central.txt")));
+  EXPECT_NE(e.description().find("AnsiCodePage"), std::string::npos) << e.description();
+}
+
+TEST_F(FileHandlingTest, TextTheCodePageCannotHoldIsNeverWrittenWithStandIns) {
+  const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC";  // 日本
+  fs::create_directories(path("w"));
+  // Asked for ANSI explicitly: refused, and nothing is written.
+  Error e = EXPECT_RAISES(hr::kInvalidArg, files.createTextFile("A " + japanese, path("w/a.txt"), false));
+  EXPECT_NE(e.description().find("1252"), std::string::npos) << e.description();
+  EXPECT_FALSE(fs::exists(path("w/a.txt")));
+  fs::create_directories(path("shares/srv/out"));
+  EXPECT_RAISES(hr::kInvalidArg, files.createTextFile(japanese, "\\\\srv\\out\\a.txt", false));
+
+  // A written text becomes a Unicode file instead, and appends keep that form.
+  std::string target = path("w/doc.xml");
+  files.WriteFileToDisk(target, "<a>" + japanese + "</a>", "", false, true, false, kForWriting);
+  EXPECT_EQ(read(target).substr(0, 4), std::string("\xFF\xFE<\0", 4));
+  files.WriteFileToDisk(target, "<b/>", "", false, true, true, kForAppending);
+  EXPECT_EQ(files.GetFileContentAsString(target), "<a>" + japanese + "</a><b/>");
+
+  // Appending such text to an ANSI file would garble it: refused, file kept.
+  std::string ansi = path("w/log.txt");
+  files.WriteFileToDisk(ansi, "first", "", false, true, false, kForWriting);
+  EXPECT_RAISES(hr::kInvalidArg, files.WriteFileToDisk(ansi, japanese, "", false, true, true, kForAppending));
+  EXPECT_EQ(read(ansi), "first");
 }
 
 TEST_F(FileHandlingTest, NetworkPathsGoToTheFileStoreAndNeverLeaveIt) {

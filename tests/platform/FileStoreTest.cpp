@@ -83,6 +83,11 @@ TEST_F(FileStoreTest, ListingTextFilesAndDeleting) {
   EXPECT_EQ(store.GetFileNames("\\\\srv\\share\\in"), (std::vector<std::string>{"a.txt", "b.txt"}));
   EXPECT_EQ(read(shares() + "/srv/share/in/a.txt"), "\xFF\xFE\xE9\x00"s);
   EXPECT_EQ(read(shares() + "/srv/share/in/b.txt"), "b++");
+  // Appends keep the form of the file: Unicode after its byte-order mark.
+  store.AppendTextFile("\xE2\x82\xAC", "\\\\srv\\share\\in\\a.txt");
+  store.AppendTextFile("\xE2\x82\xAC", "\\\\srv\\share\\in\\b.txt");
+  EXPECT_EQ(read(shares() + "/srv/share/in/a.txt"), "\xFF\xFE\xE9\x00\xAC\x20"s);
+  EXPECT_EQ(read(shares() + "/srv/share/in/b.txt"), "b++\x80");
   store.CreateTextFile("new", "\\\\srv\\share\\in\\b.txt", false);
   EXPECT_EQ(read(shares() + "/srv/share/in/b.txt"), "new");
 
