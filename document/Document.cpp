@@ -7,10 +7,10 @@
 #include "foundation/Encoding.h"
 #include "foundation/General.h"
 #include "foundation/I18N.h"
+#include "foundation/PublicationErrorHandling.h"
 #include "platform/Database.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
-#include "publication/Collaboration.h"
 #include "publication/Utility.h"
 
 namespace quillon {
@@ -249,7 +249,7 @@ void Document::SetDocumentStatus(std::int32_t iDocID, DOCUMENTSTATUS iDocStatus)
     }
     if (current == DOCUMENTSTATUS::DOCUMENTNEW) {
       if (iDocStatus == DOCUMENTSTATUS::DOCUMENTPUBLISHED)
-        Collaboration().ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
+        PublicationErrorHandling::CloseErrorsOfCategory(iDocID, "CannotPublish");
       else if (iDocStatus == DOCUMENTSTATUS::DOCUMENTDELETED)
         deleteAllUsersFromPublicationList(Variant(iDocID));
     }
