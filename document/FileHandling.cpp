@@ -71,9 +71,7 @@ std::string baseNameOf(const std::string& path) {
 // ---- the file store for network paths ----
 
 std::shared_ptr<Object> fileStore() {
-  Variant store = General::B2B_getComponent("Shale.File");
-  if (!store.isSetObject()) throw Error(hr::kObjectRequired, "Quillon.FileHandling", "Object required: Shale.File");
-  return store.object();
+  return General::RequireComponent("Shale.File", "Quillon.FileHandling");
 }
 
 Variant callStore(const std::string& method, std::vector<Variant> args) { return fileStore()->invoke(method, args); }

@@ -151,9 +151,7 @@ bool Utility::ExecuteXslPatternAndFillPublicationTable(std::int32_t iDocID, cons
         } else if (iXslPattern == "//BUS-PART-C" || iXslPattern == "//BUS-PART-S") {
           std::int32_t bp = 0;
           try {
-            Variant registry = General::B2B_getComponent("Granite.BusinessPartner");
-            auto partners = registry.as<BusinessPartnerRegistry>();
-            if (!partners) throw Error(hr::kObjectRequired, kFillSource, "Object required: Granite.BusinessPartner");
+            auto partners = General::RequireComponent<BusinessPartnerRegistry>("Granite.BusinessPartner", kFillSource);
             bp = partners->FindByCode(iXslPattern == "//BUS-PART-C" ? 'C' : 'S', value);
             // An unknown code must not widen the publication to every partner.
             if (bp == 0) throw Error(hr::kInvalidArg, "Granite.BusinessPartner", "No partner has the code '" + value + "'.");

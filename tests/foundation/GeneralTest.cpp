@@ -6,6 +6,7 @@
 #include "foundation/DBUtils.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "foundation/General.h"
+#include "platform/Configuration.h"
 #include "tests/TestSite.h"
 
 namespace quillon {
@@ -127,6 +128,15 @@ TEST_F(GeneralTest, ComponentFactoryLogsAFailedCreation) {
   auto entries = logEntries();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_NE(entries[0].message.find("Additional information: Create instance of Nobody.Knows failed."), std::string::npos);
+}
+
+TEST_F(GeneralTest, ARequiredComponentIsCreatedOrRefusedAsObjectRequired) {
+  EXPECT_TRUE(General::RequireComponent<Configuration>("Basalt.Configuration", "Test.Caller") != nullptr);
+  Error missing = EXPECT_RAISES(hr::kObjectRequired, General::RequireComponent("Nobody.Knows", "Test.Caller"));
+  EXPECT_EQ(missing.source(), "Test.Caller");
+  EXPECT_EQ(missing.description(), "Object required: Nobody.Knows could not be created.");
+  // A component of another class than the caller needs is no better than none.
+  EXPECT_RAISES(hr::kObjectRequired, General::RequireComponent<Configuration>("Shale.File", "Test.Caller"));
 }
 
 TEST_F(GeneralTest, ConfigurationFilesLiveInTheInstallDirectory) {
