@@ -67,8 +67,6 @@ std::string TestSite::scalar(const std::string& sql) const {
   return out;
 }
 
-Error TestSite::failureOf(const std::function<void()>& f) { return expectRaises(kAnyError, f, "the call", __FILE__, __LINE__); }
-
 Error expectRaises(std::int64_t number, const std::function<void()>& f, const char* statement, const char* file,
                    int line) {
   try {

@@ -37,9 +37,6 @@ class TestSite : public ::testing::Test {
   void setConfigValue(const std::string& file, const std::string& section, const std::string& key,
                       const std::string& value) const;
 
-  // The Error `f` raises; a test failure when it raises none. New tests use
-  // EXPECT_RAISES below, which also checks the number.
-  static Error failureOf(const std::function<void()>& f);
   // The whole content of a file ("" when it cannot be read).
   static std::string read(const std::string& path);
 

@@ -56,16 +56,14 @@ TEST_F(FileHandlingTest, WriteFileToDiskChecksInItsOrder) {
        NotPresent, base + "_DestFolder", I18N::LabelWith("SLBSH4564", {{"[%FOLDERNAME%]", path("nofolder")}})},
   };
   for (const Case& c : cases) {
-    Error e = failureOf(c.call);
-    EXPECT_EQ(e.number(), c.number) << c.what;
+    Error e = EXPECT_RAISES(c.number, c.call());
     EXPECT_EQ(e.source(), c.source) << c.what;
     EXPECT_EQ(e.description(), "\r\nMETHOD: " + base + " caught: " + c.label + "(" + hexNumber(c.number) + ").")
         << c.what;
   }
   EXPECT_EQ(read(existing), "<old/>");
   EXPECT_FALSE(fs::exists(path("nofolder")));
-  EXPECT_EQ(failureOf([&] { files.WriteFileToDisk(path("out/b.xml"), "x", "", false, true, false, 3); }).number(),
-            WrongIOMode);
+  EXPECT_RAISES(WrongIOMode, files.WriteFileToDisk(path("out/b.xml"), "x", "", false, true, false, 3));
 }
 
 TEST_F(FileHandlingTest, WritingReplacesAppendingAddsAndFoldersAreCreatedOnRequest) {
@@ -121,8 +119,7 @@ TEST_F(FileHandlingTest, FolderTypesComeFromParametersTheHostAndTheClock) {
   EXPECT_TRUE(fs::is_directory(path("excel/temp")));
 
   exec("DELETE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'ObiPath'");
-  Error e = failureOf([&] { files.GetFolderName(value(EFolderType::ObiFolder)); });
-  EXPECT_EQ(e.number(), MissingParameter);
+  Error e = EXPECT_RAISES(MissingParameter, files.GetFolderName(value(EFolderType::ObiFolder)));
   EXPECT_NE(e.description().find("METHOD: Quillon.FileHandling.GetFolderName caught: "), std::string::npos);
   EXPECT_NE(e.description().find("'ObiPath'"), std::string::npos) << e.description();
 }
@@ -139,10 +136,10 @@ TEST_F(FileHandlingTest, FileNamesJoinTrimmedParts) {
 TEST_F(FileHandlingTest, LocalCopyMoveDeleteAndReadFollowTheOverwriteRules) {
   std::string a = writeFile("f/a.txt", "A");
   std::string b = writeFile("f/b.txt", "B");
-  EXPECT_EQ(failureOf([&] { files.CopyFile(a, b, false); }).number(), hr::kFileAlreadyExists);
+  EXPECT_RAISES(hr::kFileAlreadyExists, files.CopyFile(a, b, false));
   files.CopyFile(a, b, true);
   EXPECT_EQ(read(b), "A");
-  EXPECT_EQ(failureOf([&] { files.MoveFile(a, b); }).number(), hr::kFileAlreadyExists);
+  EXPECT_RAISES(hr::kFileAlreadyExists, files.MoveFile(a, b));
   files.MoveFile(a, dir() + "\\f\\c.txt");
   EXPECT_FALSE(files.FileExists(a));
   EXPECT_TRUE(files.FileExists(path("f/c.txt")));
@@ -155,9 +152,8 @@ TEST_F(FileHandlingTest, LocalCopyMoveDeleteAndReadFollowTheOverwriteRules) {
   EXPECT_EQ(files.getFilesInFolder(path("f"))->Item(2).toString(), path("f/c.txt"));
 
   files.DeleteFileFromDisk(b);
-  EXPECT_EQ(failureOf([&] { files.DeleteFileFromDisk(b); }).number(), hr::kFileNotFound);
-  Error missing = failureOf([&] { files.GetFileContentAsString(b); });
-  EXPECT_EQ(missing.number(), CannotLoadFile);
+  EXPECT_RAISES(hr::kFileNotFound, files.DeleteFileFromDisk(b));
+  Error missing = EXPECT_RAISES(CannotLoadFile, files.GetFileContentAsString(b));
   EXPECT_NE(missing.description().find(I18N::LabelWith("SLBSH4560", {{"[%FILENAME%]", b}})), std::string::npos);
 
   files.deleteFolderAndFilesInFolder(Variant(path("f")));
@@ -166,7 +162,7 @@ TEST_F(FileHandlingTest, LocalCopyMoveDeleteAndReadFollowTheOverwriteRules) {
 
 TEST_F(FileHandlingTest, UnicodeTextFilesHoldUtf16AndReadBackAsText) {
   std::string text = "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC";  // Grüß €
-  EXPECT_EQ(failureOf([&] { files.createTextFile(text, path("t/u.txt"), true); }).number(), hr::kPathNotFound);
+  EXPECT_RAISES(hr::kPathNotFound, files.createTextFile(text, path("t/u.txt"), true));
   fs::create_directories(path("t"));
   files.createTextFile(text, path("t/u.txt"), true);
   EXPECT_EQ(read(path("t/u.txt")), std::string("\xFF\xFEG\0r\0\xFC\0\xDF\0 \0\xAC\x20", 14));
@@ -241,9 +237,8 @@ TEST_F(FileHandlingTest, NetworkPathsGoToTheFileStoreAndNeverLeaveIt) {
   EXPECT_FALSE(fs::exists(path("upload/a.xml")));
   EXPECT_EQ(files.getFileNamesInFolder("\\\\fileserver\\share\\in")->Count(), 2);
 
-  Error e = failureOf(
-      [&] { files.WriteFileToDisk("\\\\fileserver\\share\\..\\..\\escaped.xml", "x", "", true, true, true, 2); });
-  EXPECT_EQ(e.number(), hr::kBadFileName);
+  Error e = EXPECT_RAISES(hr::kBadFileName,
+      files.WriteFileToDisk("\\\\fileserver\\share\\..\\..\\escaped.xml", "x", "", true, true, true, 2));
   EXPECT_NE(e.description().find("METHOD: Quillon.FileHandling.WriteFileToDisk caught: "), std::string::npos);
   EXPECT_FALSE(fs::exists(path("escaped.xml")));
   EXPECT_FALSE(fs::exists(path("shares/escaped.xml")));
@@ -256,7 +251,7 @@ TEST_F(FileHandlingTest, ByNameCallsTakeTheDefaults) {
   obj->invoke("WriteFileToDisk", args);
   EXPECT_EQ(read(target), "first");
   // The defaults (append, no overwrite) refuse a second write.
-  EXPECT_EQ(failureOf([&] { obj->invoke("WriteFileToDisk", args); }).number(), AlreadyPresent);
+  EXPECT_RAISES(AlreadyPresent, obj->invoke("WriteFileToDisk", args));
   std::vector<Variant> folder{Variant(path("upload"))};
   Variant names = obj->invoke("getFileNamesInFolder", folder);
   ASSERT_TRUE(names.as<Collection>());

@@ -53,7 +53,7 @@ TEST_F(DBUtilsTest, DisconnectedRecordsetsOutliveTheirConnection) {
   rs->MoveNext();
   EXPECT_EQ(rs->Fields("PARAMNAME").Value().toString(), "XMLPath2");
   EXPECT_FALSE(rs->IsConnected());
-  EXPECT_THROW(rs->Fields("PARAMVALUE").SetValue(Variant("x")), Error);
+  EXPECT_RAISES(hr::kDbNotUpdatable, rs->Fields("PARAMVALUE").SetValue(Variant("x")));
   DBUtils::CloseRecordset(rs);
   EXPECT_EQ(rs, nullptr);
 }
@@ -73,7 +73,7 @@ TEST_F(DBUtilsTest, ConnectionFailuresCarryTheirMethod) {
   // Without a connection string the failure is logged, and the open then fails.
   General::ResetThreadState();
   writeFile("Z2IZezazaConfiguration.xml", "<configuration/>");
-  EXPECT_THROW(DBUtils::GetConnectionWithODBCTimeoutIs(5), Error);
+  EXPECT_RAISES(hr::kDatabase, DBUtils::GetConnectionWithODBCTimeoutIs(5));
   bool logged = false;
   for (const auto& e : logEntries())
     logged |= e.message.find("Trying the default connectionstring.") != std::string::npos;

@@ -174,7 +174,7 @@ TEST_F(AttachmentsTest, DeletingStaysInsideTheDocumentsFolder) {
   EXPECT_TRUE(fs::exists(outside));
   EXPECT_EQ(rows(5), "x.txt");
   // A file that is not there is reported.
-  EXPECT_THROW(att.DeleteAttachment(5, 2, "x.txt", dir() + "/attachments"), Error);
+  EXPECT_RAISES(hr::kFileNotFound, att.DeleteAttachment(5, 2, "x.txt", dir() + "/attachments"));
 }
 
 TEST_F(AttachmentsTest, CopyingACollectionCopiesEachFileOnceAndRecordsFailures) {

@@ -145,7 +145,7 @@ TEST_F(UtilityTest, DirectoryAndPartnerLookUps) {
   EXPECT_EQ(u.GetAUBusinessPartnerID("carol"), 200);
   EXPECT_EQ(u.GetAUEmailAddress("dave"), "dave@cobalt.example");
   EXPECT_EQ(u.GetBusinessPartnerName(300), "Cobalt Logistics");
-  EXPECT_THROW(u.GetAUEmailAddress("nobody"), Error);
+  EXPECT_RAISES(hr::kNoSuchEntry, u.GetAUEmailAddress("nobody"));
 
   std::string virt;
   auto rs = u.GetAuoRSByCriteria(Variant("cn=bob"), virt);
