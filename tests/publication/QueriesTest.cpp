@@ -96,14 +96,9 @@ class ListQueryTest : public test::TestSite {
   // The o_sErrors text of a refusal.
   std::string refused(std::int32_t mode, std::vector<Filter> filters, std::vector<Variant> tags = {}) {
     std::string sql, errors;
-    try {
-      build(mode, "alice", 0, tags, filters, sql, errors);
-      ADD_FAILURE() << "accepted: " << sql;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), InvalidParamValue);
-      EXPECT_EQ(e.source(), "Quillon.SQLQueries.GetDocListQuery");
-      EXPECT_NE(e.description().find("METHOD: Quillon.SQLQueries.GetDocListQuery caught: "), std::string::npos);
-    }
+    Error e = EXPECT_RAISES(InvalidParamValue, build(mode, "alice", 0, tags, filters, sql, errors));
+    EXPECT_EQ(e.source(), "Quillon.SQLQueries.GetDocListQuery");
+    EXPECT_NE(e.description().find("METHOD: Quillon.SQLQueries.GetDocListQuery caught: "), std::string::npos);
     EXPECT_EQ(sql, "");
     return errors;
   }

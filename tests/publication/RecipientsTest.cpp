@@ -146,14 +146,10 @@ TEST_F(RecipientsTest, SenderByNameOrByContact) {
   EXPECT_EQ(name, "alice");
   u.GetSenderBPAndName("<ORDER><CONTACT>carol</CONTACT></ORDER>", bp, name);
   EXPECT_EQ(bp, 200);
-  try {
-    u.GetSenderBPAndName("<ORDER/>", bp, name);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(bp, 0);
-    EXPECT_EQ(name, "");
-    EXPECT_NE(e.description().find("Additional information: "), std::string::npos);
-  }
+  Error e = EXPECT_RAISES(ProcessDocumentError, u.GetSenderBPAndName("<ORDER/>", bp, name));
+  EXPECT_EQ(bp, 0);
+  EXPECT_EQ(name, "");
+  EXPECT_NE(e.description().find("Additional information: "), std::string::npos);
   EXPECT_RAISES(test::kAnyError, u.GetSenderBPAndName("<ORDER>", bp, name));
   EXPECT_TRUE(u.BPOfDocumentEqualsBPOfUser("carol", "<ORDER><SENDER>bob</SENDER></ORDER>"));
   EXPECT_FALSE(u.BPOfDocumentEqualsBPOfUser("dave", "<ORDER><SENDER>bob</SENDER></ORDER>"));
