@@ -48,7 +48,7 @@ TEST_F(PublicationErrorHandlingTest, ReplacementsSurviveTheRoundTripInOrder) {
 
   // A document whose root is not REPS is replaced; one with a REPS root is extended.
   auto other = std::make_shared<DomDocument>();
-  other->loadXML("<OTHER/>");
+  ASSERT_TRUE(other->loadXML("<OTHER/>"));
   PEH::AddReplacements(other, values);
   PEH::AddReplacement(other, "[%MORE%]", "x");
   EXPECT_EQ(other->documentElement()->nodeName(), "REPS");
