@@ -411,7 +411,13 @@ void SendMethod::DeleteSendMethod2(const std::string& i_lSMID, std::int32_t i_lB
       conn.get()->Execute("UPDATE SENDMETHOD SET SENDMETHODID = -1 " + route + " AND SENDMETHODID = " + SqlLong(id));
     else
       conn.get()->Execute("DELETE FROM SENDMETHOD WHERE SENDMETHODID = " + SqlLong(id));
-    conn.get()->Execute("DELETE FROM SENDMETHODPROPERTY WHERE SENDMETHODID = " + SqlLong(id));
+    // A placeholder replaces only this route: other partners, types or rules
+    // may still deliver through the send method, so its properties stay
+    // until its last route is gone.
+    auto used = conn.get()->Execute("SELECT TOP 1 SENDMETHODID FROM SENDMETHOD WHERE SENDMETHODID = " + SqlLong(id));
+    const bool stillRouted = !used->EOF_();
+    used->Close();
+    if (!stillRouted) conn.get()->Execute("DELETE FROM SENDMETHODPROPERTY WHERE SENDMETHODID = " + SqlLong(id));
   });
 }
 

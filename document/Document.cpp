@@ -7,10 +7,10 @@
 #include "foundation/Encoding.h"
 #include "foundation/General.h"
 #include "foundation/I18N.h"
+#include "foundation/PublicationErrorHandling.h"
 #include "platform/Database.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
-#include "publication/Collaboration.h"
 #include "publication/Utility.h"
 
 namespace quillon {
@@ -33,6 +33,12 @@ Variant allRows(const std::string& sql) {
 void execute(const std::string& sql) {
   ConnectionScope conn;
   conn.get()->Execute(sql);
+}
+
+// A body written for a document that is not stored would be lost without a
+// word: the caller is told instead.
+[[noreturn]] void raiseNoDocument(const std::string& source, std::int32_t docID) {
+  throw Error(DocumentIDNotInDatabase, source, "Document with documentID = " + std::to_string(docID) + " doesn't exist.");
 }
 
 // The current local date and time as the database stores dates.
@@ -154,12 +160,11 @@ void Document::UpdateDocumentWithXmlBody(std::int32_t iDocID, const std::string&
     ConnectionScope conn;
     auto rs = OpenForUpdate("SELECT XMLBODY, CREATIONDATE FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID),
                             conn.get());
-    if (!rs->EOF_()) {
-      rs->Fields("CREATIONDATE").SetValue(Variant(nowText()));
-      auto utility = std::make_shared<Utility>();
-      utility->SetLongDBTextField(iXmlBody, "XMLBODY", rs);
-      rs->Update();
-    }
+    if (rs->EOF_()) raiseNoDocument("Quillon.Document.UpdateDocumentWithXmlBody", iDocID);
+    rs->Fields("CREATIONDATE").SetValue(Variant(nowText()));
+    auto utility = std::make_shared<Utility>();
+    utility->SetLongDBTextField(iXmlBody, "XMLBODY", rs);
+    rs->Update();
     rs->Close();
   });
 }
@@ -169,11 +174,10 @@ void Document::UpdateDocumentWithOriginalXmlBody(std::int32_t iDocID, const std:
     ConnectionScope conn;
     auto rs = OpenForUpdate(
         "SELECT ORIGINALXMLBODY, ENTRANCEDATE FROM DOCUMENT WHERE DOCUMENTID = " + SqlLong(iDocID), conn.get());
-    if (!rs->EOF_()) {
-      rs->Fields("ENTRANCEDATE").SetValue(Variant(nowText()));
-      rs->Fields("ORIGINALXMLBODY").SetValue(Variant(iOriginalXmlBody));
-      rs->Update();
-    }
+    if (rs->EOF_()) raiseNoDocument("Quillon.Document.UpdateDocumentWithOriginalXmlBody", iDocID);
+    rs->Fields("ENTRANCEDATE").SetValue(Variant(nowText()));
+    rs->Fields("ORIGINALXMLBODY").SetValue(Variant(iOriginalXmlBody));
+    rs->Update();
     rs->Close();
   });
 }
@@ -245,7 +249,7 @@ void Document::SetDocumentStatus(std::int32_t iDocID, DOCUMENTSTATUS iDocStatus)
     }
     if (current == DOCUMENTSTATUS::DOCUMENTNEW) {
       if (iDocStatus == DOCUMENTSTATUS::DOCUMENTPUBLISHED)
-        Collaboration().ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
+        PublicationErrorHandling::CloseErrorsOfCategory(iDocID, "CannotPublish");
       else if (iDocStatus == DOCUMENTSTATUS::DOCUMENTDELETED)
         deleteAllUsersFromPublicationList(Variant(iDocID));
     }

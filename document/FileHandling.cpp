@@ -1,10 +1,8 @@
 #include "document/FileHandling.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -16,12 +14,12 @@
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "foundation/General.h"
 #include "foundation/I18N.h"
-#include "platform/CodePage.h"
 #include "platform/Configuration.h"
 #include "platform/Error.h"
 #include "platform/LocalFiles.h"
 #include "platform/FileStore.h"
 #include "platform/Text.h"
+#include "platform/TextFile.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +30,6 @@ using General::Guarded;
 namespace {
 
 const std::string kClassSource = "Quillon.FileHandling.";
-const std::string kUnicodeMark = "\xFF\xFE";  // UTF-16LE byte-order mark
 
 std::string sourceOf(const char* method) { return kClassSource + method; }
 
@@ -74,9 +71,7 @@ std::string baseNameOf(const std::string& path) {
 // ---- the file store for network paths ----
 
 std::shared_ptr<Object> fileStore() {
-  Variant store = General::B2B_getComponent("Shale.File");
-  if (!store.isSetObject()) throw Error(hr::kObjectRequired, "Quillon.FileHandling", "Object required: Shale.File");
-  return store.object();
+  return General::RequireComponent("Shale.File", "Quillon.FileHandling");
 }
 
 Variant callStore(const std::string& method, std::vector<Variant> args) { return fileStore()->invoke(method, args); }
@@ -135,32 +130,27 @@ std::string readBytes(const std::string& path, const std::string& source) {
   return content.str();
 }
 
-void writeLocal(const std::string& path, const std::string& bytes, bool append, const std::string& source) {
-  fs::path p = localPath(path);
+// The local file a text is written to: a network path is resolved by the
+// file store, so both kinds of path go through the one write path of
+// TextFile. The file's folder must exist and the path must not name a folder.
+fs::path writableFile(const std::string& path, const std::string& source) {
+  if (text::Trim(path).empty()) throw Error(hr::kBadFileName, source, "No file name was given.");
+  fs::path p = isNetwork(path) ? fs::path(callStore("ResolvePath", {Variant(path)}).text()) : localPath(path);
   fs::path parent = p.parent_path();
   if (!parent.empty() && !LocalFiles::IsFolder(parent)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", path);
   if (LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPermissionDenied, source, "The path names a folder", path);
-  std::ofstream out(p, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
-  if (!out) {
-    int err = errno;
-    throw Error(hr::kPathFileAccess, source,
-                "The file " + LocalFiles::Quoted(path) + " cannot be written: " + std::strerror(err) + ".");
-  }
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw Error(hr::kPathFileAccess, source, "The file " + LocalFiles::Quoted(path) + " could not be written completely.");
+  return p;
 }
 
-// Writes (or appends) text as its UTF-8 bytes.
+// Writes or appends text as a text stream does: ANSI in the site's code
+// page, and Unicode for text the code page cannot hold (an existing file
+// keeps its form; see TextFile).
 void writeText(const std::string& path, const std::string& text, bool append, const std::string& source) {
-  if (isNetwork(path)) {
-    if (append)
-      callStore("AppendTextFile", {Variant(text), Variant(path)});
-    else
-      callStore("CreateTextFile", {Variant(text), Variant(path), Variant(false)});
-    return;
-  }
-  writeLocal(path, text, append, source);
+  fs::path file = writableFile(path, source);
+  if (append)
+    TextFile::Append(file, text, TextFile::Form::AnsiOrUnicode, source, path);
+  else
+    TextFile::Write(file, text, TextFile::Form::AnsiOrUnicode, source, path);
 }
 
 // A local destination ending in a separator names the folder to copy into.
@@ -332,7 +322,7 @@ void FileHandling::WriteFileToDisk(const std::string& i_sDestFile, const std::st
     const bool append = i_nIOMode == kForAppending;
     if (sourceFileNamed) {
       if (append)
-        writeText(i_sDestFile, readBytes(i_sSourceFile, source), true, source);
+        writeText(i_sDestFile, TextFile::Decode(readBytes(i_sSourceFile, source)), true, source);
       else
         copyFile(i_sSourceFile, i_sDestFile, true, source);
     } else {
@@ -369,9 +359,7 @@ std::string FileHandling::GetFileContentAsString(const std::string& i_sFileName)
   return Guarded(source, [&] {
     if (!fileExists(i_sFileName))
       throw Error(CannotLoadFile, source, I18N::LabelWith("SLBSH4560", {{"[%FILENAME%]", i_sFileName}}));
-    std::string content = readBytes(i_sFileName, source);
-    if (content.compare(0, kUnicodeMark.size(), kUnicodeMark) == 0) return FromUtf16LE(content);
-    return content;
+    return TextFile::Decode(readBytes(i_sFileName, source));
   });
 }
 
@@ -455,8 +443,8 @@ void FileHandling::createTextFile(const std::string& i_sTextStream, const std::s
       callStore("CreateTextFile", {Variant(i_sTextStream), Variant(i_sFileName), Variant(i_bUnicode)});
       return;
     }
-    if (text::Trim(i_sFileName).empty()) throw Error(hr::kBadFileName, source, "No file name was given.");
-    writeLocal(i_sFileName, i_bUnicode ? kUnicodeMark + ToUtf16LE(i_sTextStream) : i_sTextStream, false, source);
+    TextFile::Write(writableFile(i_sFileName, source), i_sTextStream,
+                    i_bUnicode ? TextFile::Form::Unicode : TextFile::Form::Ansi, source, i_sFileName);
   });
 }
 

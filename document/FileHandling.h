@@ -6,10 +6,13 @@
 // backslashes (a network share) is handed to the file store "Shale.File",
 // created by name for each call; every other path is local and its
 // backslashes become "/". MoveFile and CopyFile use the file store when
-// either side is a network path. Text is UTF-8 and is written as its
-// bytes; only createTextFile with i_bUnicode writes UTF-16LE (with the
-// byte-order mark, as a Unicode text stream does), and
-// GetFileContentAsString reads such a file back as UTF-8.
+// either side is a network path. Text in the program is UTF-8; text files
+// are ANSI, in the site's ANSI code page, or Unicode, UTF-16LE after the
+// byte-order mark (platform/TextFile.h). createTextFile writes the form it
+// is asked for and refuses ANSI text the code page cannot hold;
+// WriteFileToDisk writes ANSI text, or Unicode text when the code page
+// cannot hold it, and appends in the form the file already has.
+// GetFileContentAsString reads every form back as UTF-8 text.
 //
 // Host folders for the Windows folder types: WindowsFolder is "/etc" (the
 // system's configuration), SystemFolder "/usr/lib" (its libraries),

@@ -34,9 +34,7 @@ void GetConnectionString() {
   General::ModuleState& st = General::ThreadState();
   if (!st.connectionString.empty()) return;
   try {
-    Variant v = General::B2B_getComponent("Basalt.Configuration");
-    auto cfg = v.as<Configuration>();
-    if (!cfg) throw Error(hr::kObjectRequired, "Quillon.DBUtils", "Object required: Basalt.Configuration");
+    auto cfg = General::RequireComponent<Configuration>("Basalt.Configuration", "Quillon.DBUtils");
     cfg->Load(General::GetB2BConfigFile());
     st.connectionString = cfg->GetConnectionString("Quillon");
   } catch (...) {

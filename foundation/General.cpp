@@ -14,10 +14,7 @@ namespace {
 const char* const kCrLf = "\r\n";
 
 std::shared_ptr<Configuration> newConfiguration() {
-  Variant v = B2B_getComponent("Basalt.Configuration");
-  auto cfg = v.as<Configuration>();
-  if (!cfg) throw Error(hr::kObjectRequired, "Quillon.General", "Object required: Basalt.Configuration");
-  return cfg;
+  return RequireComponent<Configuration>("Basalt.Configuration", "Quillon.General");
 }
 
 std::shared_ptr<Log> newLog() {

@@ -39,6 +39,17 @@ std::string getInstallDir();
 // logged and gives an Empty variant.
 Variant B2B_getComponent(const std::string& progID);
 
+// The component of that programmatic id, for a caller that cannot go on
+// without it: when it cannot be created (or is not a T), Error
+// hr::kObjectRequired with `source` and "Object required: <progID> could
+// not be created." is raised.
+template <class T = Object>
+std::shared_ptr<T> RequireComponent(const std::string& progID, const std::string& source) {
+  std::shared_ptr<T> object = B2B_getComponent(progID).template as<T>();
+  if (!object) throw Error(hr::kObjectRequired, source, "Object required: " + progID + " could not be created.");
+  return object;
+}
+
 std::int16_t iGeneral_B2BLogging();
 
 void LogTrace(const std::string& method, const Info& info = std::nullopt);

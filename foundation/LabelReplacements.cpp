@@ -3,7 +3,6 @@
 #include "foundation/General.h"
 #include "foundation/I18N.h"
 #include "foundation/PublicationErrorHandling.h"
-#include "platform/Text.h"
 
 namespace quillon {
 
@@ -12,9 +11,8 @@ std::string LabelReplacements::I18NCollByReplacementsForASP(const std::string& i
   return General::Guarded(
       "Quillon.LabelReplacements.I18NCollByReplacementsForASP",
       [&] {
-        std::string info = I18N::GetLabel("SLBSH4351");
-        info = text::Replace(info, "[%LABELKEY%]", i_sKey, -1, true);
-        return text::Replace(info, "[%LANGUAGEID%]", std::to_string(i_lLanguageID));
+        return I18N::LabelWith("SLBSH4351",
+                               {{"[%LABELKEY%]", i_sKey}, {"[%LANGUAGEID%]", std::to_string(i_lLanguageID)}});
       },
       [&] { return I18N::GetLabelWithReplacements(i_sKey, i_lLanguageID, i_oReplDict); });
 }

@@ -2,16 +2,17 @@
 #include "foundation/SqlNames.h"
 #include "foundation/ConnectionScope.h"
 
-#include "document/Document.h"
+#include <vector>
+
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "foundation/General.h"
+#include "foundation/Lookups.h"
 #include "platform/Database.h"
 #include "platform/Object.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
-#include "publication/Utility.h"
 
 namespace quillon::PublicationErrorHandling {
 
@@ -24,8 +25,10 @@ constexpr long kMaxSourceLength = 255;
 // Closes the connection when the operation leaves, on success and on failure.
 std::int32_t writeRow(std::int32_t docID, std::int32_t errorNumber, const std::string& description,
                       const std::string& source, const std::string& label, const DomDocument* replacements) {
-  auto document = std::make_shared<Document>();
-  if (document->GetDocumentTypeOfDocument(docID).empty()) return 0;
+  if (Lookups::FirstValue("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE DOCUMENTID = " + Encoding::SqlLong(docID))
+          .text()
+          .empty())
+    return 0;
 
   ConnectionScope conn;
   auto rs = std::make_shared<Recordset>();
@@ -114,15 +117,51 @@ void GetReplacementsFromTable(std::shared_ptr<Dictionary>& replacements, const s
     if (text::Trim(stored).empty()) return;
 
     auto dom = std::make_shared<DomDocument>();
-    dom->loadXML(stored);
-    auto utility = std::make_shared<Utility>();
-    auto nodes = utility->ExecuteXSLPatternReturnAllNodes(dom, "//REP");
-    if (!nodes) return;
-    for (const auto& node : nodes->nodes()) replacements->Add(node->getAttribute("name"), Variant(node->text()));
+    if (!dom->loadXML(stored)) return;  // a damaged text holds no replacements
+    const auto reps = dom->selectNodes("//REP");
+    for (const auto& node : reps->nodes())
+      replacements->Add(node->getAttribute("name"), Variant(node->text()));
   });
 }
 
-// ---- by-name access for operators ------------------------------------------------------
+void CloseSelectedErrors(const std::string& selectSql) {
+  ConnectionScope conn;
+  auto rs = OpenForUpdate(selectSql, conn.get());
+  while (!rs->EOF_()) {
+    Field& closed = rs->Fields("CLOSED");
+    closed.SetValue(Variant(closed.Value().toInt32() | 1));
+    rs->Update();
+    rs->MoveNext();
+  }
+  rs->Close();
+}
+
+void CloseErrorsOfCategory(std::int32_t docID, const std::string& category) {
+  // Category labels of the errors each category closes.
+  static const std::vector<std::string> kCannotPublish = {"SLBSH0008", "SLBSH4475", "SLBSH4476",
+                                                          "SLBSH4477", "SLBSH4478", "SLBSH4479",
+                                                          "SLBSH4480", "SLBSH4481", "SLBSH4482"};
+  static const std::vector<std::string> kSelectRecipients = {"SLBSH0008", "SLBSH4476"};
+  const std::string lower = text::LCase(category);
+  const std::vector<std::string>* labels = nullptr;
+  if (lower == "cannotpublish")
+    labels = &kCannotPublish;
+  else if (lower == "selectrecipients")
+    labels = &kSelectRecipients;
+  else
+    throw Error(InvalidParamValue, "Quillon.Collaboration.ClosePublicationErrorsForOneCategory",
+                "Not supported Category : " + category);
+  std::string sql = std::string(" SELECT * FROM PUBLICATIONERRORS") + " WHERE DOCUMENTID = " + Encoding::SqlLong(docID) +
+                    " AND   CLOSED IN (0,2,4,6) " + " AND ( LABEL = ";
+  for (std::size_t i = 0; i < labels->size(); ++i) {
+    if (i > 0) sql += std::string(" OR ") + "       LABEL = ";
+    sql += Encoding::SqlText((*labels)[i]);
+  }
+  sql += ")";
+  CloseSelectedErrors(sql);
+}
+
+// ---- by-name access for operators ------------------------------------------
 
 namespace {
 

@@ -38,6 +38,15 @@ void AddReplacement(const std::shared_ptr<DomDocument>& document, const std::str
 // document is replaced by a new one first when it is not set, has no root,
 // or its root is not REPS.
 void AddReplacements(std::shared_ptr<DomDocument>& document, const std::shared_ptr<Dictionary>& replacements);
+// Marks every error the SELECT text chooses as closed by the system (bit 1
+// of CLOSED); the text must select whole PUBLICATIONERRORS rows.
+void CloseSelectedErrors(const std::string& selectSql);
+// Closes the document's open errors of a category: "CannotPublish" (the
+// errors of recipients that could not be found or published) or
+// "SelectRecipients" (unknown recipients and partner codes), in any letter
+// case; any other category raises InvalidParamValue.
+void CloseErrorsOfCategory(std::int32_t docID, const std::string& category);
+
 // Adds the (name → value) pairs stored in the REPLACEMENTS column of one
 // row of `table` to the dictionary, creating it when it is not set. A name
 // already in the dictionary raises. `table` must be a plain table name,

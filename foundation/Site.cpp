@@ -139,6 +139,7 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
                                                                       {"MEMBERSHIP", "LDAPRoot", "o=quillon"},
                                                                       {"MEMBERSHIP", "MemScriptCode", ""},
                                                                       {"FILESTORE", "ShareRoot", d + "/shares"},
+                                                                      {"TEXTFILES", "AnsiCodePage", "1252"},
                                                                       {"DIRECTORY", "Database", d + "/directory.db"},
                                                                       {"APPLICATIONS", "Portal", "1"},
                                                                       {"APPLICATIONS", "Collaboration", "2"},

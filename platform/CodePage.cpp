@@ -2,11 +2,16 @@
 
 #include <iconv.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
+#include "platform/Configuration.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace quillon {
 
@@ -165,7 +170,37 @@ std::string FromUtf16LE(const std::string& bytes) {
   return FromCodePage(body, 1200);
 }
 
+namespace {
+
+// A code page number from a setting; `where` names the setting in the error.
+int codePageNumber(const std::string& value, const std::string& where) {
+  std::string v = value;
+  while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.pop_back();
+  while (!v.empty() && std::isspace(static_cast<unsigned char>(v.front()))) v.erase(0, 1);
+  char* end = nullptr;
+  long n = std::strtol(v.c_str(), &end, 10);
+  if (v.empty() || !end || *end != '\0' || n <= 0 || n >= 100000)
+    throw Error(hr::kInvalidArg, kSource, "The ANSI code page '" + value + "' (" + where + ") is not a code page number.");
+  return static_cast<int>(n);
+}
+
+}  // namespace
+
 int SystemAnsiCodePage() {
+  const char* site = std::getenv(kSiteEnvironmentVariable);
+  if (site && *site) {
+    std::filesystem::path file = std::filesystem::path(text::LocalPath(site)) / "SiteConfiguration.xml";
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(file, ec)) {
+      Configuration config;
+      config.Load(file.string());
+      std::string value = config.GetValue(kAnsiCodePageSection, kAnsiCodePageKey).text();
+      if (value.find_first_not_of(" \t\r\n") != std::string::npos)
+        return codePageNumber(value, std::string("section ") + kAnsiCodePageSection + ", key " + kAnsiCodePageKey +
+                                         " of " + file.string());
+    }
+  }
+  // The environment's choice counts only when it is a number, as it always has.
   const char* env = std::getenv(kAnsiCodePageVariable);
   if (env && *env) {
     char* end = nullptr;
@@ -173,6 +208,18 @@ int SystemAnsiCodePage() {
     if (end && *end == '\0' && v > 0 && v < 100000) return static_cast<int>(v);
   }
   return 1252;
+}
+
+bool IsUtf8(const std::string& bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    std::size_t n = utf8SequenceLength(p, left);
+    if (n == 0) return false;
+    p += n;
+    left -= n;
+  }
+  return true;
 }
 
 }  // namespace quillon

@@ -14,9 +14,13 @@
 //   as one such character: one "?" (U+FFFD in UTF-16) per bad byte;
 // - a byte the source code page does not define reads as U+FFFD.
 //
-// The system ANSI code page: a Linux host has none, so the portal's own,
-// Western European (1252), is used unless the environment variable
-// QUILLON_ANSI_CODEPAGE holds another positive number.
+// The ANSI code page of text files: a Linux host has none, so it is a
+// setting of the site, the key "AnsiCodePage" of section "TEXTFILES" in
+// QUILLON_SITE/SiteConfiguration.xml (a Windows code page number, for
+// example 1250 for Central European partners). Without a site or the key,
+// the environment variable QUILLON_ANSI_CODEPAGE may name one (a value that
+// is no number is ignored); otherwise it is the portal's own, Western
+// European (1252).
 //
 // Thread-safe: every call opens its own conversion descriptor.
 #pragma once
@@ -26,6 +30,8 @@
 namespace quillon {
 
 inline constexpr const char* kAnsiCodePageVariable = "QUILLON_ANSI_CODEPAGE";
+inline constexpr const char* kAnsiCodePageSection = "TEXTFILES";
+inline constexpr const char* kAnsiCodePageKey = "AnsiCodePage";
 
 // UTF-8 to the code page; `lossless` (may be null) tells whether every
 // character had a counterpart.
@@ -36,7 +42,10 @@ std::string FromCodePage(const std::string& bytes, int codePage);
 std::string ToUtf16LE(const std::string& utf8);
 // UTF-16 little-endian code units (a leading byte-order mark is dropped) to UTF-8.
 std::string FromUtf16LE(const std::string& bytes);
-// 1252 unless QUILLON_ANSI_CODEPAGE names another code page.
+// The site's ANSI code page (see above), read at every call. A site setting
+// that is not a positive number raises Error hr::kInvalidArg naming it.
 int SystemAnsiCodePage();
+// Whether the bytes are well-formed UTF-8.
+bool IsUtf8(const std::string& bytes);
 
 }  // namespace quillon

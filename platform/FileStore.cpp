@@ -1,19 +1,17 @@
 #include "platform/FileStore.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
-#include "platform/CodePage.h"
 #include "platform/Configuration.h"
 #include "platform/Error.h"
 #include "platform/LocalFiles.h"
 #include "platform/Text.h"
+#include "platform/TextFile.h"
 #include "platform/XmlDom.h"
 
 namespace fs = std::filesystem;
@@ -83,19 +81,6 @@ fs::path destinationFor(const std::string& to, const fs::path& resolvedTo, const
 void requireParentFolder(const fs::path& p, const std::string& source, const std::string& path) {
   fs::path parent = p.parent_path();
   if (!parent.empty() && !LocalFiles::IsFolder(parent)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", path);
-}
-
-void writeBytes(const fs::path& p, const std::string& bytes, bool append, const std::string& source,
-                const std::string& path) {
-  std::ofstream out(p, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
-  if (!out) {
-    int err = errno;
-    throw Error(hr::kPathFileAccess, source,
-                "The file " + LocalFiles::Quoted(path) + " cannot be written: " + std::strerror(err) + ".");
-  }
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw Error(hr::kPathFileAccess, source, "The file " + LocalFiles::Quoted(path) + " could not be written completely.");
 }
 
 }  // namespace
@@ -228,7 +213,7 @@ void FileStore::CreateTextFile(const std::string& text, const std::string& path,
   fs::path p = resolve(path, source);
   requireParentFolder(p, source, path);
   if (LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPermissionDenied, source, "The path names a folder", path);
-  writeBytes(p, unicode ? std::string("\xFF\xFE") + ToUtf16LE(text) : text, false, source, path);
+  TextFile::Write(p, text, unicode ? TextFile::Form::Unicode : TextFile::Form::Ansi, source, path);
 }
 
 void FileStore::AppendTextFile(const std::string& text, const std::string& path) {
@@ -236,7 +221,7 @@ void FileStore::AppendTextFile(const std::string& text, const std::string& path)
   fs::path p = resolve(path, source);
   requireParentFolder(p, source, path);
   if (LocalFiles::IsFolder(p)) LocalFiles::Raise(hr::kPermissionDenied, source, "The path names a folder", path);
-  writeBytes(p, text, true, source, path);
+  TextFile::Append(p, text, TextFile::Form::AnsiOrUnicode, source, path);
 }
 
 std::string FileStore::GetFileContent(const std::string& path) const {

@@ -65,13 +65,16 @@ class FileStore : public Object {
   void CopyFolder(const std::string& from, const std::string& to, bool overwrite);
   // Names of the files directly in the folder, sorted by byte value.
   std::vector<std::string> GetFileNames(const std::string& folder) const;
-  // Writes the text as a new file, replacing an existing one: the UTF-8
-  // bytes as given, or with `unicode` a UTF-16LE byte-order mark and two
-  // bytes per UTF-16 code unit.
+  // Writes the text as a new file, replacing an existing one: ANSI text in
+  // the site's code page, or with `unicode` UTF-16LE after the byte-order
+  // mark (platform/TextFile.h). ANSI text the code page cannot hold is
+  // refused, never written with stand-in characters.
   void CreateTextFile(const std::string& text, const std::string& path, bool unicode);
-  // Appends the UTF-8 bytes of the text, creating the file when missing.
+  // Appends the text in the form the file has (Unicode after a byte-order
+  // mark, ANSI otherwise); a missing or empty file is created as ANSI text,
+  // or as Unicode text when the code page cannot hold it.
   void AppendTextFile(const std::string& text, const std::string& path);
-  // The file's bytes.
+  // The file's bytes, unconverted.
   std::string GetFileContent(const std::string& path) const;
 
   // The share root of the current site (an absolute local folder).

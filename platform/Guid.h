@@ -7,6 +7,6 @@
 namespace quillon {
 
 // Fills `out` with a new random GUID; false when the generator fails.
-bool NewGuid(std::array<std::uint8_t, 16>& out);
+[[nodiscard]] bool NewGuid(std::array<std::uint8_t, 16>& out);
 
 }  // namespace quillon

@@ -145,7 +145,7 @@ double oleDateFromParts(int year, int month, int day, int hour = 0, int minute =
 void oleDateToParts(double d, int& year, int& month, int& day, int& hour, int& minute, int& second);
 std::string formatOleDate(double d);  // "YYYY-MM-DD hh:mm:ss"
 // Reads "YYYY-MM-DD", "YYYY-MM-DD hh:mm[:ss]" or with a "T"; false on anything else.
-bool parseOleDate(const std::string& text, double& out);
+[[nodiscard]] bool parseOleDate(const std::string& text, double& out);
 double oleNow();  // the local clock
 
 }  // namespace quillon

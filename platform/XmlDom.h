@@ -109,8 +109,8 @@ class DomDocument : public DomNode {
   void setProperty(const std::string& name, const Variant& value);
   Variant getProperty(const std::string& name) const;
 
-  bool loadXML(const std::string& text);
-  bool load(const std::string& pathOrUrl);  // a path, a file:// URL, or http(s) with ServerHTTPRequest
+  [[nodiscard]] bool loadXML(const std::string& text);
+  [[nodiscard]] bool load(const std::string& pathOrUrl);  // a path, a file:// URL, or http(s) with ServerHTTPRequest
   const ParseError& parseError() const { return parseError_; }
 
   std::string xml() const;  // the document's text; "" for an empty document

@@ -35,10 +35,8 @@ std::string sourceOf(const char* method) { return kClassSource + method; }
 std::uintmax_t fileSize(const std::string& path) {
   std::string local = text::LocalPath(path);
   if (text::IsNetworkPath(path)) {
-    Variant store = General::B2B_getComponent("Shale.File");
-    if (!store.isSetObject()) throw Error(hr::kObjectRequired, kClassSource + "fileSize", "Object required: Shale.File");
     std::vector<Variant> args{Variant(path)};
-    local = store.object()->invoke("ResolvePath", args).text();
+    local = General::RequireComponent("Shale.File", kClassSource + "fileSize")->invoke("ResolvePath", args).text();
   }
   std::error_code ec;
   std::uintmax_t size = fs::file_size(local, ec);
@@ -75,9 +73,7 @@ std::string configured(const Configuration& cfg, const char* section, const char
 // The site's public address of a virtual path below the application
 // directory, by the site's SSL mode.
 std::string siteUrl(const std::string& virtualPath) {
-  Variant v = General::B2B_getComponent("Basalt.Configuration");
-  auto cfg = v.as<Configuration>();
-  if (!cfg) throw Error(hr::kObjectRequired, sourceOf("GetAttachmentUrlAndFolder"), "Object required: Basalt.Configuration");
+  auto cfg = General::RequireComponent<Configuration>("Basalt.Configuration", sourceOf("GetAttachmentUrlAndFolder"));
   cfg->Load(General::getSiteConfigFile());
   const std::string mode = configured(*cfg, "COMMONPARAMETERS", "SSLMODE");
   const bool secure = text::LCase(mode) != "none";

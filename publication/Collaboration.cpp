@@ -9,6 +9,7 @@
 #include "foundation/Encoding.h"
 #include "foundation/General.h"
 #include "foundation/Lookups.h"
+#include "foundation/PublicationErrorHandling.h"
 #include "platform/Configuration.h"
 #include "platform/Database.h"
 #include "platform/Text.h"
@@ -72,17 +73,6 @@ bool isOrderByList(const std::string& list) {
     }
   }
   return true;
-}
-
-// Category labels of the publication errors a category closes.
-const std::vector<std::string>& cannotPublishLabels() {
-  static const std::vector<std::string> labels = {"SLBSH0008", "SLBSH4475", "SLBSH4476", "SLBSH4477", "SLBSH4478",
-                                                  "SLBSH4479", "SLBSH4480", "SLBSH4481", "SLBSH4482"};
-  return labels;
-}
-const std::vector<std::string>& selectRecipientsLabels() {
-  static const std::vector<std::string> labels = {"SLBSH0008", "SLBSH4476"};
-  return labels;
 }
 
 }  // namespace
@@ -325,48 +315,19 @@ std::int32_t Collaboration::countNewDocumentsForInbox(const std::string& i_sDocT
 
 // ---- publication errors --------------------------------------------------------------------
 
-void Collaboration::closeSelectedErrors(const std::string& sql) {
-  ConnectionScope conn;
-  auto rs = OpenForUpdate(sql, conn.get());
-  while (!rs->EOF_()) {
-    Field& closed = rs->Fields("CLOSED");
-    closed.SetValue(Variant(closed.Value().toInt32() | 1));
-    rs->Update();
-    rs->MoveNext();
-  }
-  rs->Close();
-}
-
 void Collaboration::ClosePublicationErrors(std::int32_t iPublicationErrorID, std::int32_t iDocID) {
   Guarded("Quillon.Collaboration.ClosePublicationErrors", [&] {
     std::string sql = std::string(" SELECT * FROM PUBLICATIONERRORS ") + " WHERE PUBLICATIONERRORID = " +
                       SqlLong(iPublicationErrorID);
     if (iDocID != 0) sql += " AND   DOCUMENTID = " + SqlLong(iDocID);
     sql += " AND   CLOSED IN (0,2,4,6) ";
-    closeSelectedErrors(sql);
+    PublicationErrorHandling::CloseSelectedErrors(sql);
   });
 }
 
 void Collaboration::ClosePublicationErrorsForOneCategory(std::int32_t i_lDocID, const std::string& i_sCategory) {
-  Guarded("Quillon.Collaboration.ClosePublicationErrorsForOneCategory", [&] {
-    const std::string category = text::LCase(i_sCategory);
-    const std::vector<std::string>* labels = nullptr;
-    if (category == "cannotpublish")
-      labels = &cannotPublishLabels();
-    else if (category == "selectrecipients")
-      labels = &selectRecipientsLabels();
-    else
-      throw Error(InvalidParamValue, "Quillon.Collaboration.ClosePublicationErrorsForOneCategory",
-                  "Not supported Category : " + i_sCategory);
-    std::string sql = std::string(" SELECT * FROM PUBLICATIONERRORS") + " WHERE DOCUMENTID = " + SqlLong(i_lDocID) +
-                      " AND   CLOSED IN (0,2,4,6) " + " AND ( LABEL = ";
-    for (std::size_t i = 0; i < labels->size(); ++i) {
-      if (i > 0) sql += std::string(" OR ") + "       LABEL = ";
-      sql += SqlText((*labels)[i]);
-    }
-    sql += ")";
-    closeSelectedErrors(sql);
-  });
+  Guarded("Quillon.Collaboration.ClosePublicationErrorsForOneCategory",
+          [&] { PublicationErrorHandling::CloseErrorsOfCategory(i_lDocID, i_sCategory); });
 }
 
 void Collaboration::SetPublicationErrorStatusToRemoved(std::int32_t i_lDocID, const std::string& i_sUser,

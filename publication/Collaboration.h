@@ -73,9 +73,6 @@ class Collaboration : public Object {
   void SetPublicationErrorStatusToRemoved(std::int32_t i_lDocID, const std::string& i_sUser,
                                           std::int32_t i_lPublicationErrorID);
   void DeletePublicationErrors(std::int32_t iDocID);
-
- private:
-  void closeSelectedErrors(const std::string& sql);
 };
 
 }  // namespace quillon

@@ -20,51 +20,29 @@ namespace {
 // A send method that belongs to no rule has RULEID -1.
 constexpr std::int32_t kNoRule = -1;
 
-// One row per combination of referring rows; a column is null only when no
-// row of its table refers to the type, so the first row answers for all.
+// One row when the type exists, none otherwise. Each column asks one table
+// whether any row refers to the type (1) or none does (0): the database
+// stops at the first referring row, through the table's index on the type,
+// so a type with many documents answers as fast as an unused one.
 std::string referencesQuery(const std::string& type) {
-  return "SELECT DISTINCT DOCUMENT.DOCUMENTTYPEID AS DO, "
-         "RECEIVEMETHOD.DOCUMENTTYPEID AS R, "
-         "TAGSCONFIG.DOCUMENTTYPEID AS T, "
-         "SENDMETHOD.DOCUMENTTYPEID AS SM, "
-         "XMLTEMPLATE.DOCUMENTTYPEID AS X, "
-         "DOCTYPETODOCTYPE.DOCUMENTTYPEID AS DD, "
-         "DOCTYPETODOCTYPE.NEWDOCUMENTTYPEID AS DN, "
-         "SENDERLIST.DOCUMENTTYPEID AS SL, "
-         "DISTRIBUTIONLIST.DOCUMENTTYPEID AS DB, "
-         "RULEHEADER.ASSIGNEDID AS A, "
-         "NOTIFICATIONTEMPLATE.DOCUMENTTYPEID AS NT "
-         "FROM DOCUMENTTYPE LEFT OUTER JOIN DOCUMENT ON DOCUMENT.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "LEFT OUTER JOIN RECEIVEMETHOD ON RECEIVEMETHOD.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "LEFT OUTER JOIN TAGSCONFIG ON TAGSCONFIG.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "LEFT OUTER JOIN SENDMETHOD ON SENDMETHOD.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "LEFT OUTER JOIN XMLTEMPLATE ON XMLTEMPLATE.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "LEFT OUTER JOIN DOCTYPETODOCTYPE ON (DOCTYPETODOCTYPE.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID OR "
-         "DOCTYPETODOCTYPE.NEWDOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID) "
-         "LEFT OUTER JOIN SENDERLIST ON SENDERLIST.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "LEFT OUTER JOIN DISTRIBUTIONLIST ON DISTRIBUTIONLIST.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "LEFT OUTER JOIN RULEHEADER ON RULEHEADER.ASSIGNEDID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "LEFT OUTER JOIN NOTIFICATIONTEMPLATE ON NOTIFICATIONTEMPLATE.DOCUMENTTYPEID = DOCUMENTTYPE.DOCUMENTTYPEID "
-         "WHERE DOCUMENTTYPE.DOCUMENTTYPEID = " +
-         SqlText(type);
-}
-
-// Whether the type's send methods include ones without and ones with a rule.
-// A RULEID left null names no rule either.
-void sendMethodKinds(const std::shared_ptr<Connection>& conn, const std::string& type, bool& withoutRule, bool& withRule) {
-  auto rs = conn->Execute(
-      "SELECT SENDMETHOD.DOCUMENTTYPEID, SENDMETHOD.RULEID "
-      "FROM SENDMETHOD "
-      "WHERE SENDMETHOD.DOCUMENTTYPEID = " +
-      SqlText(type));
-  for (; !rs->EOF_(); rs->MoveNext()) {
-    const Variant rule = rs->Fields("RULEID").Value();
-    if (rule.isNull() || rule.toInt32() == kNoRule)
-      withoutRule = true;
-    else
-      withRule = true;
-  }
-  rs->Close();
+  const std::string t = SqlText(type);
+  auto refers = [](const char* column, const std::string& table, const std::string& condition) {
+    return "CASE WHEN EXISTS (SELECT 1 FROM " + table + " WHERE " + condition + ") THEN 1 ELSE 0 END AS " + column;
+  };
+  // A send method that belongs to no rule has RULEID -1 (or none at all).
+  const std::string withoutRule = "(RULEID IS NULL OR RULEID = " + std::to_string(kNoRule) + ")";
+  return "SELECT " + refers("DO", "DOCUMENT", "DOCUMENTTYPEID = " + t) + ", " +
+         refers("DB", "DISTRIBUTIONLIST", "DOCUMENTTYPEID = " + t) + ", " +
+         refers("SL", "SENDERLIST", "DOCUMENTTYPEID = " + t) + ", " +
+         refers("SMN", "SENDMETHOD", "DOCUMENTTYPEID = " + t + " AND " + withoutRule) + ", " +
+         refers("SMR", "SENDMETHOD", "DOCUMENTTYPEID = " + t + " AND NOT " + withoutRule) + ", " +
+         refers("A", "RULEHEADER", "ASSIGNEDID = " + t) + ", " +
+         refers("R", "RECEIVEMETHOD", "DOCUMENTTYPEID = " + t) + ", " +
+         refers("T", "TAGSCONFIG", "DOCUMENTTYPEID = " + t) + ", " +
+         refers("X", "XMLTEMPLATE", "DOCUMENTTYPEID = " + t) + ", " +
+         refers("DC", "DOCTYPETODOCTYPE", "DOCUMENTTYPEID = " + t + " OR NEWDOCUMENTTYPEID = " + t) + ", " +
+         refers("NT", "NOTIFICATIONTEMPLATE", "DOCUMENTTYPEID = " + t) +
+         " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + t;
 }
 
 }  // namespace
@@ -75,22 +53,13 @@ std::string Queries::CheckDocTypeReferences(const std::string& iDocTypeID, std::
     auto rs = conn.get()->Execute(referencesQuery(iDocTypeID));
     std::vector<std::string> labels;
     if (!rs->EOF_()) {
-      auto present = [&](const char* column) { return !rs->Fields(column).Value().isNull(); };
-      if (present("DO")) labels.push_back("SLBSH1103");
-      if (present("DB")) labels.push_back("SLBSH5008");
-      if (present("SL")) labels.push_back("SLBSH5706");
-      if (present("SM")) {
-        bool withoutRule = false, withRule = false;
-        sendMethodKinds(conn.get(), iDocTypeID, withoutRule, withRule);
-        if (withoutRule) labels.push_back("SLBSH5852");
-        if (withRule) labels.push_back("SLBSH5606");
-      }
-      if (present("A")) labels.push_back("SLBSH5605");
-      if (present("R")) labels.push_back("SLBSH5751");
-      if (present("T")) labels.push_back("SLBSH5453");
-      if (present("X")) labels.push_back("SLBSH5801");
-      if (present("DD") || present("DN")) labels.push_back("SLBSH5903");
-      if (present("NT")) labels.push_back("SLBSH6051");
+      // The order of the names is the order the portal lists them in.
+      static const std::pair<const char*, const char*> kNames[] = {
+          {"DO", "SLBSH1103"}, {"DB", "SLBSH5008"}, {"SL", "SLBSH5706"}, {"SMN", "SLBSH5852"},
+          {"SMR", "SLBSH5606"}, {"A", "SLBSH5605"},  {"R", "SLBSH5751"},  {"T", "SLBSH5453"},
+          {"X", "SLBSH5801"},  {"DC", "SLBSH5903"}, {"NT", "SLBSH6051"}};
+      for (const auto& [column, label] : kNames)
+        if (rs->Fields(column).Value().toInt32() != 0) labels.push_back(label);
     }
     rs->Close();
     if (labels.empty()) return std::string();

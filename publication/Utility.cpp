@@ -24,21 +24,11 @@ namespace {
 
 const char* const kTagNameForbidden = " \"`?.,><';:|][}{=+)(*&^%$#@~!\\/";
 
-template <class T>
-std::shared_ptr<T> createComponent(const std::string& progID) {
-  Variant v = General::B2B_getComponent(progID);
-  auto object = v.as<T>();
-  if (!object) throw Error(hr::kObjectRequired, "Quillon.Utility", "Object required: " + progID + " could not be created.");
-  return object;
-}
-
 // Asks the file store about a network path by name, as the portal's
 // components are reached.
 bool fileStoreAnswers(const std::string& method, const std::string& path) {
-  Variant store = General::B2B_getComponent("Shale.File");
-  if (!store.isSetObject()) throw Error(hr::kObjectRequired, "Quillon.Utility", "Object required: Shale.File could not be created.");
   std::vector<Variant> args{Variant(path)};
-  return store.object()->invoke(method, args).toBool();
+  return General::RequireComponent("Shale.File", "Quillon.Utility")->invoke(method, args).toBool();
 }
 
 bool startsWithDigit(const std::string& s) { return !s.empty() && s[0] >= '0' && s[0] <= '9'; }
@@ -213,7 +203,7 @@ bool Utility::CheckPublicationErrors(std::int32_t iDocID) {
 std::string Utility::getIISVirtID() {
   return Guarded("Quillon.Utility.getIISVirtID", [&] {
     if (iisVirtID_.empty()) {
-      auto cfg = createComponent<Configuration>("Basalt.Configuration");
+      auto cfg = General::RequireComponent<Configuration>("Basalt.Configuration", "Quillon.Utility");
       cfg->Load(General::getSiteConfigFile());
       iisVirtID_ = cfg->GetValue("GLOBAL", "IISVirtId").text();
     }
@@ -223,7 +213,7 @@ std::string Utility::getIISVirtID() {
 
 std::shared_ptr<DirectoryUser> Utility::getAUOAddress(const std::string& iIISVirtID, const std::string& iUserID) {
   return Guarded("Quillon.Utility.getAUOAddress", [&] {
-    auto user = createComponent<DirectoryUser>("Slate.User");
+    auto user = General::RequireComponent<DirectoryUser>("Slate.User", "Quillon.Utility");
     user->Bind(General::getSiteConfigFile());
     user->Open(iUserID, General::GetMembershipUser(), General::GetMembershipCode());
     return user;
@@ -240,7 +230,7 @@ std::shared_ptr<DirectoryUser> Utility::GetAUObject(const std::string& iUserID) 
 std::shared_ptr<Recordset> Utility::GetAuoRSByCriteria(const Variant& iCriteria, std::string& iIISVirtID) {
   return Guarded("Quillon.Utility.GetAuoRSByCriteria", [&] {
     if (iIISVirtID.empty()) iIISVirtID = getIISVirtID();
-    auto members = createComponent<DirectoryMembers>("Slate.Members");
+    auto members = General::RequireComponent<DirectoryMembers>("Slate.Members", "Quillon.Utility");
     members->Bind(General::getSiteConfigFile());
     members->Open(General::GetMembershipUser(), General::GetMembershipCode());
     return members->Search(Variant(VariantArray(std::vector<Variant>{iCriteria})));
@@ -257,13 +247,13 @@ std::string Utility::GetAUEmailAddress(const std::string& iUserID) {
 
 std::string Utility::GetBusinessPartnerName(std::int32_t i_lBPID) {
   return Guarded("Quillon.Utility.GetBusinessPartnerName", [&] {
-    return createComponent<BusinessPartnerRegistry>("Granite.BusinessPartner")->GetName(i_lBPID);
+    return General::RequireComponent<BusinessPartnerRegistry>("Granite.BusinessPartner", "Quillon.Utility")->GetName(i_lBPID);
   });
 }
 
 Variant Utility::CheckUserAuthorization(const std::string& i_sUser, const std::string& i_sPassword, const std::string&) {
   return Guarded("Quillon.Utility.CheckUserAuthorization", [&] {
-    auto validator = createComponent<DirectoryValidator>("Slate.Validator");
+    auto validator = General::RequireComponent<DirectoryValidator>("Slate.Validator", "Quillon.Utility");
     validator->Bind(General::getSiteConfigFile());
     return validator->Validate(i_sUser, i_sPassword);
   });
@@ -271,7 +261,7 @@ Variant Utility::CheckUserAuthorization(const std::string& i_sUser, const std::s
 
 std::int32_t Utility::GetApplicationID(const std::string& i_sApplicationName) {
   return Guarded("Quillon.Utility.GetApplicationID", [&] {
-    auto cfg = createComponent<Configuration>("Basalt.Configuration");
+    auto cfg = General::RequireComponent<Configuration>("Basalt.Configuration", "Quillon.Utility");
     cfg->Load(General::getSiteConfigFile());
     Variant id = cfg->GetValue("APPLICATIONS", i_sApplicationName);
     return id.isEmpty() ? 0 : id.toInt32();

@@ -228,9 +228,7 @@ bool Utility::ExecuteXslPatternAndFillPublicationTable(std::int32_t iDocID, cons
         } else if (iXslPattern == "//BUS-PART-C" || iXslPattern == "//BUS-PART-S") {
           std::int32_t bp = 0;
           try {
-            Variant registry = General::B2B_getComponent("Granite.BusinessPartner");
-            auto partners = registry.as<BusinessPartnerRegistry>();
-            if (!partners) throw Error(hr::kObjectRequired, kFillSource, "Object required: Granite.BusinessPartner");
+            auto partners = General::RequireComponent<BusinessPartnerRegistry>("Granite.BusinessPartner", kFillSource);
             bp = partners->FindByCode(iXslPattern == "//BUS-PART-C" ? 'C' : 'S', value);
             // An unknown code must not widen the publication to every partner.
             if (bp == 0) throw Error(hr::kInvalidArg, "Granite.BusinessPartner", "No partner has the code '" + value + "'.");
@@ -246,13 +244,14 @@ bool Utility::ExecuteXslPatternAndFillPublicationTable(std::int32_t iDocID, cons
       if (pending.pending() || count == 0) {
         std::string textOfError;
         try {
-          if (count != 0)
-            textOfError = I18N::LabelWith("SLBSH4479", {{"[%RECIPIENT_ID%]", value}, {"[%DOCUMENT_ID%]", id}});
-          else if (iXslPattern == "//RECEIVER")
-            textOfError = I18N::LabelWith("SLBSH4478", {{"[%USER_ID%]", value},
+          // Both uses of the recipient text fill the same placeholders, so
+          // the error box never shows one unfilled.
+          if (count != 0 || iXslPattern != "//RECEIVER")
+            textOfError = I18N::LabelWith("SLBSH4479", {{"[%RECIPIENT_ID%]", value},
+                                                        {"[%DOCUMENT_ID%]", id},
                                                         {"[%DOCTYPE%]", GetDocumentTypeDescription(iDocTypeID)}});
           else
-            textOfError = I18N::LabelWith("SLBSH4479", {{"[%BP_ID%]", value},
+            textOfError = I18N::LabelWith("SLBSH4478", {{"[%USER_ID%]", value},
                                                         {"[%DOCTYPE%]", GetDocumentTypeDescription(iDocTypeID)}});
         } catch (...) {
           textOfError = pending.description;

@@ -67,13 +67,23 @@ std::string TestSite::scalar(const std::string& sql) const {
   return out;
 }
 
-Error TestSite::failureOf(const std::function<void()>& f) {
+Error expectRaises(std::int64_t number, const std::function<void()>& f, const char* statement, const char* file,
+                   int line) {
   try {
     f();
   } catch (const Error& e) {
+    if (number != kAnyError && e.number() != number)
+      ADD_FAILURE_AT(file, line) << statement << " raised " << hexNumber(e.number()) << " instead of "
+                                 << hexNumber(static_cast<std::int32_t>(number)) << ": " << e.description();
     return e;
+  } catch (const std::exception& e) {
+    ADD_FAILURE_AT(file, line) << statement << " raised a non-Error exception: " << e.what();
+    return Error(0, "", "");
+  } catch (...) {
+    ADD_FAILURE_AT(file, line) << statement << " raised a non-Error exception";
+    return Error(0, "", "");
   }
-  ADD_FAILURE() << "no error raised";
+  ADD_FAILURE_AT(file, line) << statement << " raised no error";
   return Error(0, "", "");
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,8 +37,6 @@ class TestSite : public ::testing::Test {
   void setConfigValue(const std::string& file, const std::string& section, const std::string& key,
                       const std::string& value) const;
 
-  // The Error `f` raises; a test failure when it raises none.
-  static Error failureOf(const std::function<void()>& f);
   // The whole content of a file ("" when it cannot be read).
   static std::string read(const std::string& path);
 
@@ -47,4 +46,20 @@ class TestSite : public ::testing::Test {
   std::string dir_;
 };
 
+// Accepted by EXPECT_RAISES when any Error will do.
+inline constexpr std::int64_t kAnyError = INT64_MIN;
+
+// The Error `f` raises. A test failure, reported at `file`:`line`, when `f`
+// raises nothing, raises something that is not an Error, or raises an
+// Error whose number is not `number` (unless it is kAnyError).
+Error expectRaises(std::int64_t number, const std::function<void()>& f, const char* statement, const char* file,
+                   int line);
+
 }  // namespace quillon::test
+
+// EXPECT_RAISES(number, statement): the statement raises quillon::Error with
+// that number. It yields the Error for further checks:
+//   Error e = EXPECT_RAISES(NotPresent, files.WriteFileToDisk(""));
+//   EXPECT_EQ(e.source(), "...");
+#define EXPECT_RAISES(number, ...) \
+  ::quillon::test::expectRaises((number), [&] { __VA_ARGS__; }, #__VA_ARGS__, __FILE__, __LINE__)

@@ -67,24 +67,14 @@ TEST_F(MethodCallTest, ClassesWithoutTheContractAreServedByName) {
 
 TEST_F(MethodCallTest, FailuresCarryTheMethodCallString) {
   Variant v = values({"1"});
-  try {
-    u.CallMethod("Nobody.Here.Check", v);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kCannotCreate);
-    EXPECT_NE(e.description().find("METHOD: Quillon.Utility.CallMethod caught: "), std::string::npos);
-    EXPECT_NE(e.description().find("Additional information: object Nobody.Here.Check not found or method called with "
-                                   "wrong number/type of arguments"),
-              std::string::npos);
-  }
-  EXPECT_THROW(u.CallMethod("Example.Keywords.NoSuchMember", v), Error);
+  Error e = EXPECT_RAISES(hr::kCannotCreate, u.CallMethod("Nobody.Here.Check", v));
+  EXPECT_NE(e.description().find("METHOD: Quillon.Utility.CallMethod caught: "), std::string::npos);
+  EXPECT_NE(e.description().find("Additional information: object Nobody.Here.Check not found or method called with "
+                                 "wrong number/type of arguments"),
+            std::string::npos);
+  EXPECT_RAISES(hr::kNoSuchMember, u.CallMethod("Example.Keywords.NoSuchMember", v));
   // An answer that is neither true nor false is a failure, not a verdict.
-  try {
-    u.CallMethod("Example.Keywords.Undecided", v);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kTypeMismatch);
-  }
+  EXPECT_RAISES(hr::kTypeMismatch, u.CallMethod("Example.Keywords.Undecided", v));
 }
 
 TEST_F(MethodCallTest, CheckMethodCallOnlyTestsCreation) {
@@ -113,12 +103,8 @@ TEST_F(MethodCallTest, TheNewerContractIsReachedThroughItsInterface) {
 TEST_F(MethodCallTest, BrokenLibrariesAreReportedNotLoaded) {
   writeFile("plugins/broken.so", "not a shared library");
   Variant v = values({"1"});
-  try {
-    u.CallMethod("Still.Missing", v);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_NE(e.description().find("broken.so"), std::string::npos) << e.description();
-  }
+  Error e = EXPECT_RAISES(hr::kCannotCreate, u.CallMethod("Still.Missing", v));
+  EXPECT_NE(e.description().find("broken.so"), std::string::npos) << e.description();
 }
 
 TEST_F(MethodCallTest, PipelineAnswersWhetherRoutesUseAPartnerOrType) {

@@ -327,15 +327,34 @@ TEST_F(SendMethodTest, DeletingNeverTakesAnotherSendMethodsRoute) {
   EXPECT_EQ(routes("BUSINESSPARTNERID = 300"), "");
 
   // The id text is a number or nothing happens.
-  try {
-    sm.DeleteSendMethod2("0 OR 1 = 1", 200, -1, "ORDER");
-    FAIL() << "a non-numeric id was accepted";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kTypeMismatch);
-    EXPECT_NE(e.description().find("METHOD: Quillon.SendMethod.DeleteSendMethod2 caught: "), std::string::npos);
-  }
-  EXPECT_THROW(sm.DeleteSendMethod2("4.5", 200, -1, "ORDER"), Error);
+  Error e = EXPECT_RAISES(hr::kTypeMismatch, sm.DeleteSendMethod2("0 OR 1 = 1", 200, -1, "ORDER"));
+  EXPECT_NE(e.description().find("METHOD: Quillon.SendMethod.DeleteSendMethod2 caught: "), std::string::npos);
+  EXPECT_RAISES(hr::kTypeMismatch, sm.DeleteSendMethod2("4.5", 200, -1, "ORDER"));
   EXPECT_EQ(routes(), "200,ORDER,5:" + std::to_string(theirs));
+}
+
+TEST_F(SendMethodTest, PropertiesStayWhileAnotherRouteStillUsesTheSendMethod) {
+  std::int32_t shared = add(filled(P::Ftp, F::XML));
+  sm.AddSendMethod2(shared, 200, "ORDER", 5);
+  sm.AddSendMethod2(shared, 300, "ORDER", 5);
+  sm.AddSendMethod2(shared, 200, "INVOICE", -1);
+  // Partner 200's only rule route becomes a placeholder; the other two
+  // routes still deliver through the send method and can read it.
+  sm.DeleteSendMethod2(std::to_string(shared), 200, 5, "ORDER");
+  EXPECT_EQ(routes(), "200,INVOICE,-1:" + std::to_string(shared) + ";200,ORDER,5:-1;300,ORDER,5:" +
+                          std::to_string(shared));
+  EXPECT_EQ(stored("PROTOCOL", shared), std::to_string(static_cast<int>(P::Ftp)));
+  auto ids = sm.GetSendMethodIDs(300, "ORDER", 5);
+  ASSERT_FALSE(ids->EOF_());
+  EXPECT_EQ(ids->Fields("SENDMETHODID").Value().toInt32(), shared);
+  ids->Close();
+
+  // The last routes go one after the other; the properties go with the last.
+  sm.DeleteSendMethod2(std::to_string(shared), 300, 5, "ORDER");
+  EXPECT_EQ(stored("COUNT(*)", shared), "1");
+  sm.DeleteSendMethod2(std::to_string(shared), 200, -1, "INVOICE");
+  EXPECT_EQ(routes(), "200,ORDER,5:-1;300,ORDER,5:-1");
+  EXPECT_EQ(stored("COUNT(*)", shared), "0");
 }
 
 TEST_F(SendMethodTest, RouteSendMethodsLeaveOutManualDownload) {
@@ -377,12 +396,7 @@ TEST_F(SendMethodTest, ManualDownloadLookUpsQuoteTheDocumentType) {
   // The file format counts for XML only.
   EXPECT_EQ(sm.GetSendMethodManualDownload(200, "O'RDER", 10, 20, found), workbook);
   EXPECT_EQ(found.sExcelTemplate, "order.xlt");
-  try {
-    sm.GetSendMethodManualDownload(200, "O'RDER", 30, 10, found);
-    FAIL() << "no manual download matches";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kDbNoRow);
-  }
+  EXPECT_RAISES(hr::kDbNoRow, sm.GetSendMethodManualDownload(200, "O'RDER", 30, 10, found));
 }
 
 TEST_F(SendMethodTest, EveryAttemptWritesAHistoryRow) {
@@ -438,24 +452,14 @@ TEST_F(SendMethodTest, LabelTokensForProtocolsFormatsAndFileFormats) {
 
 TEST_F(SendMethodTest, RetiredMethodsPointToTheirSuccessors) {
   std::vector<Variant> old{Variant(4), Variant("kept")};
-  try {
-    sm.invoke("GetSendMethodData", old);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), NewerVersionAvailable);
-    EXPECT_EQ(e.source(), "Quillon.SendMethod.GetSendMethodData");
-    EXPECT_EQ(e.description(), "This method is no longer supported. Use 'GetSendMethodProperties2' instead.");
-  }
+  Error e = EXPECT_RAISES(NewerVersionAvailable, sm.invoke("GetSendMethodData", old));
+  EXPECT_EQ(e.source(), "Quillon.SendMethod.GetSendMethodData");
+  EXPECT_EQ(e.description(), "This method is no longer supported. Use 'GetSendMethodProperties2' instead.");
   EXPECT_EQ(old[1].text(), "kept");
   std::vector<Variant> none;
-  try {
-    sm.invoke("GetSendMethodID", none);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), NewerVersionAvailable);
-    EXPECT_EQ(e.source(), "Quillon.SendMethod.GetSendMethodID");
-    EXPECT_EQ(e.description(), I18N::GetLabel("SLBSH4426"));
-  }
+  e = EXPECT_RAISES(NewerVersionAvailable, sm.invoke("GetSendMethodID", none));
+  EXPECT_EQ(e.source(), "Quillon.SendMethod.GetSendMethodID");
+  EXPECT_EQ(e.description(), I18N::GetLabel("SLBSH4426"));
 }
 
 TEST_F(SendMethodTest, ByNameRecordsAreDictionariesOfTheFieldNames) {
@@ -484,12 +488,7 @@ TEST_F(SendMethodTest, ByNameRecordsAreDictionariesOfTheFieldNames) {
   auto typo = std::make_shared<Dictionary>();
   typo->Add("sPasword", Variant("x"));
   std::vector<Variant> bad{Variant(typo)};
-  try {
-    sm.invoke("AddSendMethodProperties2", bad);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kInvalidArg);
-  }
+  EXPECT_RAISES(hr::kInvalidArg, sm.invoke("AddSendMethodProperties2", bad));
 }
 
 }  // namespace

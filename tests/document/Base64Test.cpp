@@ -15,16 +15,6 @@
 namespace quillon {
 namespace {
 
-Error failureOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "", "");
-}
-
 std::string allBytes() {
   std::string s;
   for (int i = 0; i < 256; ++i) s += static_cast<char>(i);
@@ -81,15 +71,13 @@ TEST_F(Base64Test, LinesAreCutAt76CharactersWithoutATrailingBreak) {
 TEST_F(Base64Test, BadLengthsAndForeignCharactersAreRefusedWithMissingInput) {
   std::string label = I18N::GetLabel("SLBSH4550");
   for (const std::string& bad : {std::string("Zm9vY"), std::string(""), std::string(" \r\n")}) {
-    Error e = failureOf([&] { b64.Base64Decode(bad); });
-    EXPECT_EQ(e.number(), MissingInput) << bad;
+    Error e = EXPECT_RAISES(MissingInput, b64.Base64Decode(bad));
     EXPECT_EQ(e.source(), "Quillon.Base64.Base64Decode");
     EXPECT_EQ(e.description(), "\r\nMETHOD: Quillon.Base64.Base64Decode caught: " + label + "(" + hexNumber(MissingInput) +
                                    ").");
   }
   for (const char* bad : {"Zm$v", "Zg==Zg==", "Z===", "Zm9v-_8="}) {
-    Error e = failureOf([&] { b64.Base64Decode(bad); });
-    EXPECT_EQ(e.number(), MissingInput) << bad;
+    Error e = EXPECT_RAISES(MissingInput, b64.Base64Decode(bad));
     EXPECT_NE(e.description().find(" Additional information: the character '"), std::string::npos) << e.description();
   }
 }
@@ -136,8 +124,7 @@ TEST(CodePageTest, ConversionsRoundTripAndUnknownPagesAreNamed) {
   EXPECT_EQ(FromUtf16LE("\xFF\xFE" + ToUtf16LE("\xC3\xA9" + astral)), "\xC3\xA9" + astral);
   EXPECT_EQ(FromCodePage("\xC0", 1251), "\xD0\x90");  // Cyrillic А
   EXPECT_EQ(FromCodePage("\x81", 1252), "\xEF\xBF\xBD");  // undefined in 1252
-  Error e = failureOf([] { ToCodePage("a", 4242); });
-  EXPECT_EQ(e.number(), hr::kInvalidArg);
+  Error e = EXPECT_RAISES(hr::kInvalidArg, ToCodePage("a", 4242));
   EXPECT_NE(std::string(e.description()).find("4242"), std::string::npos);
 }
 

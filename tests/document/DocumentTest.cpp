@@ -56,7 +56,7 @@ TEST_F(DocumentTest, ReadersGiveTheStoredValuesAndEmptyOnesForAMissingRow) {
 
 TEST_F(DocumentTest, MalformedBodyRaisesTheParserCodeWithLineAsHelpContext) {
   exec("INSERT INTO DOCUMENT (DOCUMENTID, XMLBODY) VALUES (1, '<A>\n<B></A>')");
-  Error e = failureOf([&] { doc.GetXmlDomDocument(1); });
+  Error e = EXPECT_RAISES(test::kAnyError, doc.GetXmlDomDocument(1));
   EXPECT_NE(e.number(), 0);
   EXPECT_EQ(e.source(), "Quillon.Document.GetXMLDomDocument");
   EXPECT_NE(e.description().find("caught: DOM Error: "), std::string::npos) << e.description();
@@ -81,8 +81,7 @@ TEST_F(DocumentTest, ChildDocumentsAndPropertiesComeAsFieldByRowArrays) {
 
   for (const char* bad : {"SENDER; DELETE FROM DOCUMENT", "*", "", "SENDER,", "1", "(SELECT 1)", "SENDER FROM DOCUMENT --",
                           "A.B.C", "SENDER AS X"}) {
-    Error e = failureOf([&] { doc.getDocumentProperty(1, bad); });
-    EXPECT_EQ(e.number(), InvalidParamValue) << bad;
+    Error e = EXPECT_RAISES(InvalidParamValue, doc.getDocumentProperty(1, bad));
   }
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENT"), "3");
 }
@@ -102,8 +101,18 @@ TEST_F(DocumentTest, BodyUpdatesStampTheirDateAndKeepLongBodiesWhole) {
   EXPECT_EQ(doc.GetOriginalXmlDocument(1), "<O/>");
   EXPECT_EQ(scalar("SELECT LENGTH(ENTRANCEDATE) FROM DOCUMENT WHERE DOCUMENTID = 1"), "19");
 
-  doc.UpdateDocumentWithXmlBody(42, "<Y/>");  // no row: nothing is written
+}
+
+TEST_F(DocumentTest, BodyUpdatesOfAMissingDocumentAreRefused) {
+  addDocument(1, "'ORDER'", "a", 0);
+  for (auto update : {&Document::UpdateDocumentWithXmlBody, &Document::UpdateDocumentWithOriginalXmlBody}) {
+    Error e = EXPECT_RAISES(DocumentIDNotInDatabase, (doc.*update)(42, "<Y/>"));
+    EXPECT_EQ(e.source(), update == &Document::UpdateDocumentWithXmlBody ? "Quillon.Document.UpdateDocumentWithXmlBody"
+                                                                        : "Quillon.Document.UpdateDocumentWithOriginalXmlBody");
+    EXPECT_NE(e.description().find("Document with documentID = 42 doesn't exist."), std::string::npos) << e.description();
+  }
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENT"), "1");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENT WHERE XMLBODY IS NOT NULL OR ORIGINALXMLBODY IS NOT NULL"), "0");
 }
 
 TEST_F(DocumentTest, RowWritersChangeOnlyWhatTheyAreFor) {
@@ -177,19 +186,18 @@ TEST_F(DocumentTest, BatchTextMustBeASequenceOfCompleteElements) {
   doc.ParseBatchXMLFile("");
 
   std::string label = I18N::GetLabel("SLBSH0039");
-  Error e = failureOf([&] { doc.ParseBatchXMLString("<A>1</A><B>2"); });
-  EXPECT_EQ(e.number(), -1);
+  Error e = EXPECT_RAISES(-1, doc.ParseBatchXMLString("<A>1</A><B>2"));
   EXPECT_EQ(e.source(), "Quillon.Document.ParseBatchXMLString");
   EXPECT_EQ(e.description(), "\r\nMETHOD: Quillon.Document.ParseBatchXMLString caught: " + label +
                                  "(FFFFFFFF). Additional information: This is not an proper XML Batch file.");
-  EXPECT_EQ(failureOf([&] { doc.ParseBatchXMLFile("<A>"); }).source(), "Quillon.Document.ParseBatchXMLFile");
+  EXPECT_EQ(EXPECT_RAISES(-1, doc.ParseBatchXMLFile("<A>")).source(), "Quillon.Document.ParseBatchXMLFile");
 
   // Closing tags that never make the element parse: every one is tried once, then the scan gives up.
-  EXPECT_EQ(failureOf([&] { doc.ParseBatchXMLString("<A><B></A>"); }).number(), -1);
+  EXPECT_RAISES(-1, doc.ParseBatchXMLString("<A><B></A>"));
   std::string endless = "<A><B>";
   for (int i = 0; i < 2000; ++i) endless += "</A>";
   auto started = std::chrono::steady_clock::now();
-  EXPECT_NE(failureOf([&] { doc.ParseBatchXMLString(endless); }).description().find(label), std::string::npos);
+  EXPECT_NE(EXPECT_RAISES(-1, doc.ParseBatchXMLString(endless)).description().find(label), std::string::npos);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 

@@ -56,16 +56,14 @@ TEST_F(FileHandlingTest, WriteFileToDiskChecksInItsOrder) {
        NotPresent, base + "_DestFolder", I18N::LabelWith("SLBSH4564", {{"[%FOLDERNAME%]", path("nofolder")}})},
   };
   for (const Case& c : cases) {
-    Error e = failureOf(c.call);
-    EXPECT_EQ(e.number(), c.number) << c.what;
+    Error e = EXPECT_RAISES(c.number, c.call());
     EXPECT_EQ(e.source(), c.source) << c.what;
     EXPECT_EQ(e.description(), "\r\nMETHOD: " + base + " caught: " + c.label + "(" + hexNumber(c.number) + ").")
         << c.what;
   }
   EXPECT_EQ(read(existing), "<old/>");
   EXPECT_FALSE(fs::exists(path("nofolder")));
-  EXPECT_EQ(failureOf([&] { files.WriteFileToDisk(path("out/b.xml"), "x", "", false, true, false, 3); }).number(),
-            WrongIOMode);
+  EXPECT_RAISES(WrongIOMode, files.WriteFileToDisk(path("out/b.xml"), "x", "", false, true, false, 3));
 }
 
 TEST_F(FileHandlingTest, WritingReplacesAppendingAddsAndFoldersAreCreatedOnRequest) {
@@ -75,7 +73,8 @@ TEST_F(FileHandlingTest, WritingReplacesAppendingAddsAndFoldersAreCreatedOnReque
   files.WriteFileToDisk(target, "two", "", false, true, true, kForWriting);
   EXPECT_EQ(read(target), "two");
   files.WriteFileToDisk(target, " and more \xE2\x82\xAC", "", false, true, true);  // appending, the default
-  EXPECT_EQ(read(target), "two and more \xE2\x82\xAC");
+  EXPECT_EQ(read(target), "two and more \x80");  // ANSI text: the euro sign of code page 1252
+  EXPECT_EQ(files.GetFileContentAsString(target), "two and more \xE2\x82\xAC");
 
   // A source file is copied in writing mode and appended in appending mode.
   std::string from = writeFile("in/source.txt", "[src]");
@@ -120,8 +119,7 @@ TEST_F(FileHandlingTest, FolderTypesComeFromParametersTheHostAndTheClock) {
   EXPECT_TRUE(fs::is_directory(path("excel/temp")));
 
   exec("DELETE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'ObiPath'");
-  Error e = failureOf([&] { files.GetFolderName(value(EFolderType::ObiFolder)); });
-  EXPECT_EQ(e.number(), MissingParameter);
+  Error e = EXPECT_RAISES(MissingParameter, files.GetFolderName(value(EFolderType::ObiFolder)));
   EXPECT_NE(e.description().find("METHOD: Quillon.FileHandling.GetFolderName caught: "), std::string::npos);
   EXPECT_NE(e.description().find("'ObiPath'"), std::string::npos) << e.description();
 }
@@ -138,10 +136,10 @@ TEST_F(FileHandlingTest, FileNamesJoinTrimmedParts) {
 TEST_F(FileHandlingTest, LocalCopyMoveDeleteAndReadFollowTheOverwriteRules) {
   std::string a = writeFile("f/a.txt", "A");
   std::string b = writeFile("f/b.txt", "B");
-  EXPECT_EQ(failureOf([&] { files.CopyFile(a, b, false); }).number(), hr::kFileAlreadyExists);
+  EXPECT_RAISES(hr::kFileAlreadyExists, files.CopyFile(a, b, false));
   files.CopyFile(a, b, true);
   EXPECT_EQ(read(b), "A");
-  EXPECT_EQ(failureOf([&] { files.MoveFile(a, b); }).number(), hr::kFileAlreadyExists);
+  EXPECT_RAISES(hr::kFileAlreadyExists, files.MoveFile(a, b));
   files.MoveFile(a, dir() + "\\f\\c.txt");
   EXPECT_FALSE(files.FileExists(a));
   EXPECT_TRUE(files.FileExists(path("f/c.txt")));
@@ -154,9 +152,8 @@ TEST_F(FileHandlingTest, LocalCopyMoveDeleteAndReadFollowTheOverwriteRules) {
   EXPECT_EQ(files.getFilesInFolder(path("f"))->Item(2).toString(), path("f/c.txt"));
 
   files.DeleteFileFromDisk(b);
-  EXPECT_EQ(failureOf([&] { files.DeleteFileFromDisk(b); }).number(), hr::kFileNotFound);
-  Error missing = failureOf([&] { files.GetFileContentAsString(b); });
-  EXPECT_EQ(missing.number(), CannotLoadFile);
+  EXPECT_RAISES(hr::kFileNotFound, files.DeleteFileFromDisk(b));
+  Error missing = EXPECT_RAISES(CannotLoadFile, files.GetFileContentAsString(b));
   EXPECT_NE(missing.description().find(I18N::LabelWith("SLBSH4560", {{"[%FILENAME%]", b}})), std::string::npos);
 
   files.deleteFolderAndFilesInFolder(Variant(path("f")));
@@ -165,13 +162,64 @@ TEST_F(FileHandlingTest, LocalCopyMoveDeleteAndReadFollowTheOverwriteRules) {
 
 TEST_F(FileHandlingTest, UnicodeTextFilesHoldUtf16AndReadBackAsText) {
   std::string text = "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC";  // Grüß €
-  EXPECT_EQ(failureOf([&] { files.createTextFile(text, path("t/u.txt"), true); }).number(), hr::kPathNotFound);
+  EXPECT_RAISES(hr::kPathNotFound, files.createTextFile(text, path("t/u.txt"), true));
   fs::create_directories(path("t"));
   files.createTextFile(text, path("t/u.txt"), true);
   EXPECT_EQ(read(path("t/u.txt")), std::string("\xFF\xFEG\0r\0\xFC\0\xDF\0 \0\xAC\x20", 14));
   EXPECT_EQ(files.GetFileContentAsString(path("t/u.txt")), text);
   files.createTextFile(text, path("t/a.txt"), false);
-  EXPECT_EQ(read(path("t/a.txt")), text);
+  EXPECT_EQ(read(path("t/a.txt")), "Gr\xFC\xDF \x80");
+  EXPECT_EQ(files.GetFileContentAsString(path("t/a.txt")), text);
+}
+
+TEST_F(FileHandlingTest, FilesInAnyFormReadBackAsText) {
+  const std::string text = "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC";  // Grüß €
+  // A partner's Windows-1252 export, a UTF-8 file with and without its
+  // byte-order mark, and a Unicode file: all come back as the same text.
+  writeFile("r/ansi.txt", "Gr\xFC\xDF \x80");
+  writeFile("r/utf8.txt", text);
+  writeFile("r/utf8bom.txt", "\xEF\xBB\xBF" + text);
+  writeFile("r/unicode.txt", std::string("\xFF\xFEG\0r\0\xFC\0\xDF\0 \0\xAC\x20", 14));
+  for (const char* name : {"ansi.txt", "utf8.txt", "utf8bom.txt", "unicode.txt"})
+    EXPECT_EQ(files.GetFileContentAsString(path("r/") + name), text) << name;
+  // So does a file on a share.
+  writeFile("shares/srv/in/ansi.txt", "Gr\xFC\xDF \x80");
+  EXPECT_EQ(files.GetFileContentAsString("\\\\srv\\in\\ansi.txt"), text);
+
+  // Another site reads its partners' files in its own code page (1250 here).
+  setConfigValue("SiteConfiguration.xml", "TEXTFILES", "AnsiCodePage", "1250");
+  writeFile("r/central.txt", "\xA3\xF3" "d\x9F");
+  EXPECT_EQ(files.GetFileContentAsString(path("r/central.txt")), "\xC5\x81\xC3\xB3" "d\xC5\xBA");  // Łódź
+  files.createTextFile("\xC5\x81\xC3\xB3" "d\xC5\xBA", path("r/out1250.txt"), false);
+  EXPECT_EQ(read(path("r/out1250.txt")), "\xA3\xF3" "d\x9F");
+  // A setting that is no code page number is reported, not guessed at.
+  setConfigValue("SiteConfiguration.xml", "TEXTFILES", "AnsiCodePage", "latin");
+  Error e = EXPECT_RAISES(hr::kInvalidArg, files.GetFileContentAsString(path("r/central.txt")));
+  EXPECT_NE(e.description().find("AnsiCodePage"), std::string::npos) << e.description();
+}
+
+TEST_F(FileHandlingTest, TextTheCodePageCannotHoldIsNeverWrittenWithStandIns) {
+  const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC";  // 日本
+  fs::create_directories(path("w"));
+  // Asked for ANSI explicitly: refused, and nothing is written.
+  Error e = EXPECT_RAISES(hr::kInvalidArg, files.createTextFile("A " + japanese, path("w/a.txt"), false));
+  EXPECT_NE(e.description().find("1252"), std::string::npos) << e.description();
+  EXPECT_FALSE(fs::exists(path("w/a.txt")));
+  fs::create_directories(path("shares/srv/out"));
+  EXPECT_RAISES(hr::kInvalidArg, files.createTextFile(japanese, "\\\\srv\\out\\a.txt", false));
+
+  // A written text becomes a Unicode file instead, and appends keep that form.
+  std::string target = path("w/doc.xml");
+  files.WriteFileToDisk(target, "<a>" + japanese + "</a>", "", false, true, false, kForWriting);
+  EXPECT_EQ(read(target).substr(0, 4), std::string("\xFF\xFE<\0", 4));
+  files.WriteFileToDisk(target, "<b/>", "", false, true, true, kForAppending);
+  EXPECT_EQ(files.GetFileContentAsString(target), "<a>" + japanese + "</a><b/>");
+
+  // Appending such text to an ANSI file would garble it: refused, file kept.
+  std::string ansi = path("w/log.txt");
+  files.WriteFileToDisk(ansi, "first", "", false, true, false, kForWriting);
+  EXPECT_RAISES(hr::kInvalidArg, files.WriteFileToDisk(ansi, japanese, "", false, true, true, kForAppending));
+  EXPECT_EQ(read(ansi), "first");
 }
 
 TEST_F(FileHandlingTest, NetworkPathsGoToTheFileStoreAndNeverLeaveIt) {
@@ -189,9 +237,8 @@ TEST_F(FileHandlingTest, NetworkPathsGoToTheFileStoreAndNeverLeaveIt) {
   EXPECT_FALSE(fs::exists(path("upload/a.xml")));
   EXPECT_EQ(files.getFileNamesInFolder("\\\\fileserver\\share\\in")->Count(), 2);
 
-  Error e = failureOf(
-      [&] { files.WriteFileToDisk("\\\\fileserver\\share\\..\\..\\escaped.xml", "x", "", true, true, true, 2); });
-  EXPECT_EQ(e.number(), hr::kBadFileName);
+  Error e = EXPECT_RAISES(hr::kBadFileName,
+      files.WriteFileToDisk("\\\\fileserver\\share\\..\\..\\escaped.xml", "x", "", true, true, true, 2));
   EXPECT_NE(e.description().find("METHOD: Quillon.FileHandling.WriteFileToDisk caught: "), std::string::npos);
   EXPECT_FALSE(fs::exists(path("escaped.xml")));
   EXPECT_FALSE(fs::exists(path("shares/escaped.xml")));
@@ -204,7 +251,7 @@ TEST_F(FileHandlingTest, ByNameCallsTakeTheDefaults) {
   obj->invoke("WriteFileToDisk", args);
   EXPECT_EQ(read(target), "first");
   // The defaults (append, no overwrite) refuse a second write.
-  EXPECT_EQ(failureOf([&] { obj->invoke("WriteFileToDisk", args); }).number(), AlreadyPresent);
+  EXPECT_RAISES(AlreadyPresent, obj->invoke("WriteFileToDisk", args));
   std::vector<Variant> folder{Variant(path("upload"))};
   Variant names = obj->invoke("getFileNamesInFolder", folder);
   ASSERT_TRUE(names.as<Collection>());

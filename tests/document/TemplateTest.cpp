@@ -69,8 +69,7 @@ TEST_F(TemplateTest, NullColumnsGiveEmptyTexts) {
 }
 
 TEST_F(TemplateTest, UpdatingAnUnknownIdFailsAndWritesNothing) {
-  Error e = failureOf([&] { t.UpdateTemplate(99, "ORDER", "u", "<ORDER/>", "x.xsl"); });
-  EXPECT_EQ(e.number(), hr::kDbNoRow);
+  Error e = EXPECT_RAISES(hr::kDbNoRow, t.UpdateTemplate(99, "ORDER", "u", "<ORDER/>", "x.xsl"));
   EXPECT_TRUE(contains(e.description(), "METHOD: Quillon.Template.UpdateTemplate caught: ")) << e.description();
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM XMLTEMPLATE"), "0");
 }
@@ -78,11 +77,11 @@ TEST_F(TemplateTest, UpdatingAnUnknownIdFailsAndWritesNothing) {
 TEST_F(TemplateTest, FailedReadsNameTheDocumentType) {
   exec("DROP TABLE XMLTEMPLATE");
   const std::string info = " Additional information: The XML template of the document type 'ORDER' could not be read.";
-  Error e = failureOf([&] { t.getXslUrl("ORDER"); });
+  Error e = EXPECT_RAISES(hr::kDatabase, t.getXslUrl("ORDER"));
   EXPECT_TRUE(contains(e.description(), "METHOD: Quillon.Template.getXslUrl caught: ")) << e.description();
   EXPECT_TRUE(contains(e.description(), info)) << e.description();
   Variant a, b, c, d;
-  e = failureOf([&] { t.getTemplateProperties("ORDER", a, b, c, d); });
+  e = EXPECT_RAISES(hr::kDatabase, t.getTemplateProperties("ORDER", a, b, c, d));
   EXPECT_TRUE(contains(e.description(), "METHOD: Quillon.Template.getTemplateProperties caught: "));
   EXPECT_TRUE(contains(e.description(), info)) << e.description();
 }
@@ -108,7 +107,7 @@ TEST_F(ReceiveMethodTest, LookupsMatchPartnerAndTypeAndMissRowsQuietly) {
   rm.UpdateReceiveMethod(id, "order-200-v2.xsl");
   EXPECT_EQ(rm.GetXslFileName(200, "ORDER"), "order-200-v2.xsl");
   EXPECT_EQ(rm.GetXslFileName(300, "ORDER"), "order-300.xsl");
-  EXPECT_EQ(failureOf([&] { rm.UpdateReceiveMethod(999, "x.xsl"); }).number(), hr::kDbNoRow);
+  EXPECT_RAISES(hr::kDbNoRow, rm.UpdateReceiveMethod(999, "x.xsl"));
 
   rm.DeleteReceiveMethod(id);
   EXPECT_EQ(rm.GetXslFileName(200, "ORDER"), "");
@@ -118,7 +117,7 @@ TEST_F(ReceiveMethodTest, LookupsMatchPartnerAndTypeAndMissRowsQuietly) {
 
 TEST_F(ReceiveMethodTest, IdLookupFailureKeepsItsHistoricSource) {
   exec("DROP TABLE RECEIVEMETHOD");
-  Error e = failureOf([&] { rm.GetReceiveMethodID(200, "ORDER"); });
+  Error e = EXPECT_RAISES(hr::kDatabase, rm.GetReceiveMethodID(200, "ORDER"));
   EXPECT_TRUE(contains(e.description(), "METHOD: Quillon.ReceiveMethod.GetReceivemethodID caught: "))
       << e.description();
 }
@@ -169,7 +168,7 @@ TEST_F(UserDefinedFieldsTest, FillingReplacesTheDocumentsRowsAndStoresUnmatchedT
   // An empty document changes nothing; a missing one is an error.
   EXPECT_FALSE(udf.FillTagsValueTable(10, "ORDER", std::make_shared<DomDocument>()));
   EXPECT_EQ(values(10), "1=5,2=,3=,4=");
-  EXPECT_EQ(failureOf([&] { udf.FillTagsValueTable(10, "ORDER", nullptr); }).number(), hr::kObjectRequired);
+  EXPECT_RAISES(hr::kObjectRequired, udf.FillTagsValueTable(10, "ORDER", nullptr));
 }
 
 TEST_F(UserDefinedFieldsTest, RefillingFromTheStoredBodyAndDeletingADocumentsTags) {
@@ -214,12 +213,12 @@ TEST_F(UserDefinedFieldsTest, UpdatingATagReplacesOnlyThatTagsValues) {
 
 TEST_F(UserDefinedFieldsTest, FailuresCarryTheirInformation) {
   exec("ALTER TABLE DOCUMENT RENAME TO DOCUMENT_GONE");
-  Error e = failureOf([&] { udf.AddTagsValueTable("ORDER", 1); });
+  Error e = EXPECT_RAISES(hr::kDatabase, udf.AddTagsValueTable("ORDER", 1));
   EXPECT_TRUE(contains(e.description(), "METHOD: Quillon.UserDefinedFields.AddTagsValueTable caught: "));
   EXPECT_TRUE(contains(e.description(),
                        " Additional information: Document Type ID: 'ORDER', Tag ID: '1', XSL pattern: '//NUMBER'"))
       << e.description();
-  e = failureOf([&] { udf.UpdateTagsValueTable("ORDER", 1); });
+  e = EXPECT_RAISES(hr::kDatabase, udf.UpdateTagsValueTable("ORDER", 1));
   EXPECT_TRUE(contains(e.description(), " Additional information: Doc. Type ID: 'ORDER' Tag ID: '1'"))
       << e.description();
 }

@@ -23,7 +23,8 @@ class XMLTest : public test::TestSite {
 };
 
 TEST_F(XMLTest, MalformedTextReportsParserCodeReasonLineAndColumn) {
-  Error e = failureOf([&] { xml.XmlStringToDomDocument("<ORDER>\n  <NUMBER>1</NUMBER>\n  <LINE></ORDER>"); });
+  Error e = EXPECT_RAISES(test::kAnyError,
+                          xml.XmlStringToDomDocument("<ORDER>\n  <NUMBER>1</NUMBER>\n  <LINE></ORDER>"));
   EXPECT_EQ(e.source(), "Quillon.XML.LoadXmlInDomDocument");
   EXPECT_NE(e.number(), 0);
   std::regex shape(
@@ -34,7 +35,7 @@ TEST_F(XMLTest, MalformedTextReportsParserCodeReasonLineAndColumn) {
 }
 
 TEST_F(XMLTest, BlankTextIsReadAsAnEmptyFileName) {
-  Error e = failureOf([&] { xml.XmlStringToDomDocument("   "); });
+  Error e = EXPECT_RAISES(hr::kResourceNotFound, xml.XmlStringToDomDocument("   "));
   EXPECT_NE(e.description().find("well-formed\r\nFile/URL    : \r\nDescription : "), std::string::npos)
       << e.description();
 }
@@ -42,8 +43,7 @@ TEST_F(XMLTest, BlankTextIsReadAsAnEmptyFileName) {
 TEST_F(XMLTest, FilesLoadAndMissingFilesNameThemselves) {
   std::string path = writeFile("in/order.xml", "<ORDER><NUMBER>77</NUMBER></ORDER>");
   EXPECT_EQ(xml.XmlFileToDomDocument(path)->selectSingleNode("/ORDER/NUMBER")->text(), "77");
-  Error e = failureOf([&] { xml.XmlFileToDomDocument(dir() + "\\in\\absent.xml"); });
-  EXPECT_EQ(e.number(), hr::kResourceNotFound);
+  Error e = EXPECT_RAISES(hr::kResourceNotFound, xml.XmlFileToDomDocument(dir() + "\\in\\absent.xml"));
   EXPECT_NE(e.description().find("File/URL    : " + dir() + "\\in\\absent.xml\r\nDescription : "), std::string::npos);
 }
 
@@ -58,8 +58,7 @@ TEST_F(XMLTest, StyleSheetsApplyAndBlankNamesLeaveTheXmlUnchanged) {
 
 TEST_F(XMLTest, MissingStyleSheetGivesCannotLoadFileWithTheLabelText) {
   std::string missing = dir() + "/xsl/none.xsl";
-  Error e = failureOf([&] { xml.ApplyXslStyleSheetToXmlString("<a/>", missing); });
-  EXPECT_EQ(e.number(), CannotLoadFile);
+  Error e = EXPECT_RAISES(CannotLoadFile, xml.ApplyXslStyleSheetToXmlString("<a/>", missing));
   EXPECT_EQ(e.source(), "Quillon.XML.LoadXslInDomDocument");
   std::string label = I18N::LabelWith("SLBSH0052", {{"[%FILENAME%]", missing}});
   EXPECT_NE(label.find(missing), std::string::npos);
@@ -72,7 +71,7 @@ TEST_F(XMLTest, MissingStyleSheetGivesCannotLoadFileWithTheLabelText) {
 
 TEST_F(XMLTest, MalformedStyleSheetGivesTheParserBlock) {
   std::string bad = writeFile("xsl/bad.xsl", "<xsl:stylesheet>\n<oops></xsl:stylesheet>");
-  Error e = failureOf([&] { xml.XslFileToDomDocument(bad); });
+  Error e = EXPECT_RAISES(test::kAnyError, xml.XslFileToDomDocument(bad));
   EXPECT_NE(e.number(), CannotLoadFile);
   std::regex shape("\r\nMETHOD: Quillon\\.XML\\.XslFileToDomDocument caught: Unable to parse the XSL file " + bad +
                    ": It is not present, invalid or not well-formed\\. \r\nDescription : [^\r\n]+\r\nLine        : 2"
@@ -83,7 +82,7 @@ TEST_F(XMLTest, MalformedStyleSheetGivesTheParserBlock) {
 TEST_F(XMLTest, NoDocumentGiven) {
   std::shared_ptr<DomDocument> none;
   std::string xsl = "x.xsl";
-  Error e = failureOf([&] { xml.ApplyXslStyleSheetToXmlDomDocument(none, xsl); });
+  Error e = EXPECT_RAISES(hr::kObjectRequired, xml.ApplyXslStyleSheetToXmlDomDocument(none, xsl));
   EXPECT_EQ(e.description(),
             "\r\nMETHOD: Quillon.XML.ApplyXslStyleSheetToXmlDomDocument caught: Not a valid Xml DOM document is given(" +
                 hexNumber(e.number()) + ").");

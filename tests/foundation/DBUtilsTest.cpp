@@ -16,15 +16,10 @@ TEST_F(DBUtilsTest, GetParameterTrimsAndRefusesAMissingName) {
   exec("INSERT INTO COLLABORATIONPARAMETER VALUES ('Padded', '   value with blanks  ')");
   EXPECT_EQ(DBUtils::GetParameter("Padded"), "value with blanks");
   EXPECT_EQ(DBUtils::GetParameter("SiteLink"), "http://localhost/quillon");
-  try {
-    DBUtils::GetParameter("Missing");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), MissingParameter);
-    EXPECT_EQ(e.source(), "Quillon.DBUtils.GetParameter");
-    EXPECT_EQ(e.description(),
-              "\r\nMETHOD: DBUtils.GetParameter caught: Couldn't get the parameter 'Missing' from the database.(800401FE).");
-  }
+  Error e = EXPECT_RAISES(MissingParameter, DBUtils::GetParameter("Missing"));
+  EXPECT_EQ(e.source(), "Quillon.DBUtils.GetParameter");
+  EXPECT_EQ(e.description(),
+            "\r\nMETHOD: DBUtils.GetParameter caught: Couldn't get the parameter 'Missing' from the database.(800401FE).");
 }
 
 TEST_F(DBUtilsTest, LiteralsKeepQuotesAsData) {
@@ -53,7 +48,7 @@ TEST_F(DBUtilsTest, DisconnectedRecordsetsOutliveTheirConnection) {
   rs->MoveNext();
   EXPECT_EQ(rs->Fields("PARAMNAME").Value().toString(), "XMLPath2");
   EXPECT_FALSE(rs->IsConnected());
-  EXPECT_THROW(rs->Fields("PARAMVALUE").SetValue(Variant("x")), Error);
+  EXPECT_RAISES(hr::kDbNotUpdatable, rs->Fields("PARAMVALUE").SetValue(Variant("x")));
   DBUtils::CloseRecordset(rs);
   EXPECT_EQ(rs, nullptr);
 }
@@ -63,17 +58,13 @@ TEST_F(DBUtilsTest, ConnectionFailuresCarryTheirMethod) {
   writeFile("Z2IZezazaConfiguration.xml",
             "<configuration><connectionStrings><component name=\"Quillon\">Provider=SQLite;Data Source=" + dir() +
                 "/absent.db</component></connectionStrings></configuration>");
-  try {
-    DBUtils::GetConnection();
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.description().rfind("\r\nMETHOD: DBUtils.GetConnection caught: ", 0), 0u) << e.description();
-    EXPECT_NE(e.description().find("absent.db"), std::string::npos);
-  }
+  Error e = EXPECT_RAISES(hr::kDatabase, DBUtils::GetConnection());
+  EXPECT_EQ(e.description().rfind("\r\nMETHOD: DBUtils.GetConnection caught: ", 0), 0u) << e.description();
+  EXPECT_NE(e.description().find("absent.db"), std::string::npos);
   // Without a connection string the failure is logged, and the open then fails.
   General::ResetThreadState();
   writeFile("Z2IZezazaConfiguration.xml", "<configuration/>");
-  EXPECT_THROW(DBUtils::GetConnectionWithODBCTimeoutIs(5), Error);
+  EXPECT_RAISES(hr::kDatabase, DBUtils::GetConnectionWithODBCTimeoutIs(5));
   bool logged = false;
   for (const auto& e : logEntries())
     logged |= e.message.find("Trying the default connectionstring.") != std::string::npos;

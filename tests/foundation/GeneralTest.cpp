@@ -6,6 +6,7 @@
 #include "foundation/DBUtils.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "foundation/General.h"
+#include "platform/Configuration.h"
 #include "tests/TestSite.h"
 
 namespace quillon {
@@ -24,18 +25,13 @@ std::string outerMethod() {
 }
 
 TEST_F(GeneralTest, ErrorsKeepInnermostNumberAndSourceAndGrowOneLayerPerMethod) {
-  try {
-    outerMethod();
-    FAIL() << "no error raised";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), MissingParameter);
-    EXPECT_EQ(e.source(), "Quillon.DBUtils.GetParameter");
-    const std::string base = "Couldn't get the parameter 'NoSuchParameter' from the database.";
-    const std::string l1 = "\r\nMETHOD: DBUtils.GetParameter caught: " + base + "(800401FE).";
-    const std::string l2 = "\r\nMETHOD: Quillon.Test.Inner caught: " + l1 + "(800401FE).";
-    const std::string l3 = "\r\nMETHOD: Quillon.Test.Outer caught: " + l2 + "(800401FE).";
-    EXPECT_EQ(e.description(), l3);
-  }
+  Error e = EXPECT_RAISES(MissingParameter, outerMethod());
+  EXPECT_EQ(e.source(), "Quillon.DBUtils.GetParameter");
+  const std::string base = "Couldn't get the parameter 'NoSuchParameter' from the database.";
+  const std::string l1 = "\r\nMETHOD: DBUtils.GetParameter caught: " + base + "(800401FE).";
+  const std::string l2 = "\r\nMETHOD: Quillon.Test.Inner caught: " + l1 + "(800401FE).";
+  const std::string l3 = "\r\nMETHOD: Quillon.Test.Outer caught: " + l2 + "(800401FE).";
+  EXPECT_EQ(e.description(), l3);
   // Every layer wrote one error entry with the innermost source.
   auto entries = logEntries();
   ASSERT_EQ(entries.size(), 3u);
@@ -45,17 +41,15 @@ TEST_F(GeneralTest, ErrorsKeepInnermostNumberAndSourceAndGrowOneLayerPerMethod) 
 }
 
 TEST_F(GeneralTest, ReRaiseErrorAddsInformationAndLogsWithoutPendingError) {
-  try {
+  auto failingWrite = [] {
     try {
       throw Error(FileError, "Quillon.Test.Source", "disk full");
     } catch (...) {
       General::ReRaiseError("Quillon.Test.Method", "while writing x");
     }
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.description(),
-              "\r\nMETHOD: Quillon.Test.Method caught: disk full(8004022A). Additional information: while writing x");
-  }
+  };
+  EXPECT_EQ(EXPECT_RAISES(FileError, failingWrite()).description(),
+            "\r\nMETHOD: Quillon.Test.Method caught: disk full(8004022A). Additional information: while writing x");
   General::ReRaiseError("Quillon.Test.Nothing");  // returns normally
   auto entries = logEntries();
   ASSERT_EQ(entries.size(), 2u);
@@ -64,13 +58,9 @@ TEST_F(GeneralTest, ReRaiseErrorAddsInformationAndLogsWithoutPendingError) {
 }
 
 TEST_F(GeneralTest, LibraryFailuresEnterTheErrorModel) {
-  try {
-    Guarded("Quillon.Test.Std", []() -> int { throw std::runtime_error("vector too long"); });
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kFail);
-    EXPECT_NE(e.description().find("vector too long(80004005)."), std::string::npos);
-  }
+  Error e = EXPECT_RAISES(hr::kFail,
+                          Guarded("Quillon.Test.Std", []() -> int { throw std::runtime_error("vector too long"); }));
+  EXPECT_NE(e.description().find("vector too long(80004005)."), std::string::npos);
 }
 
 TEST_F(GeneralTest, TraceLinesCarryMarkersAndInformation) {
@@ -127,6 +117,15 @@ TEST_F(GeneralTest, ComponentFactoryLogsAFailedCreation) {
   auto entries = logEntries();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_NE(entries[0].message.find("Additional information: Create instance of Nobody.Knows failed."), std::string::npos);
+}
+
+TEST_F(GeneralTest, ARequiredComponentIsCreatedOrRefusedAsObjectRequired) {
+  EXPECT_TRUE(General::RequireComponent<Configuration>("Basalt.Configuration", "Test.Caller") != nullptr);
+  Error missing = EXPECT_RAISES(hr::kObjectRequired, General::RequireComponent("Nobody.Knows", "Test.Caller"));
+  EXPECT_EQ(missing.source(), "Test.Caller");
+  EXPECT_EQ(missing.description(), "Object required: Nobody.Knows could not be created.");
+  // A component of another class than the caller needs is no better than none.
+  EXPECT_RAISES(hr::kObjectRequired, General::RequireComponent<Configuration>("Shale.File", "Test.Caller"));
 }
 
 TEST_F(GeneralTest, ConfigurationFilesLiveInTheInstallDirectory) {

@@ -61,18 +61,13 @@ TEST_F(I18NTest, PortalLookupReportsTheLabelAndLanguageOnFailure) {
   EXPECT_EQ(lr.I18NCollByReplacementsForASP("SLBSH9003", 1033, nullptr), "XML");
   auto bad = std::make_shared<Dictionary>();
   bad->Add("[%FILE%]", Variant(VariantArray::ofStrings({"not", "text"})));
-  try {
-    lr.I18NCollByReplacementsForASP("SLBSH9001", 1033, bad);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kTypeMismatch);
-    std::string info = I18N::LabelWith("SLBSH4351", {{"[%LABELKEY%]", "SLBSH9001"}, {"[%LANGUAGEID%]", "1033"}});
-    EXPECT_NE(info.find("SLBSH9001"), std::string::npos);
-    EXPECT_NE(info.find("1033"), std::string::npos);
-    EXPECT_NE(e.description().find("METHOD: Quillon.LabelReplacements.I18NCollByReplacementsForASP caught: "),
-              std::string::npos);
-    EXPECT_NE(e.description().find(" Additional information: " + info), std::string::npos) << e.description();
-  }
+  Error e = EXPECT_RAISES(hr::kTypeMismatch, lr.I18NCollByReplacementsForASP("SLBSH9001", 1033, bad));
+  std::string info = I18N::LabelWith("SLBSH4351", {{"[%LABELKEY%]", "SLBSH9001"}, {"[%LANGUAGEID%]", "1033"}});
+  EXPECT_NE(info.find("SLBSH9001"), std::string::npos);
+  EXPECT_NE(info.find("1033"), std::string::npos);
+  EXPECT_NE(e.description().find("METHOD: Quillon.LabelReplacements.I18NCollByReplacementsForASP caught: "),
+            std::string::npos);
+  EXPECT_NE(e.description().find(" Additional information: " + info), std::string::npos) << e.description();
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ TEST_F(PublicationErrorHandlingTest, ReplacementsSurviveTheRoundTripInOrder) {
 
   // A document whose root is not REPS is replaced; one with a REPS root is extended.
   auto other = std::make_shared<DomDocument>();
-  other->loadXML("<OTHER/>");
+  ASSERT_TRUE(other->loadXML("<OTHER/>"));
   PEH::AddReplacements(other, values);
   PEH::AddReplacement(other, "[%MORE%]", "x");
   EXPECT_EQ(other->documentElement()->nodeName(), "REPS");
@@ -77,7 +77,8 @@ TEST_F(PublicationErrorHandlingTest, StoredReplacementsAreReadSafely) {
        "(1, 7, '<REPS><REP name=\"[%A%]\">1</REP><REP name=\"[%A%]\">2</REP></REPS>'), (2, 7, '   ')");
   EXPECT_EQ(LabelReplacements().GetAllReplacementsFromTableForASP("PUBLICATIONERRORS", 2)->Count(), 0);
 
-  Error repeated = failureOf([&] { LabelReplacements().GetAllReplacementsFromTableForASP("PUBLICATIONERRORS", 1); });
+  Error repeated = EXPECT_RAISES(test::kAnyError,
+                                 LabelReplacements().GetAllReplacementsFromTableForASP("PUBLICATIONERRORS", 1));
   EXPECT_NE(repeated.number(), 0);
   EXPECT_NE(repeated.description().find("Additional information: " +
                                         I18N::LabelWith("SLBSH4350", {{"[%TABLE%]", "PUBLICATIONERRORS"}, {"[%ERRORID%]", "1"}})),
@@ -87,7 +88,7 @@ TEST_F(PublicationErrorHandlingTest, StoredReplacementsAreReadSafely) {
   for (const char* bad : {"PUBLICATIONERRORS; DROP TABLE DOCUMENT", "PUBLICATIONERRORS WHERE 1=1 OR", "", "dbo.",
                           "x.PUBLICATIONERRORS", "[PUBLICATIONERRORS]"}) {
     std::shared_ptr<Dictionary> dict;
-    EXPECT_EQ(failureOf([&] { PEH::GetReplacementsFromTable(dict, bad, 1); }).number(), InvalidParamValue) << bad;
+    EXPECT_RAISES(InvalidParamValue, PEH::GetReplacementsFromTable(dict, bad, 1));
   }
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENT"), "2");
 }

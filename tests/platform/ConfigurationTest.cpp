@@ -13,6 +13,7 @@
 #include "platform/Error.h"
 #include "platform/Log.h"
 #include "tests/CallCounters.h"
+#include "tests/TestSite.h"
 
 namespace quillon {
 namespace {
@@ -43,7 +44,7 @@ TEST_F(ConfigurationTest, ReadsValuesAndConnectionStringsWithoutLetterCase) {
   EXPECT_TRUE(c.GetValue("GLOBAL", "Missing").isEmpty());
   EXPECT_TRUE(c.GetValue("NOSECTION", "B2BLogging").isEmpty());
   EXPECT_EQ(c.GetConnectionString("quillon"), "Provider=SQLite;Data Source=/x/q.db");
-  EXPECT_THROW(c.GetConnectionString("Other"), Error);
+  EXPECT_RAISES(hr::kFail, c.GetConnectionString("Other"));
 }
 
 TEST_F(ConfigurationTest, LoadsWindowsPathsAndRefusesMissingOrForeignFiles) {
@@ -51,9 +52,9 @@ TEST_F(ConfigurationTest, LoadsWindowsPathsAndRefusesMissingOrForeignFiles) {
   Configuration c;
   c.Load(dir_ + "\\c.xml");
   EXPECT_EQ(c.GetValue("A", "k").toString(), "v");
-  EXPECT_THROW(c.Load(dir_ + "/missing.xml"), Error);
+  EXPECT_RAISES(hr::kResourceNotFound, c.Load(dir_ + "/missing.xml"));
   Configuration other;
-  EXPECT_THROW(other.Load(write("x.xml", "<other/>")), Error);
+  EXPECT_RAISES(hr::kFail, other.Load(write("x.xml", "<other/>")));
 }
 
 TEST_F(ConfigurationTest, InstallationRecordsComeFromTheChosenSite) {
@@ -62,7 +63,7 @@ TEST_F(ConfigurationTest, InstallationRecordsComeFromTheChosenSite) {
   ASSERT_EQ(records->Count(), 1);
   EXPECT_EQ(records->entry(0).second.as<Dictionary>()->Item("InstallDir").toString(), dir_);
   ::unsetenv(kSiteEnvironmentVariable);
-  EXPECT_THROW(c.GetInstallationRecords(kProductName), Error);
+  EXPECT_RAISES(hr::kFail, c.GetInstallationRecords(kProductName));
 }
 
 TEST_F(ConfigurationTest, LogEntriesKeepLineBreaksAndTabs) {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/Error.h"
+#include "tests/TestSite.h"
 
 namespace quillon {
 namespace {
@@ -50,17 +51,6 @@ class DatabaseTest : public ::testing::Test {
     return rs;
   }
   Variant scalar(const std::string& sql) { return conn_->Execute(sql)->Fields(0).Value(); }
-
-  // The error number an operation raises, 0 when it does not raise.
-  template <class F>
-  static std::int32_t errorOf(F f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e.number();
-    }
-    return 0;
-  }
 
   fs::path dir_;
   std::string path_;
@@ -118,7 +108,7 @@ TEST_F(DatabaseTest, DeleteLeavesNextRowForMoveNext) {
   auto rs = open("SELECT * FROM T ORDER BY ID");
   rs->MoveNext();
   rs->Delete();
-  EXPECT_EQ(errorOf([&] { rs->Fields("NAME").Value(); }), hr::kDbNoRow);
+  EXPECT_RAISES(hr::kDbNoRow, rs->Fields("NAME").Value());
   EXPECT_FALSE(rs->EOF_());
   rs->MoveNext();
   EXPECT_EQ(rs->Fields("NAME").Value().toString(), "carol");
@@ -166,20 +156,20 @@ TEST_F(DatabaseTest, DetachedRecordsetStaysReadableButRefusesWrites) {
   EXPECT_FALSE(rs->IsConnected());
   rs->MoveLast();
   EXPECT_EQ(rs->Fields("name").Value().toString(), "carol");
-  EXPECT_EQ(errorOf([&] { rs->Fields("NAME").SetValue(Variant("x")); }), hr::kDbNotUpdatable);
-  EXPECT_EQ(errorOf([&] { rs->AddNew(); }), hr::kDbNotUpdatable);
-  EXPECT_EQ(errorOf([&] { rs->Delete(); }), hr::kDbNotUpdatable);
+  EXPECT_RAISES(hr::kDbNotUpdatable, rs->Fields("NAME").SetValue(Variant("x")));
+  EXPECT_RAISES(hr::kDbNotUpdatable, rs->AddNew());
+  EXPECT_RAISES(hr::kDbNotUpdatable, rs->Delete());
 }
 
 TEST_F(DatabaseTest, OnlySingleTableSelectsWithAWritableLockAreUpdatable) {
   exec("CREATE TABLE U (ID INTEGER PRIMARY KEY, TID INT)");
-  EXPECT_EQ(errorOf([&] { open("SELECT * FROM T", ado::adLockReadOnly)->AddNew(); }), hr::kDbNotUpdatable);
-  EXPECT_EQ(errorOf([&] { open("SELECT T.NAME FROM T JOIN U ON U.TID=T.ID")->AddNew(); }), hr::kDbNotUpdatable);
-  EXPECT_EQ(errorOf([&] { open("SELECT N FROM T GROUP BY N")->AddNew(); }), hr::kDbNotUpdatable);
+  EXPECT_RAISES(hr::kDbNotUpdatable, open("SELECT * FROM T", ado::adLockReadOnly)->AddNew());
+  EXPECT_RAISES(hr::kDbNotUpdatable, open("SELECT T.NAME FROM T JOIN U ON U.TID=T.ID")->AddNew());
+  EXPECT_RAISES(hr::kDbNotUpdatable, open("SELECT N FROM T GROUP BY N")->AddNew());
   // An expression column of an updatable select cannot be written.
   auto rs = open("SELECT ID, N*2 AS DOUBLED, (SELECT COUNT(*) FROM U) AS C FROM T");
-  EXPECT_EQ(errorOf([&] { rs->Fields("DOUBLED").SetValue(Variant(1)); }), hr::kDbNotUpdatable);
-  EXPECT_EQ(errorOf([&] { rs->Fields("C").SetValue(Variant(1)); }), hr::kDbNotUpdatable);
+  EXPECT_RAISES(hr::kDbNotUpdatable, rs->Fields("DOUBLED").SetValue(Variant(1)));
+  EXPECT_RAISES(hr::kDbNotUpdatable, rs->Fields("C").SetValue(Variant(1)));
   EXPECT_EQ(rs->FieldCount(), 3);
 }
 
@@ -187,8 +177,8 @@ TEST_F(DatabaseTest, FieldsAreFoundByNameInAnyCase) {
   auto rs = open("SELECT NAME, N FROM T ORDER BY ID", ado::adLockReadOnly);
   EXPECT_EQ(&rs->Fields("name"), &rs->Fields("NAME"));
   EXPECT_EQ(&rs->Fields("nAmE"), &rs->Fields(0));
-  EXPECT_EQ(errorOf([&] { rs->Fields("MISSING"); }), hr::kDbNoField);
-  EXPECT_EQ(errorOf([&] { rs->Fields(2); }), hr::kDbNoField);
+  EXPECT_RAISES(hr::kDbNoField, rs->Fields("MISSING"));
+  EXPECT_RAISES(hr::kDbNoField, rs->Fields(2));
 }
 
 TEST_F(DatabaseTest, ValuesFollowTheDeclaredType) {
@@ -247,7 +237,7 @@ TEST_F(DatabaseTest, GetRowsGivesFieldByRowArrayFromTheCurrentRow) {
   EXPECT_EQ(rs->AbsolutePosition(), 2);
   rs->MoveLast();
   rs->MoveNext();
-  EXPECT_EQ(errorOf([&] { rs->GetRows(); }), hr::kDbNoRow);
+  EXPECT_RAISES(hr::kDbNoRow, rs->GetRows());
 }
 
 TEST_F(DatabaseTest, FindMatchesTextNumbersAndPatterns) {
@@ -268,8 +258,8 @@ TEST_F(DatabaseTest, FindMatchesTextNumbersAndPatterns) {
   rs->Find("N <> 4", 1);
   EXPECT_TRUE(rs->EOF_());
   rs->MoveFirst();
-  EXPECT_EQ(errorOf([&] { rs->Find("NOPE = 1"); }), hr::kDbNoField);
-  EXPECT_EQ(errorOf([&] { rs->Find("N = 'unterminated"); }), hr::kInvalidArg);
+  EXPECT_RAISES(hr::kDbNoField, rs->Find("NOPE = 1"));
+  EXPECT_RAISES(hr::kInvalidArg, rs->Find("N = 'unterminated"));
 }
 
 TEST_F(DatabaseTest, CursorRulesFollowAdo) {
@@ -277,53 +267,35 @@ TEST_F(DatabaseTest, CursorRulesFollowAdo) {
   EXPECT_FALSE(rs->BOF_());
   rs->MoveNext();
   EXPECT_TRUE(rs->EOF_());
-  EXPECT_EQ(errorOf([&] { rs->MoveNext(); }), hr::kDbNoRow);
-  EXPECT_EQ(errorOf([&] { rs->Fields("NAME").Value(); }), hr::kDbNoRow);
+  EXPECT_RAISES(hr::kDbNoRow, rs->MoveNext());
+  EXPECT_RAISES(hr::kDbNoRow, rs->Fields("NAME").Value());
   rs->MovePrevious();
   EXPECT_EQ(rs->AbsolutePosition(), 1);
   rs->MovePrevious();
   EXPECT_TRUE(rs->BOF_());
-  EXPECT_EQ(errorOf([&] { rs->MovePrevious(); }), hr::kDbNoRow);
+  EXPECT_RAISES(hr::kDbNoRow, rs->MovePrevious());
   rs->Close();
   rs->Close();
-  EXPECT_EQ(errorOf([&] { rs->EOF_(); }), hr::kDbClosed);
+  EXPECT_RAISES(hr::kDbClosed, rs->EOF_());
 }
 
 TEST_F(DatabaseTest, OpenFailuresNameTheCause) {
   Connection c;
   std::string missing = (dir_ / "nothere.db").string();
-  try {
-    c.Open("Provider=SQLite;Data Source=" + missing);
-    FAIL() << "opened a missing file";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kDatabase);
-    EXPECT_NE(e.description().find(missing), std::string::npos) << e.description();
-  }
+  Error e = EXPECT_RAISES(hr::kDatabase, c.Open("Provider=SQLite;Data Source=" + missing));
+  EXPECT_NE(e.description().find(missing), std::string::npos) << e.description();
   EXPECT_FALSE(fs::exists(missing));  // never created
-  try {
-    c.Open("Provider=SQLite;Data Source= ");
-    FAIL() << "opened without a data source";
-  } catch (const Error& e) {
-    EXPECT_NE(e.description().find("No data source is given in the connection string"), std::string::npos);
-  }
+  e = EXPECT_RAISES(hr::kDatabase, c.Open("Provider=SQLite;Data Source= "));
+  EXPECT_NE(e.description().find("No data source is given in the connection string"), std::string::npos);
   EXPECT_EQ(c.State(), ado::adStateClosed);
 }
 
 TEST_F(DatabaseTest, FailedSqlReportsSqliteMessageAndTheSqlAsWritten) {
-  try {
-    conn_->Execute("SELECT * FROM dbo.NOPE");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), hr::kDatabase);
-    EXPECT_EQ(e.source(), "Quillon.Database");
-    EXPECT_EQ(e.description(), "no such table: NOPE\r\nSQL: SELECT * FROM dbo.NOPE");
-  }
-  try {
-    exec("INSERT INTO T (ID) VALUES (1)");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_NE(e.description().find("UNIQUE constraint failed: T.ID"), std::string::npos);
-  }
+  Error e = EXPECT_RAISES(hr::kDatabase, conn_->Execute("SELECT * FROM dbo.NOPE"));
+  EXPECT_EQ(e.source(), "Quillon.Database");
+  EXPECT_EQ(e.description(), "no such table: NOPE\r\nSQL: SELECT * FROM dbo.NOPE");
+  e = EXPECT_RAISES(hr::kDatabase, exec("INSERT INTO T (ID) VALUES (1)"));
+  EXPECT_NE(e.description().find("UNIQUE constraint failed: T.ID"), std::string::npos);
   // The connection is still usable afterwards.
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM T").toInt32(), 3);
 }
@@ -336,7 +308,7 @@ TEST_F(DatabaseTest, ConnectionsOnOneThreadShareThePool) {
   auto again = connect();
   EXPECT_NO_THROW(again->Execute("SELECT * FROM MARK"));
   auto parallel = connect();  // `again` holds the pooled handle: a new one
-  EXPECT_EQ(errorOf([&] { parallel->Execute("SELECT * FROM MARK"); }), hr::kDatabase);
+  EXPECT_RAISES(hr::kDatabase, parallel->Execute("SELECT * FROM MARK"));
   EXPECT_EQ(again->ConnectionString(), connectionString());
 }
 

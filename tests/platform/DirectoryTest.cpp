@@ -52,17 +52,6 @@ class DirectoryTest : public test::TestSite {
     for (; !rs->EOF_(); rs->MoveNext()) out.push_back((*rs)["cn"].toString());
     return out;
   }
-
-  // The error an operation raises; number 0 when it does not raise.
-  template <class F>
-  static ErrorInfo errorOf(F f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e.info();
-    }
-    return {};
-  }
 };
 
 TEST_F(DirectoryTest, OpensAUserWithEveryAttribute) {
@@ -107,15 +96,15 @@ TEST_F(DirectoryTest, ByNameCallsReachTheSameUser) {
 
 TEST_F(DirectoryTest, UnknownUsersAreRefusedAndAFailedOpenForgetsThePreviousUser) {
   DirectoryUser u;
-  ErrorInfo e = errorOf([&] { u.Open("mallory", "", ""); });
+  ErrorInfo e = EXPECT_RAISES(hr::kNoSuchEntry, u.Open("mallory", "", "")).info();
   EXPECT_EQ(e.number, hr::kNoSuchEntry);
   EXPECT_EQ(e.source, "Slate.User");
   EXPECT_EQ(e.description, "The user 'mallory' is not in the directory.");
 
   u.Open("alice", "", "");
-  EXPECT_THROW(u.Open("mallory", "", ""), Error);
-  EXPECT_THROW(u.cn(), Error);
-  EXPECT_THROW(DirectoryUser().EmailAddress(), Error);
+  EXPECT_RAISES(hr::kNoSuchEntry, u.Open("mallory", "", ""));
+  EXPECT_RAISES(hr::kFail, u.cn());
+  EXPECT_RAISES(hr::kFail, DirectoryUser().EmailAddress());
 }
 
 TEST_F(DirectoryTest, SearchesByOneOrSeveralCriteria) {
@@ -155,13 +144,13 @@ TEST_F(DirectoryTest, SearchValuesAreTextNotSql) {
 TEST_F(DirectoryTest, BadCriteriaRaiseAClearError) {
   DirectoryMembers m;
   for (const char* bad : {"cn", "title=boss", "cn=", "cn=a*b", "businesspartnerid=abc", "businesspartnerid=1x*"}) {
-    ErrorInfo e = errorOf([&] { m.Search(Variant(VariantArray::ofStrings({"cn=alice", bad}))); });
+    ErrorInfo e = EXPECT_RAISES(hr::kInvalidArg, m.Search(Variant(VariantArray::ofStrings({"cn=alice", bad})))).info();
     EXPECT_EQ(e.number, hr::kInvalidArg) << bad;
     EXPECT_EQ(e.source, "Slate.Members") << bad;
     EXPECT_NE(e.description.find(bad), std::string::npos) << e.description;
   }
-  EXPECT_EQ(errorOf([&] { m.Search(Variant(42)); }).number, hr::kInvalidArg);
-  EXPECT_EQ(errorOf([&] { m.Search(Variant(VariantArray({Variant(7)}))); }).number, hr::kInvalidArg);
+  EXPECT_RAISES(hr::kInvalidArg, m.Search(Variant(42)));
+  EXPECT_RAISES(hr::kInvalidArg, m.Search(Variant(VariantArray({Variant(7)}))));
 }
 
 TEST_F(DirectoryTest, ValidatesPasswordsByRehashing) {
@@ -192,9 +181,8 @@ TEST_F(DirectoryTest, StoresOnlySaltedHashes) {
   EXPECT_TRUE(v.Validate("erin", "same secret").toBool());
   EXPECT_TRUE(v.Validate("frank", "same secret").toBool());
 
-  EXPECT_EQ(errorOf([&] { DirectoryAdmin::AddUser(directoryDb(), user("gina", 100, "")); }).number, hr::kInvalidArg);
-  EXPECT_EQ(errorOf([&] { DirectoryAdmin::AddUser(directoryDb(), user("gina", 100, std::string(600, 'x'))); }).number,
-            hr::kInvalidArg);
+  EXPECT_RAISES(hr::kInvalidArg, DirectoryAdmin::AddUser(directoryDb(), user("gina", 100, "")));
+  EXPECT_RAISES(hr::kInvalidArg, DirectoryAdmin::AddUser(directoryDb(), user("gina", 100, std::string(600, 'x'))));
 }
 
 TEST_F(DirectoryTest, FindsPartnerNamesAndCodes) {
@@ -202,7 +190,7 @@ TEST_F(DirectoryTest, FindsPartnerNamesAndCodes) {
   EXPECT_TRUE(r.Exists(100));
   EXPECT_FALSE(r.Exists(999));
   EXPECT_EQ(r.GetName(300), "Cobalt Logistics");
-  ErrorInfo e = errorOf([&] { r.GetName(999); });
+  ErrorInfo e = EXPECT_RAISES(hr::kNoSuchEntry, r.GetName(999)).info();
   EXPECT_EQ(e.number, hr::kNoSuchEntry);
   EXPECT_NE(e.description.find("999"), std::string::npos);
 
@@ -211,7 +199,7 @@ TEST_F(DirectoryTest, FindsPartnerNamesAndCodes) {
   EXPECT_EQ(r.FindByCode('S', "ACME-C"), 0);  // a customer code is no supplier code
   EXPECT_EQ(r.FindByCode('C', "acme-c"), 0);  // codes compare exactly
   EXPECT_EQ(r.FindByCode('S', ""), 0);        // partner 200 has no supplier code
-  EXPECT_THROW(r.FindByCode('X', "ACME-C"), Error);
+  EXPECT_RAISES(hr::kInvalidArg, r.FindByCode('X', "ACME-C"));
 
   auto byName = Registry::instance().create("Granite.BusinessPartner");
   std::vector<Variant> args{Variant("C"), Variant("BORE-C")};
@@ -229,19 +217,18 @@ TEST_F(DirectoryTest, ReplacingAPartnerKeepsItsUsersAndCodesStayUnique) {
   EXPECT_EQ(u.BusinessPartnerID(), 100);
 
   // Another partner cannot take a code in use; nothing of it is stored.
-  EXPECT_EQ(errorOf([&] { DirectoryAdmin::AddPartner(directoryDb(), 400, "Copycat", "ACME-C", ""); }).number,
-            hr::kInvalidArg);
+  EXPECT_RAISES(hr::kInvalidArg, DirectoryAdmin::AddPartner(directoryDb(), 400, "Copycat", "ACME-C", ""));
   EXPECT_FALSE(r.Exists(400));
-  EXPECT_THROW(DirectoryAdmin::AddPartner(directoryDb(), 0, "Zero", "", ""), Error);
-  EXPECT_THROW(DirectoryAdmin::AddPartner(directoryDb(), 500, " ", "", ""), Error);
+  EXPECT_RAISES(hr::kInvalidArg, DirectoryAdmin::AddPartner(directoryDb(), 0, "Zero", "", ""));
+  EXPECT_RAISES(hr::kInvalidArg, DirectoryAdmin::AddPartner(directoryDb(), 500, " ", "", ""));
 }
 
 TEST_F(DirectoryTest, AddUserWithAnUnknownPartnerChangesNothing) {
   UserRecord replacement = user("alice", 999, "new password");
-  ErrorInfo e = errorOf([&] { DirectoryAdmin::AddUser(directoryDb(), replacement); });
+  ErrorInfo e = EXPECT_RAISES(hr::kNoSuchEntry, DirectoryAdmin::AddUser(directoryDb(), replacement)).info();
   EXPECT_EQ(e.number, hr::kNoSuchEntry);
   EXPECT_NE(e.description.find("999"), std::string::npos);
-  EXPECT_THROW(DirectoryAdmin::AddUser(directoryDb(), user("erin", 999)), Error);
+  EXPECT_RAISES(hr::kNoSuchEntry, DirectoryAdmin::AddUser(directoryDb(), user("erin", 999)));
 
   EXPECT_EQ(userCount(), 4);
   DirectoryUser u;
@@ -277,7 +264,7 @@ TEST_F(DirectoryTest, RefusesIncompleteUserRecords) {
   bad[3].email = "erin.example.test";
   bad[4].applications = {0};
   bad[5].givenName = "Erin\tTab";
-  for (const auto& u : bad) EXPECT_EQ(errorOf([&] { DirectoryAdmin::AddUser(directoryDb(), u); }).number, hr::kInvalidArg);
+  for (const auto& u : bad) EXPECT_RAISES(hr::kInvalidArg, DirectoryAdmin::AddUser(directoryDb(), u));
   EXPECT_EQ(userCount(), 4);
 }
 
@@ -293,14 +280,15 @@ TEST_F(DirectoryTest, LoadsAFileAllOrNothing) {
   EXPECT_TRUE(DirectoryValidator().Validate("erin", "pw").toBool());
 
   std::string bad = writeFile("bad.tsv", "partner\t500\tEcho Metals\nuser\tfrank\t999\tfrank@echo.example\n");
-  ErrorInfo e = errorOf([&] { DirectoryAdmin::LoadFile(directoryDb(), bad); });
+  ErrorInfo e = EXPECT_RAISES(hr::kNoSuchEntry, DirectoryAdmin::LoadFile(directoryDb(), bad)).info();
   EXPECT_NE(e.description.find("Line 2"), std::string::npos) << e.description;
   EXPECT_FALSE(BusinessPartnerRegistry().Exists(500));
 
   std::string malformed = writeFile("malformed.tsv", "partner\tfive\tEcho Metals\n");
-  EXPECT_NE(errorOf([&] { DirectoryAdmin::LoadFile(directoryDb(), malformed); }).description.find("Line 1"),
+  EXPECT_NE(EXPECT_RAISES(hr::kInvalidArg,
+                          DirectoryAdmin::LoadFile(directoryDb(), malformed)).info().description.find("Line 1"),
             std::string::npos);
-  EXPECT_EQ(errorOf([&] { DirectoryAdmin::LoadFile(directoryDb(), dir() + "/none.tsv"); }).number, hr::kFileNotFound);
+  EXPECT_RAISES(hr::kFileNotFound, DirectoryAdmin::LoadFile(directoryDb(), dir() + "/none.tsv"));
 }
 
 TEST_F(DirectoryTest, BindChoosesAnotherSiteConfiguration) {
@@ -314,30 +302,30 @@ TEST_F(DirectoryTest, BindChoosesAnotherSiteConfiguration) {
 
   ::unsetenv(kSiteEnvironmentVariable);
   BusinessPartnerRegistry unbound;
-  EXPECT_THROW(unbound.Exists(1), Error);
+  EXPECT_RAISES(hr::kFail, unbound.Exists(1));
   BusinessPartnerRegistry r;
   r.Bind(config);
   EXPECT_TRUE(r.Exists(1));
   EXPECT_FALSE(r.Exists(100));
   DirectoryUser u;
   u.Bind(other + "\\Site.xml");  // a Windows path reads as a local one
-  EXPECT_THROW(u.Open("alice", "", ""), Error);
+  EXPECT_RAISES(hr::kNoSuchEntry, u.Open("alice", "", ""));
   ::setenv(kSiteEnvironmentVariable, dir().c_str(), 1);
 }
 
 TEST_F(DirectoryTest, RefusesMissingForeignOrExistingDirectoryFiles) {
-  EXPECT_THROW(DirectoryAdmin::CreateEmpty(directoryDb()), Error);
+  EXPECT_RAISES(hr::kFail, DirectoryAdmin::CreateEmpty(directoryDb()));
   std::ofstream(dir() + "/foreign.db") << "not a database";
-  ErrorInfo e = errorOf([&] { DirectoryAdmin::ListUsers(dir() + "/foreign.db"); });
+  ErrorInfo e = EXPECT_RAISES(hr::kFail, DirectoryAdmin::ListUsers(dir() + "/foreign.db")).info();
   EXPECT_NE(e.description.find("not a directory database"), std::string::npos) << e.description;
   // The site database is SQLite but no directory.
-  EXPECT_THROW(DirectoryAdmin::ListUsers(dbPath()), Error);
-  e = errorOf([&] { DirectoryAdmin::ListPartners(dir() + "/missing.db"); });
+  EXPECT_RAISES(hr::kFail, DirectoryAdmin::ListUsers(dbPath()));
+  e = EXPECT_RAISES(hr::kFail, DirectoryAdmin::ListPartners(dir() + "/missing.db")).info();
   EXPECT_NE(e.description.find("does not exist"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir() + "/missing.db"));
 
   setConfigValue("SiteConfiguration.xml", "DIRECTORY", "Database", "");
-  EXPECT_THROW(DirectoryValidator().Validate("alice", "alice-demo"), Error);
+  EXPECT_RAISES(hr::kFail, DirectoryValidator().Validate("alice", "alice-demo"));
 }
 
 }  // namespace

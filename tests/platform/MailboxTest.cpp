@@ -23,7 +23,6 @@ namespace {
 
 // The site fixture's helpers, also for tests that need no site.
 struct Helpers : TestSite {
-  using TestSite::failureOf;
   using TestSite::read;
 };
 
@@ -88,22 +87,22 @@ TEST_F(MaildirTest, ListReadAndDeleteOldestFirstWithStableIds) {
   mb->Delete(second);
   EXPECT_FALSE(fs::exists(box("orders") / "cur" / (second + ":2,S")));
   EXPECT_EQ(mb->List(), (std::vector<std::string>{first, third}));
-  EXPECT_EQ(Helpers::failureOf([&] { mb->ReadRaw(second); }).number(), hr::kFileNotFound);
-  EXPECT_EQ(Helpers::failureOf([&] { mb->Delete(second); }).number(), hr::kFileNotFound);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, mb->ReadRaw(second)).number(), hr::kFileNotFound);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, mb->Delete(second)).number(), hr::kFileNotFound);
   for (const char* bad : {"../other", "..", "", "/etc/passwd"})
-    EXPECT_EQ(Helpers::failureOf([&] { mb->ReadRaw(bad); }).number(), hr::kFileNotFound) << bad;
+    EXPECT_EQ(EXPECT_RAISES(test::kAnyError, mb->ReadRaw(bad)).number(), hr::kFileNotFound) << bad;
 }
 
 TEST_F(MaildirTest, AccountsMustBeExistingSingleNames) {
   servers.DeliverToBox("orders", message("x"));
   for (const char* bad : {"", ".", "..", "../orders", "a/b", "a\\b", "a\nb"})
-    EXPECT_EQ(Helpers::failureOf([&] { OpenMailbox(bad, settings()); }).number(), hr::kInvalidArg) << bad;
-  Error missing = Helpers::failureOf([&] { OpenMailbox("nobody-here", settings()); });
+    EXPECT_EQ(EXPECT_RAISES(test::kAnyError, OpenMailbox(bad, settings())).number(), hr::kInvalidArg) << bad;
+  Error missing = EXPECT_RAISES(test::kAnyError, OpenMailbox("nobody-here", settings()));
   EXPECT_EQ(missing.number(), hr::kFileNotFound);
   EXPECT_EQ(missing.source(), mailbox::kMailboxSource);
   MailboxSettings wrong = settings();
   wrong.store = "pop3";
-  EXPECT_EQ(Helpers::failureOf([&] { OpenMailbox("orders", wrong); }).number(), hr::kInvalidArg);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, OpenMailbox("orders", wrong)).number(), hr::kInvalidArg);
 }
 
 TEST_F(MaildirTest, AMessageThatCannotBeDeletedIsReported) {
@@ -211,9 +210,9 @@ TEST_F(ImapTest, ListReadAndDeleteOverImapOnTheSameAccounts) {
   ASSERT_EQ(later.size(), 3u);
   EXPECT_EQ(mb->Read(later[2]).subject, "four");
   mb->Delete(later[2]);
-  EXPECT_EQ(Helpers::failureOf([&] { mb->ReadRaw(ids[1]); }).number(), hr::kFileNotFound);
-  EXPECT_EQ(Helpers::failureOf([&] { mb->Delete(ids[1]); }).number(), hr::kFileNotFound);
-  EXPECT_EQ(Helpers::failureOf([&] { mb->ReadRaw("not-a-uid"); }).number(), hr::kFileNotFound);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, mb->ReadRaw(ids[1])).number(), hr::kFileNotFound);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, mb->Delete(ids[1])).number(), hr::kFileNotFound);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, mb->ReadRaw("not-a-uid")).number(), hr::kFileNotFound);
 
   // The Maildir store sees the same account: the deleted message is gone.
   MailboxSettings local = settings();
@@ -230,7 +229,7 @@ TEST_F(ImapTest, ListReadAndDeleteOverImapOnTheSameAccounts) {
 }
 
 TEST_F(ImapTest, RefusedLoginNamesNoPassword) {
-  Error e = Helpers::failureOf([&] { OpenMailbox("orders", settings("Wrong-Imap-Pw")); });
+  Error e = EXPECT_RAISES(test::kAnyError, OpenMailbox("orders", settings("Wrong-Imap-Pw")));
   EXPECT_EQ(e.number(), net::wininet::kLoginFailure);
   EXPECT_EQ(e.source(), mailbox::kMailboxSource);
   EXPECT_EQ(e.description().find("Wrong-Imap-Pw"), std::string::npos) << e.description();

@@ -23,7 +23,6 @@ namespace {
 
 // The site fixture's helpers, also for tests that need no site.
 struct Helpers : TestSite {
-  using TestSite::failureOf;
   using TestSite::read;
 };
 
@@ -127,19 +126,19 @@ TEST_F(HttpTest, FailuresCarryInternetClientNumbers) {
   q.url = url(port, "/slow");
   q.stallTimeoutSeconds = 1;
   auto start = std::chrono::steady_clock::now();
-  Error e = Helpers::failureOf([&] { net::HttpSend(q); });
+  Error e = EXPECT_RAISES(test::kAnyError, net::HttpSend(q));
   EXPECT_EQ(e.number(), net::wininet::kTimeout);
   EXPECT_EQ(e.source(), net::kHttpSource);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
 
   servers.Stop(port);
   q.url = url(port, "/gone");
-  e = Helpers::failureOf([&] { net::HttpSend(q); });
+  e = EXPECT_RAISES(test::kAnyError, net::HttpSend(q));
   EXPECT_EQ(e.number(), net::wininet::kCannotConnect);
   EXPECT_FALSE(net::SystemErrorText(e.number()).empty());
 
   q.url = "ftp://127.0.0.1/x";
-  EXPECT_EQ(Helpers::failureOf([&] { net::HttpSend(q); }).number(), net::wininet::kUnrecognizedScheme);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, net::HttpSend(q)).number(), net::wininet::kUnrecognizedScheme);
 }
 
 TEST_F(HttpTest, HttpsTrustsTheGivenCertificateOnly) {
@@ -149,7 +148,7 @@ TEST_F(HttpTest, HttpsTrustsTheGivenCertificateOnly) {
   HttpRequest q;
   q.url = url(port, "/in", "https");
   q.body = "xml=1";
-  EXPECT_EQ(Helpers::failureOf([&] { net::HttpSend(q); }).number(), net::wininet::kInvalidCa);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, net::HttpSend(q)).number(), net::wininet::kInvalidCa);
   q.caFile = servers.httpCertificate();
   auto r = net::HttpSend(q);
   EXPECT_EQ(r.status, 200);
@@ -200,7 +199,7 @@ TEST_F(FtpTest, PutGetListExistsAndDeleteInOneSession) {
   // Only the finished file is left in the target folder.
   EXPECT_EQ(std::distance(fs::directory_iterator(servers.folder() + "/in"), fs::directory_iterator()), 1);
   std::ofstream(fetched, std::ios::binary | std::ios::trunc) << "keep";
-  Error exists = Helpers::failureOf([&] { ftp.GetFile("binary.dat", fetched, TransferMode::Binary, true); });
+  Error exists = EXPECT_RAISES(test::kAnyError, ftp.GetFile("binary.dat", fetched, TransferMode::Binary, true));
   EXPECT_EQ(exists.number(), net::syserr::kFileExists);
   EXPECT_EQ(Helpers::read(fetched), "keep");
   ftp.GetFile("ascii.txt", fetched, TransferMode::Binary);  // replaces by default
@@ -220,13 +219,13 @@ TEST_F(FtpTest, PutGetListExistsAndDeleteInOneSession) {
   ftp.Delete("order 1.xml");
   EXPECT_FALSE(fs::exists(remote("order 1.xml")));
   EXPECT_FALSE(ftp.Exists("order 1.xml"));
-  Error missing = Helpers::failureOf([&] { ftp.Delete("order 1.xml"); });
+  Error missing = EXPECT_RAISES(test::kAnyError, ftp.Delete("order 1.xml"));
   EXPECT_EQ(missing.number(), net::wininet::kExtendedError);
   EXPECT_NE(missing.description().find("550"), std::string::npos) << missing.description();
 
-  Error noRemote = Helpers::failureOf([&] { ftp.GetBytes("nothing.here", TransferMode::Binary); });
+  Error noRemote = EXPECT_RAISES(test::kAnyError, ftp.GetBytes("nothing.here", TransferMode::Binary));
   EXPECT_EQ(noRemote.number(), net::wininet::kExtendedError);
-  Error noLocal = Helpers::failureOf([&] { ftp.PutFile(servers.folder() + "/absent.xml", "x.xml", TransferMode::Binary); });
+  Error noLocal = EXPECT_RAISES(test::kAnyError, ftp.PutFile(servers.folder() + "/absent.xml", "x.xml", TransferMode::Binary));
   EXPECT_EQ(noLocal.number(), net::syserr::kFileNotFound);
 }
 
@@ -251,11 +250,11 @@ TEST_F(FtpTest, ChangeDirectoryRelativeAbsoluteAndMissing) {
   EXPECT_TRUE(ftp.Exists("out/b.txt"));
   EXPECT_EQ(ftp.GetBytes("/in/orders/a.txt", TransferMode::Binary), "1");
 
-  Error e = Helpers::failureOf([&] { ftp.ChangeDirectory("no/such"); });
+  Error e = EXPECT_RAISES(test::kAnyError, ftp.ChangeDirectory("no/such"));
   EXPECT_EQ(e.number(), net::wininet::kExtendedError);
   EXPECT_EQ(ftp.CurrentDirectory(), "/edi");
-  EXPECT_EQ(Helpers::failureOf([&] { ftp.Exists("no/such.txt"); }).number(), net::wininet::kExtendedError);
-  EXPECT_EQ(Helpers::failureOf([&] { ftp.GetFile("out/b.txt", servers.folder() + "/absent/b.txt", TransferMode::Binary); }).number(),
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, ftp.Exists("no/such.txt")).number(), net::wininet::kExtendedError);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, ftp.GetFile("out/b.txt", servers.folder() + "/absent/b.txt", TransferMode::Binary)).number(),
             net::syserr::kPathNotFound);
   ftp.PutBytes("3", "c.txt", TransferMode::Binary);
   EXPECT_EQ(Helpers::read(remote("edi/c.txt")), "3");
@@ -272,14 +271,14 @@ TEST_F(FtpTest, ActiveModeTransfers) {
 }
 
 TEST_F(FtpTest, RefusedLoginAndUnreachableServerNeverShowThePassword) {
-  Error login = Helpers::failureOf([&] { FtpSession ftp(options("Wr0ng-pass")); });
+  Error login = EXPECT_RAISES(test::kAnyError, FtpSession ftp(options("Wr0ng-pass")));
   EXPECT_EQ(login.number(), net::wininet::kLoginFailure);
   EXPECT_EQ(login.source(), net::kFtpSource);
   EXPECT_EQ(login.description().find("Wr0ng-pass"), std::string::npos) << login.description();
 
   FtpOptions o = options();
   servers.Stop(port);
-  Error down = Helpers::failureOf([&] { FtpSession ftp(o); });
+  Error down = EXPECT_RAISES(test::kAnyError, FtpSession ftp(o));
   EXPECT_EQ(down.number(), net::wininet::kCannotConnect);
   EXPECT_EQ(down.description().find("S3cret-pass"), std::string::npos);
 }
@@ -288,11 +287,11 @@ TEST_F(FtpTest, NamesCannotSmuggleCommands) {
   servers.WriteServerFile(remote("keep.txt"), "precious");
   FtpSession ftp(options());
   for (const char* name : {"x\r\nDELE keep.txt", "x\nDELE keep.txt"}) {
-    EXPECT_EQ(Helpers::failureOf([&] { ftp.PutBytes("1", name, TransferMode::Binary); }).number(), net::syserr::kInvalidName);
-    EXPECT_EQ(Helpers::failureOf([&] { ftp.Delete(name); }).number(), net::syserr::kInvalidName);
-    EXPECT_EQ(Helpers::failureOf([&] { ftp.ChangeDirectory(name); }).number(), net::syserr::kInvalidName);
+    EXPECT_EQ(EXPECT_RAISES(test::kAnyError, ftp.PutBytes("1", name, TransferMode::Binary)).number(), net::syserr::kInvalidName);
+    EXPECT_EQ(EXPECT_RAISES(test::kAnyError, ftp.Delete(name)).number(), net::syserr::kInvalidName);
+    EXPECT_EQ(EXPECT_RAISES(test::kAnyError, ftp.ChangeDirectory(name)).number(), net::syserr::kInvalidName);
   }
-  EXPECT_EQ(Helpers::failureOf([&] { ftp.Delete("folder/"); }).number(), net::syserr::kInvalidName);
+  EXPECT_EQ(EXPECT_RAISES(test::kAnyError, ftp.Delete("folder/")).number(), net::syserr::kInvalidName);
   EXPECT_EQ(Helpers::read(remote("keep.txt")), "precious");
 }
 
@@ -306,7 +305,7 @@ TEST_F(FtpTest, SecondOperationWhileATransferRunsIsRefused) {
   FtpSession ftp(options());
   std::thread transfer([&] { ftp.PutFile(fifo, "streamed.txt", TransferMode::Binary); });
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  Error e = Helpers::failureOf([&] { ftp.Exists("streamed.txt"); });
+  Error e = EXPECT_RAISES(test::kAnyError, ftp.Exists("streamed.txt"));
   EXPECT_EQ(e.number(), net::wininet::kTransferInProgress);
   ASSERT_EQ(::write(writer, "streamed", 8), 8);
   ::close(writer);

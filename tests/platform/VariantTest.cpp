@@ -4,18 +4,10 @@
 #include "platform/Object.h"
 #include "platform/Text.h"
 #include "platform/Variant.h"
+#include "tests/TestSite.h"
 
 namespace quillon {
 namespace {
-
-std::int32_t errorNumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 TEST(Variant, ConversionsFollowAutomationRules) {
   EXPECT_EQ(Variant("  42 ").toInt32(), 42);
@@ -26,9 +18,9 @@ TEST(Variant, ConversionsFollowAutomationRules) {
   EXPECT_EQ(Variant(true).toString(), "True");
   EXPECT_EQ(Variant(1.25).toString(), "1.25");
   EXPECT_EQ(Variant::null().text(), "");
-  EXPECT_EQ(errorNumberOf([] { Variant("abc").toInt32(); }), hr::kTypeMismatch);
-  EXPECT_EQ(errorNumberOf([] { Variant::null().toString(); }), hr::kTypeMismatch);
-  EXPECT_EQ(errorNumberOf([] { Variant(40000).toInt16(); }), hr::kOverflow);
+  EXPECT_RAISES(hr::kTypeMismatch, Variant("abc").toInt32());
+  EXPECT_RAISES(hr::kTypeMismatch, Variant::null().toString());
+  EXPECT_RAISES(hr::kOverflow, Variant(40000).toInt16());
   EXPECT_EQ(Variant(32767).toInt16(), 32767);
   EXPECT_EQ(Variant(5000000000LL).type(), VarType::Double);
 }
@@ -58,7 +50,7 @@ TEST(Variant, ArraysAreValuesWithBounds) {
   EXPECT_EQ(rows.ubound(1), 1);
   EXPECT_EQ(rows.ubound(2), 2);
   EXPECT_EQ(rows.at(1, 2).toInt32(), 7);
-  EXPECT_EQ(errorNumberOf([&] { rows.at(2, 0); }), hr::kSubscript);
+  EXPECT_RAISES(hr::kSubscript, rows.at(2, 0));
   EXPECT_EQ(VariantArray::ofBytes(std::string("\x00\xff", 2)).bytes(), std::string("\x00\xff", 2));
 }
 
@@ -67,7 +59,7 @@ TEST(Dictionary, KeepsInsertionOrderAndRefusesDuplicates) {
   d.Add("b", Variant(1));
   d.Add("a", Variant(2));
   EXPECT_EQ(d.Keys(), (std::vector<std::string>{"b", "a"}));
-  EXPECT_NE(errorNumberOf([&] { d.Add("b", Variant(3)); }), 0);
+  EXPECT_RAISES(test::kAnyError, d.Add("b", Variant(3)));
   EXPECT_FALSE(d.Exists("B"));
   d.setCompareMode(1);
   EXPECT_TRUE(d.Exists("B"));
@@ -110,14 +102,14 @@ TEST(Registry, CallsByNameWithDefaultsAndByReferenceArguments) {
 
   // Outputs are written back when the method raises, too.
   std::vector<Variant> errors{Variant("")};
-  EXPECT_EQ(errorNumberOf([&] { obj->invoke("Refuse", errors); }), hr::kInvalidArg);
+  EXPECT_RAISES(hr::kInvalidArg, obj->invoke("Refuse", errors));
   EXPECT_EQ(errors[0].toString(), "bad filter");
 
   std::vector<Variant> tooFew;
-  EXPECT_EQ(errorNumberOf([&] { obj->invoke("Add", tooFew); }), hr::kWrongArgCount);
+  EXPECT_RAISES(hr::kWrongArgCount, obj->invoke("Add", tooFew));
   std::vector<Variant> none;
-  EXPECT_EQ(errorNumberOf([&] { obj->invoke("Subtract", none); }), hr::kNoSuchMember);
-  EXPECT_EQ(errorNumberOf([] { Registry::instance().create("No.Such.Class"); }), hr::kCannotCreate);
+  EXPECT_RAISES(hr::kNoSuchMember, obj->invoke("Subtract", none));
+  EXPECT_RAISES(hr::kCannotCreate, Registry::instance().create("No.Such.Class"));
 }
 
 TEST(Text, CountsCharactersNotBytes) {

@@ -128,12 +128,7 @@ TEST_F(CollaborationTest, StatusRequestsOutsideTheStateMachine) {
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATION WHERE USERID = 'nobody'"), "0");
   // A value that is no status is refused rather than stored.
   for (int bad : {-1, 10, 42}) {
-    try {
-      c.SetPublicationStatus(1, "bob", bad);
-      FAIL() << bad;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), InvalidParamValue);
-    }
+    EXPECT_RAISES(InvalidParamValue, c.SetPublicationStatus(1, "bob", bad));
   }
   EXPECT_EQ(copy(1, "bob"), "0");
   // With an error id only the link changes.
@@ -157,13 +152,8 @@ TEST_F(CollaborationTest, AcceptanceByEarlierAndLastRecipient) {
 
   // Someone without a copy cannot move the document's status.
   setDocStatus(1, 1);
-  try {
-    c.AcceptPublication(1, "mallory");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), NotPresent);
-    EXPECT_NE(e.description().find("METHOD: Quillon.Collaboration.AcceptPublication"), std::string::npos);
-  }
+  Error e = EXPECT_RAISES(NotPresent, c.AcceptPublication(1, "mallory"));
+  EXPECT_NE(e.description().find("METHOD: Quillon.Collaboration.AcceptPublication"), std::string::npos);
   EXPECT_EQ(docStatus(1), "1");
 
   // A deleted document stays deleted when its last recipient accepts.
@@ -182,7 +172,7 @@ TEST_F(CollaborationTest, DocumentStatusRules) {
   EXPECT_EQ(docStatus(4), "5");
   d.SetDocumentStatus(4, DOCUMENTSTATUS::DOCUMENTACCEPTED);
   EXPECT_EQ(docStatus(4), "2");
-  EXPECT_THROW(d.SetDocumentStatus(4, static_cast<DOCUMENTSTATUS>(9)), Error);
+  EXPECT_RAISES(InvalidParamValue, d.SetDocumentStatus(4, static_cast<DOCUMENTSTATUS>(9)));
   EXPECT_EQ(docStatus(4), "2");
 
   // Publishing a new document closes its "CannotPublish" errors only.
@@ -247,13 +237,9 @@ TEST_F(CollaborationTest, ClosingErrors) {
   c.ClosePublicationErrorsForOneCategory(1, "CANNOTPUBLISH");
   EXPECT_EQ(closed(d), "1");
 
-  try {
-    c.ClosePublicationErrorsForOneCategory(1, "Sending");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.source(), "Quillon.Collaboration.ClosePublicationErrorsForOneCategory");
-    EXPECT_NE(e.description().find(" caught: Not supported Category : Sending("), std::string::npos) << e.description();
-  }
+  Error e = EXPECT_RAISES(InvalidParamValue, c.ClosePublicationErrorsForOneCategory(1, "Sending"));
+  EXPECT_EQ(e.source(), "Quillon.Collaboration.ClosePublicationErrorsForOneCategory");
+  EXPECT_NE(e.description().find(" caught: Not supported Category : Sending("), std::string::npos) << e.description();
 }
 
 TEST_F(CollaborationTest, HidingAndDeletingErrors) {
@@ -352,12 +338,7 @@ TEST_F(CollaborationTest, AllDocumentTypesAndTheirOrdering) {
   EXPECT_EQ(c.getAllDocumentTypes(Variant("  "))->Count(), 4);
   for (const char* bad : {"DESCRIPTION; DELETE FROM DOCUMENTTYPE", "1", "DESCRIPTION DESC LIMIT 1", "DESCRIPTION,",
                           "(SELECT 1)", "DESCRIPTION UP"}) {
-    try {
-      c.getAllDocumentTypes(Variant(bad));
-      FAIL() << bad;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), InvalidParamValue) << bad;
-    }
+    EXPECT_RAISES(InvalidParamValue, c.getAllDocumentTypes(Variant(bad)));
   }
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENTTYPE"), "4");
 }

@@ -96,14 +96,9 @@ class ListQueryTest : public test::TestSite {
   // The o_sErrors text of a refusal.
   std::string refused(std::int32_t mode, std::vector<Filter> filters, std::vector<Variant> tags = {}) {
     std::string sql, errors;
-    try {
-      build(mode, "alice", 0, tags, filters, sql, errors);
-      ADD_FAILURE() << "accepted: " << sql;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), InvalidParamValue);
-      EXPECT_EQ(e.source(), "Quillon.SQLQueries.GetDocListQuery");
-      EXPECT_NE(e.description().find("METHOD: Quillon.SQLQueries.GetDocListQuery caught: "), std::string::npos);
-    }
+    Error e = EXPECT_RAISES(InvalidParamValue, build(mode, "alice", 0, tags, filters, sql, errors));
+    EXPECT_EQ(e.source(), "Quillon.SQLQueries.GetDocListQuery");
+    EXPECT_NE(e.description().find("METHOD: Quillon.SQLQueries.GetDocListQuery caught: "), std::string::npos);
     EXPECT_EQ(sql, "");
     return errors;
   }
@@ -240,21 +235,21 @@ TEST_F(ListQueryTest, ByNameCallWritesTheOutputs) {
   EXPECT_EQ(ids(args[10].text()), (std::set<int>{3}));
   EXPECT_EQ(args[11].text(), "");
   args[6] = oneBased({Variant("0")});
-  EXPECT_THROW(q->invoke("GetDocListQuery", args), Error);
+  EXPECT_RAISES(InvalidParamValue, q->invoke("GetDocListQuery", args));
 }
 
 TEST_F(ListQueryTest, AnyOtherFailureLeavesItsDescriptionInTheErrors) {
   std::string sql, errors;
   SQLQueries q;
   // More filters than the arrays hold.
-  EXPECT_THROW(q.GetDocListQuery(kOutbox, "ORDER", Variant(), Variant(), 0, oneBased({Variant("DOCUMENT.SENDER like")}),
-                                 oneBased({Variant("a%")}), 2, 0, "alice", sql, errors),
-               Error);
+  EXPECT_RAISES(hr::kSubscript,
+      q.GetDocListQuery(kOutbox, "ORDER", Variant(), Variant(), 0, oneBased({Variant("DOCUMENT.SENDER like")}),
+                                 oneBased({Variant("a%")}), 2, 0, "alice", sql, errors));
   EXPECT_EQ(errors, "Subscript out of range");
   EXPECT_EQ(sql, "");
   // The error box needs the user's partner.
-  EXPECT_THROW(q.GetDocListQuery(kErrorBox, "ORDER", Variant(), Variant(), 0, Variant(), Variant(), 0, 0, "nobody", sql, errors),
-               Error);
+  EXPECT_RAISES(hr::kNoSuchEntry,
+      q.GetDocListQuery(kErrorBox, "ORDER", Variant(), Variant(), 0, Variant(), Variant(), 0, 0, "nobody", sql, errors));
   EXPECT_NE(errors, "");
 }
 
