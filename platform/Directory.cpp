@@ -463,6 +463,8 @@ std::string condition(const std::string& criterion) {
 
 }  // namespace
 
+std::string DirectoryMembers::EscapeValue(const std::string& value) { return value; }
+
 std::shared_ptr<Recordset> DirectoryMembers::Search(const Variant& criteria) {
   std::vector<std::string> texts;
   if (criteria.isString()) {

@@ -99,6 +99,8 @@ class DirectoryMembers : public Object {
   // BusinessPartnerID (Int32), cn, employeenumber, mail, givenName, sn,
   // languageID and localeID (Int32). Raises hr::kInvalidArg for a bad criterion.
   std::shared_ptr<Recordset> Search(const Variant& criteria);
+  // A value as a criterion writes it to match itself only.
+  static std::string EscapeValue(const std::string& value);
 
  private:
   std::string databasePath_;  // empty: the current site's
