@@ -244,15 +244,18 @@ void Utility::GetSenderBPAndName(const std::string& iXMLStr, std::int32_t& oSend
     }
     std::string virt;
     std::shared_ptr<Recordset> found;
+    // Sender and contact are document text: escaped, they match a directory
+    // entry of exactly that name, never a wildcard or filter pattern.
     if (!oSenderName.empty()) {
-      found = GetAuoRSByCriteria(Variant("cn=" + oSenderName), virt);
+      found = GetAuoRSByCriteria(Variant("cn=" + DirectoryMembers::EscapeValue(oSenderName)), virt);
     } else {
       std::string contact = dom ? ExecuteXSLPattern(dom, "//CONTACT") : std::string();
       if (contact.empty())
         throw Error(ProcessDocumentError, "Quillon.Utility.GetSenderBPAndName",
                     "The document names neither a sender nor a contact.");
-      found = GetAuoRSByCriteria(Variant("cn=" + contact), virt);
-      if (found->EOF_()) found = GetAuoRSByCriteria(Variant("employeenumber=" + contact), virt);
+      const std::string value = DirectoryMembers::EscapeValue(contact);
+      found = GetAuoRSByCriteria(Variant("cn=" + value), virt);
+      if (found->EOF_()) found = GetAuoRSByCriteria(Variant("employeenumber=" + value), virt);
     }
     if (!found->EOF_()) {
       oSenderBP = found->Fields("BusinessPartnerID").Value().toInt32();

@@ -162,7 +162,7 @@ TEST_F(DirectoryTest, EscapedValuesMatchLiterally) {
   EXPECT_EQ(escaped("a*(b)\\"), "a\\2a\\28b\\29\\5c");
   EXPECT_EQ(escaped(std::string("n\0ul", 4)), "n\\00ul");
   EXPECT_EQ(escaped("o'neil"), "o'neil");
-  for (const std::string cn : std::vector<std::string>{"alice", "x(y)", "back\\slash", "star*", "o'neil"}) {
+  for (const std::string& cn : std::vector<std::string>{"alice", "x(y)", "back\\slash", "star*", "o'neil"}) {
     std::vector<std::string> expected;
     if (cn != "o'neil") expected.push_back(cn);
     EXPECT_EQ(searchCns(std::vector<std::string>{"cn=" + escaped(cn)}), expected) << cn;
