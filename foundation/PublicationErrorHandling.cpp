@@ -114,6 +114,8 @@ void GetReplacementsFromTable(std::shared_ptr<Dictionary>& replacements, const s
     if (text::Trim(stored).empty()) return;
 
     auto dom = std::make_shared<DomDocument>();
+    // The values are data written by AddReplacements: blanks around them are theirs.
+    dom->setPreserveWhiteSpace(true);
     dom->loadXML(stored);
     auto utility = std::make_shared<Utility>();
     auto nodes = utility->ExecuteXSLPatternReturnAllNodes(dom, "//REP");
