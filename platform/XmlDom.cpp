@@ -1375,6 +1375,126 @@ std::string DomDocument::transformNode(const DomDocument& stylesheet) const {
 }
 
 // ---------------------------------------------------------------------------
+// Element extents
+
+namespace {
+
+// What the SAX callbacks of one element read learn.
+struct ExtentReader {
+  xmlParserCtxtPtr ctxt = nullptr;
+  long depth = 0;
+  long maxDepth = 0;
+  long depthAtError = -1;  // nesting when the first error was reported
+  bool closed = false;
+  std::size_t end = 0;
+  ParseCapture capture;
+};
+
+void extentStart(void* user, const xmlChar*, const xmlChar*, const xmlChar*, int, const xmlChar**, int, int,
+                 const xmlChar**) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(user);
+  auto* r = static_cast<ExtentReader*>(ctxt->_private);
+  r->maxDepth = std::max(r->maxDepth, ++r->depth);
+}
+
+void extentEnd(void* user, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(user);
+  auto* r = static_cast<ExtentReader*>(ctxt->_private);
+  if (--r->depth > 0 || r->closed) return;
+  // The parser calls this right after the ">" of the end tag.
+  r->closed = true;
+  r->end = static_cast<std::size_t>(xmlByteConsumed(ctxt));
+  xmlStopParser(ctxt);
+}
+
+void extentError(void* user, XmlErrorArg e) {
+  auto* r = static_cast<ExtentReader*>(user);
+  if (!e || e->level < XML_ERR_ERROR || r->closed) return;
+  if (r->depthAtError < 0 && e->level == XML_ERR_FATAL) r->depthAtError = r->depth;
+  captureParseError(&r->capture, e);
+}
+
+}  // namespace
+
+ElementExtent ReadElementExtent(const std::string& text, std::size_t start) {
+  initLibraries();
+  ElementExtent out;
+  if (start >= text.size()) return out;
+  const std::size_t size = text.size() - start;
+  if (size > static_cast<std::size_t>(INT_MAX)) {
+    out.outcome = ElementExtent::Malformed;
+    out.error.errorCode = kXmlParseErrorBase + XML_ERR_NO_MEMORY;
+    out.error.reason = "The document is too large";
+    return out;
+  }
+  // Only the element structure matters here: no tree is built.
+  xmlSAXHandler sax;
+  std::memset(&sax, 0, sizeof sax);
+  xmlSAXVersion(&sax, 2);
+  sax.startElementNs = extentStart;
+  sax.endElementNs = extentEnd;
+  sax.characters = nullptr;
+  sax.ignorableWhitespace = nullptr;
+  sax.cdataBlock = nullptr;
+  sax.comment = nullptr;
+  sax.processingInstruction = nullptr;
+  sax.reference = nullptr;
+  sax.serror = nullptr;
+
+  ExtentReader reader;
+  {
+    ScopedXmlErrors scope(&reader, extentError);
+    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr);
+    if (!ctxt) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating an XML parser");
+    reader.ctxt = ctxt;
+    ctxt->_private = &reader;
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_IGNORE_ENC);
+    xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
+    constexpr std::size_t kChunk = 64 * 1024;
+    for (std::size_t at = 0; at < size && !reader.closed; at += kChunk) {
+      std::size_t n = std::min(kChunk, size - at);
+      xmlParseChunk(ctxt, text.data() + start + at, static_cast<int>(n), 0);
+      if (!reader.closed && (!ctxt->wellFormed || ctxt->disableSAX)) break;
+    }
+    const bool malformed = !reader.closed && !ctxt->wellFormed;
+    if (malformed && !reader.capture.first.set && ctxt->lastError.code != 0)
+      record(reader.capture.first, &ctxt->lastError);
+    if (ctxt->myDoc) xmlFreeDoc(ctxt->myDoc);
+    xmlFreeParserCtxt(ctxt);
+    if (!reader.closed && !malformed) return out;  // the text ran out first
+  }
+
+  auto describe = [&](const CapturedError& e, const std::string& bytes) {
+    out.outcome = ElementExtent::Malformed;
+    out.error.errorCode = kXmlParseErrorBase + (e.set && e.code != 0 ? e.code : XML_ERR_INTERNAL_ERROR);
+    out.error.reason = e.set ? e.message : "The element is not well-formed";
+    out.error.line = e.line;
+    out.error.linepos = e.column;
+    out.error.srcText = sourceLine(bytes, out.error.line);
+  };
+  const long depthLimit = static_cast<long>(xmlParserMaxDepth);
+  if (!reader.closed) {
+    const CapturedError& e = reader.capture.firstFatal.set ? reader.capture.firstFatal : reader.capture.first;
+    describe(e, text.substr(start, std::min<std::size_t>(size, 1u << 20)));
+    out.tooDeep = reader.depthAtError >= depthLimit;
+    return out;
+  }
+  // The parse that decides is the one loadXML makes of exactly this text.
+  std::string element = text.substr(start, reader.end);
+  ParseOutcome whole = parseBytes(element, {}, {}, true);
+  if (whole.doc) {
+    xmlFreeDoc(whole.doc);
+    out.outcome = ElementExtent::Closed;
+    out.end = start + reader.end;
+    return out;
+  }
+  out.outcome = ElementExtent::Malformed;
+  out.error = std::move(whole.error);
+  out.tooDeep = reader.maxDepth > depthLimit;
+  return out;
+}
+
+// ---------------------------------------------------------------------------
 // By-name access
 
 namespace {

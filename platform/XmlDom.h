@@ -162,4 +162,20 @@ class DomDocument : public DomNode {
 
 constexpr std::int32_t kXslTransformError = static_cast<std::int32_t>(0x80004005);
 
+// Where the element that begins at text[start] (its "<") ends, found by
+// reading it once with the parser loadXML uses - for checking texts that
+// hold several elements one after another.
+struct ElementExtent {
+  enum Outcome {
+    Closed,      // the element is complete and parses on its own: it ends at `end`
+    Malformed,   // the parser stopped at an error (`error`)
+    Unfinished,  // the text ends before the element does
+  };
+  Outcome outcome = Unfinished;
+  std::size_t end = 0;  // Closed: one past the ">" of the element's end tag
+  ParseError error;     // Malformed: the parser's first error
+  bool tooDeep = false;  // Malformed because it nests deeper than the parser allows
+};
+ElementExtent ReadElementExtent(const std::string& text, std::size_t start);
+
 }  // namespace quillon
