@@ -1,10 +1,13 @@
 #include "platform/Configuration.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/Error.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
+
+namespace fs = std::filesystem;
 
 namespace quillon {
 
@@ -33,6 +36,39 @@ std::shared_ptr<DomNode> namedChild(const DomNode& parent, const std::string& ta
   for (const auto& node : list->nodes())
     if (equalsIgnoreCase(node->getAttribute("name"), name)) return node;
   return nullptr;
+}
+
+// A relative "Data Source" of a connection string is read from `folder`
+// (the configuration file's), so a site copied or moved as a whole uses its
+// own database. An absolute path, a network path and SQLite's ":memory:"
+// stay as written; so does the rest of the string.
+std::string resolveDataSource(const std::string& connectionString, const fs::path& folder) {
+  std::string out;
+  std::size_t start = 0;
+  while (start <= connectionString.size()) {
+    std::size_t semi = connectionString.find(';', start);
+    std::string part = connectionString.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+    std::size_t eq = part.find('=');
+    if (eq != std::string::npos && equalsIgnoreCase(text::Trim(part.substr(0, eq)), "Data Source")) {
+      std::string value = text::Trim(part.substr(eq + 1));
+      char quote = 0;
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        quote = value.front();
+        value = value.substr(1, value.size() - 2);
+      }
+      bool keep = value.empty() || value == ":memory:" || value.rfind("\\\\", 0) == 0 ||
+                  fs::path(text::LocalPath(value)).is_absolute() || folder.empty();
+      if (!keep) {
+        value = (folder / text::LocalPath(value)).lexically_normal().string();
+        part = part.substr(0, eq + 1) + (quote ? std::string(1, quote) + value + quote : value);
+      }
+    }
+    out += part;
+    if (semi == std::string::npos) break;
+    out += ';';
+    start = semi + 1;
+  }
+  return out;
 }
 
 }  // namespace
@@ -66,7 +102,7 @@ std::string Configuration::GetConnectionString(const std::string& component) con
   if (!c)
     throw Error(hr::kFail, kSource,
                 "The configuration file '" + path_ + "' has no connection string for the component '" + component + "'.");
-  return text::Trim(c->text());
+  return resolveDataSource(text::Trim(c->text()), fs::path(path_).parent_path());
 }
 
 std::shared_ptr<Dictionary> Configuration::GetInstallationRecords(const std::string& product) const {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <functional>
+
 #include "platform/Error.h"
 #include "platform/Object.h"
 #include "platform/Text.h"
@@ -43,6 +47,33 @@ TEST(Variant, DatesRollOverAndPrintAsText) {
   EXPECT_FALSE(parseOleDate("08.12.2026", d));
   EXPECT_FALSE(parseOleDate("2026-13-01", d));
   EXPECT_DOUBLE_EQ(oleDateFromParts(1900, 1, 1), 2.0);
+}
+
+// Values no integer or date can hold are refused with Overflow, never
+// converted through undefined behaviour.
+TEST(Variant, OutOfRangeNumbersAndDatesOverflow) {
+  const double nan = std::nan("");
+  for (double bad : {nan, HUGE_VAL, -HUGE_VAL, 1e300}) {
+    EXPECT_EQ(errorNumberOf([&] { Variant(bad).toInt32(); }), hr::kOverflow) << bad;
+    EXPECT_EQ(errorNumberOf([&] { Variant(bad).toInt16(); }), hr::kOverflow) << bad;
+    EXPECT_EQ(errorNumberOf([&] { Variant(bad).toByte(); }), hr::kOverflow) << bad;
+    EXPECT_EQ(errorNumberOf([&] { Variant(bad).toDate(); }), hr::kOverflow) << bad;
+    EXPECT_EQ(errorNumberOf([&] { Variant::date(bad).toString(); }), hr::kOverflow) << bad;
+    EXPECT_EQ(errorNumberOf([&] { formatOleDate(bad); }), hr::kOverflow) << bad;
+  }
+  EXPECT_EQ(errorNumberOf([] { Variant::date(1e16).toString(); }), hr::kOverflow);
+  EXPECT_EQ(errorNumberOf([] { Variant::date(-657435).toString(); }), hr::kOverflow);
+  EXPECT_EQ(Variant::date(-657434).toString(), "0100-01-01 00:00:00");
+  double parsed = 0;
+  EXPECT_FALSE(parseOleDate("0099-12-31", parsed));
+  EXPECT_TRUE(parseOleDate("0100-01-01", parsed));
+  EXPECT_EQ(Variant::date(2958465.5).toString(), "9999-12-31 12:00:00");
+  EXPECT_EQ(Variant(2147483647.4).toInt32(), 2147483647);
+  EXPECT_EQ(errorNumberOf([] { Variant(2147483647.5).toInt32(); }), hr::kOverflow);
+  // Parts far out of range roll over without overflowing the arithmetic.
+  EXPECT_EQ(formatOleDate(oleDateFromParts(2000, 13, 1)), "2001-01-01 00:00:00");
+  EXPECT_EQ(formatOleDate(oleDateFromParts(2000, -11, 1)), "1999-01-01 00:00:00");
+  EXPECT_EQ(errorNumberOf([] { formatOleDate(oleDateFromParts(2000, INT_MIN, INT_MIN, INT_MIN)); }), hr::kOverflow);
 }
 
 TEST(Variant, ArraysAreValuesWithBounds) {
