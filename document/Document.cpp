@@ -57,11 +57,6 @@ bool isFieldList(const std::string& list) {
   return true;
 }
 
-bool parsesAsXml(const std::string& fragment) {
-  DomDocument doc;
-  return doc.loadXML(fragment);
-}
-
 }  // namespace
 
 // ---- reading ------------------------------------------------------------------------------
@@ -356,6 +351,13 @@ bool Document::UserIsRecipientOfDoc(std::int32_t iDocID, const std::string& iUse
 // The scan works on byte offsets: the characters it looks for ("<", ">",
 // blank, "!", "?", "/") are ASCII, and UTF-8 never uses ASCII bytes inside
 // a multi-byte character.
+//
+// An element is complete when the text from its "<" up to some closing tag
+// "</name>" parses on its own. Only one such closing tag can exist: the one
+// that ends the element as the parser reads it (an earlier one leaves it
+// unclosed, a later one adds content after it). So the element is read once
+// to find where it ends, and that end must be the closing tag written as
+// "</name>". Reading once keeps the check linear in the length of the text.
 void Document::ParseBatch(const std::string& text, const std::string& source) {
   std::size_t pos = 0;
   while (true) {
@@ -368,20 +370,17 @@ void Document::ParseBatch(const std::string& text, const std::string& source) {
     std::size_t nameEnd = text.find_first_of("> ", open + 1);
     if (nameEnd == std::string::npos) nameEnd = text.size();
     const std::string closingTag = "</" + text.substr(open + 1, nameEnd - open - 1) + ">";
-    // When the element does not parse up to this closing tag (an inner
-    // element of the same name closed first), try the next one. Each try
-    // starts after the previous closing tag, so the search always ends.
-    std::size_t searchFrom = nameEnd;
-    while (true) {
-      std::size_t close = text.find(closingTag, searchFrom);
-      if (close == std::string::npos) throw Error(-1, source, I18N::GetLabel("SLBSH0039"));
-      std::size_t end = close + closingTag.size();
-      if (parsesAsXml(text.substr(open, end - open))) {
-        pos = end;
-        break;
-      }
-      searchFrom = end;
+    ElementExtent extent = ReadElementExtent(text, open);
+    if (extent.outcome == ElementExtent::Closed && extent.end >= nameEnd + closingTag.size() &&
+        text.compare(extent.end - closingTag.size(), closingTag.size(), closingTag) == 0) {
+      pos = extent.end;
+      continue;
     }
+    // A complete element nested deeper than the parser reads is no missing
+    // closing tag: the parser's error says what is wrong.
+    if (extent.outcome == ElementExtent::Malformed && extent.tooDeep)
+      throw Error(extent.error.errorCode, source, extent.error.reason);
+    throw Error(-1, source, I18N::GetLabel("SLBSH0039"));
   }
 }
 

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "foundation/DBUtils.h"
+#include "foundation/Encoding.h"
 #include "foundation/General.h"
 #include "platform/Database.h"
 #include "platform/Object.h"
@@ -12,13 +13,18 @@ namespace quillon::I18N {
 
 namespace {
 
-// The label's text, or nullopt when the locale has no row for it.
+// The label's text, or nullopt when the locale has no row for it. Keys
+// come from callers and documents, so the key enters the statement only as
+// a literal. A key holding NUL names no label: the literal could not carry
+// it, and dropping it would look up another key.
 std::optional<std::string> lookup(const std::string& key, long localeID) {
+  if (key.find('\0') != std::string::npos) return std::nullopt;
   std::string sql;
   if (localeID == 0)
-    sql = "SELECT I18NTEXT.TEXT " "FROM I18NTEXT " "WHERE LABEL = '" + key + "' AND LOCALEID = 1033";
+    sql = "SELECT I18NTEXT.TEXT " "FROM I18NTEXT " "WHERE LABEL = " + Encoding::SqlText(key) + " AND LOCALEID = 1033";
   else
-    sql = "SELECT TEXT " "FROM I18NTEXT " "WHERE LABEL = '" + key + "' AND LOCALEID = " + std::to_string(localeID);
+    sql = "SELECT TEXT " "FROM I18NTEXT " "WHERE LABEL = " + Encoding::SqlText(key) + " AND LOCALEID = " +
+          std::to_string(localeID);
   auto conn = DBUtils::GetConnection();
   try {
     auto rs = conn->Execute(sql);

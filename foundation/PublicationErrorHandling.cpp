@@ -117,6 +117,8 @@ void GetReplacementsFromTable(std::shared_ptr<Dictionary>& replacements, const s
     if (text::Trim(stored).empty()) return;
 
     auto dom = std::make_shared<DomDocument>();
+    // The values are data written by AddReplacements: blanks around them are theirs.
+    dom->setPreserveWhiteSpace(true);
     if (!dom->loadXML(stored)) return;  // a damaged text holds no replacements
     const auto reps = dom->selectNodes("//REP");
     for (const auto& node : reps->nodes())

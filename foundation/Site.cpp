@@ -1,5 +1,7 @@
 #include "foundation/Site.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +27,9 @@ namespace quillon {
 namespace {
 
 const char* kSource = "Quillon.Site";
+// The address of a new site (SiteLink, attachment URLs).
+const char* kHostName = "localhost";
+const char* kApplicationDirectory = "quillon";
 
 std::string readFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -32,6 +37,26 @@ std::string readFile(const fs::path& p) {
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+// Everything of a site is its owner's alone: the database holds send-method
+// passwords, the directory password hashes. Modes are set explicitly, so
+// the umask of the installing process does not matter.
+constexpr fs::perms kPrivateFolder = fs::perms::owner_all;
+constexpr fs::perms kPrivateFile = fs::perms::owner_read | fs::perms::owner_write;
+
+void makePrivate(const fs::path& p, fs::perms perms) {
+  std::error_code ec;
+  fs::permissions(p, perms, fs::perm_options::replace | fs::perm_options::nofollow, ec);
+  if (ec) throw Error(hr::kFail, kSource, "Cannot make '" + p.string() + "' private to its owner: " + ec.message());
+}
+
+// Every folder and file below the site folder (not following links).
+void makeTreePrivate(const fs::path& dir) {
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_symlink()) continue;
+    makePrivate(entry.path(), entry.is_directory() ? kPrivateFolder : kPrivateFile);
+  }
 }
 
 void writeFile(const fs::path& p, const std::string& content) {
@@ -98,6 +123,8 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) throw Error(hr::kFail, kSource, "Cannot create the site folder '" + d + "': " + ec.message());
+  // Closed before anything is written into it.
+  makePrivate(dir, kPrivateFolder);
   if (fs::exists(DatabasePath(d)))
     throw Error(hr::kFail, kSource, "The folder '" + d + "' holds a site already (quillon.db exists).");
 
@@ -112,7 +139,9 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
   std::vector<std::vector<std::string>> params;
   for (const auto& [name, rel] : folders) {
     fs::create_directories(dir / rel);
-    params.push_back({name, d + "/" + rel});
+    // The attachments folder is the one below the installation directory
+    // that the virtual path names (an empty parameter says so).
+    params.push_back({name, name == "AttachmentsFolder" ? std::string() : d + "/" + rel});
   }
   // The import folders are used as prefixes, so they end with a separator.
   for (const auto& [name, rel] : {std::pair<std::string, std::string>{"XMLPath1", "xml/in1"}, {"XMLPath2", "xml/in2"}}) {
@@ -121,26 +150,37 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
   }
   for (const char* extra : {"log", "plugins", "shares", "edi", "temp"}) fs::create_directories(dir / extra);
   params.push_back({"AdminEmailAddress", "admin@localhost"});
+  // Attachments live in the site's own "attachments" folder, found from the
+  // installation directory; their URL is built from the host and
+  // application directory of the site configuration (below), which match
+  // SiteLink.
   params.push_back({"AttachmentsVirtualPath", "/attachments"});
   params.push_back({"EDIDelimiter", "'"});
   params.push_back({"EmailImportForDocumentAttachmentsUserID", ""});
   params.push_back({"EmailImportLocalSMTPServer", "localhost"});
   params.push_back({"EmailImportSMTPUserID", ""});
   params.push_back({"FaxServer", "fax.localhost"});
-  params.push_back({"SiteLink", "http://localhost/quillon"});
+  params.push_back({"SiteLink", std::string("http://") + kHostName + "/" + kApplicationDirectory});
   params.push_back({"SiteLinkStartingPoint", "/portal/start"});
 
+  // Paths in the configuration files are relative to the site folder, so a
+  // copied or moved site works on its own database, directory and shares.
+  // An operator may still write an absolute path; it is used as written.
   writeFile(dir / kB2BConfigFileName,
-            Configuration::Compose({{"Quillon", ConnectionString(d)}}, {{"GLOBAL", "B2BLogging", "0"}}));
+            Configuration::Compose({{"Quillon", "Provider=SQLite;Data Source=quillon.db"}}, {{"GLOBAL", "B2BLogging", "0"}}));
   writeFile(dir / kSiteConfigFileName, Configuration::Compose({}, {
                                                                       {"GLOBAL", "ReceiveUrl", "http://localhost/quillon/receive"},
                                                                       {"GLOBAL", "IISVirtId", "1"},
+                                                                      {"GLOBAL", "NONSECUREHOSTNAME", kHostName},
+                                                                      {"GLOBAL", "SECUREHOSTNAME", kHostName},
+                                                                      {"GLOBAL", "APPLICATIONDIRECTORY", kApplicationDirectory},
+                                                                      {"COMMONPARAMETERS", "SSLMODE", "none"},
                                                                       {"MEMBERSHIP", "MemScriptUser", "cn=quillon-script"},
                                                                       {"MEMBERSHIP", "LDAPRoot", "o=quillon"},
                                                                       {"MEMBERSHIP", "MemScriptCode", ""},
-                                                                      {"FILESTORE", "ShareRoot", d + "/shares"},
+                                                                      {"FILESTORE", "ShareRoot", "shares"},
                                                                       {"TEXTFILES", "AnsiCodePage", "1252"},
-                                                                      {"DIRECTORY", "Database", d + "/directory.db"},
+                                                                      {"DIRECTORY", "Database", "directory.db"},
                                                                       {"APPLICATIONS", "Portal", "1"},
                                                                       {"APPLICATIONS", "Collaboration", "2"},
                                                                       {"COMMONPARAMETERS", "SiteName", "Quillon"},
@@ -175,6 +215,7 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     DirectoryAdmin::LoadFile(directoryDb, (sample / "directory.tsv").string());
   }
+  makeTreePrivate(dir);
 }
 
 }  // namespace quillon

@@ -5,10 +5,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <unordered_map>
+#include <filesystem>
 
 #include "platform/Error.h"
 #include "platform/Text.h"
 #include "platform/XmlDom.h"
+
+namespace fs = std::filesystem;
 
 namespace quillon {
 
@@ -101,12 +104,47 @@ std::shared_ptr<const ConfigurationValues> valuesOf(const std::string& local) {
   return values;
 }
 
+// A relative "Data Source" of a connection string is read from `folder`
+// (the configuration file's), so a site copied or moved as a whole uses its
+// own database. An absolute path, a network path and SQLite's ":memory:"
+// stay as written; so does the rest of the string.
+std::string resolveDataSource(const std::string& connectionString, const fs::path& folder) {
+  std::string out;
+  std::size_t start = 0;
+  while (start <= connectionString.size()) {
+    std::size_t semi = connectionString.find(';', start);
+    std::string part = connectionString.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+    std::size_t eq = part.find('=');
+    if (eq != std::string::npos && equalsIgnoreCase(text::Trim(part.substr(0, eq)), "Data Source")) {
+      std::string value = text::Trim(part.substr(eq + 1));
+      char quote = 0;
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        quote = value.front();
+        value = value.substr(1, value.size() - 2);
+      }
+      bool keep = value.empty() || value == ":memory:" || value.rfind("\\\\", 0) == 0 ||
+                  fs::path(text::LocalPath(value)).is_absolute() || folder.empty();
+      if (!keep) {
+        value = (folder / text::LocalPath(value)).lexically_normal().string();
+        part = part.substr(0, eq + 1) + (quote ? std::string(1, quote) + value + quote : value);
+      }
+    }
+    out += part;
+    if (semi == std::string::npos) break;
+    out += ';';
+    start = semi + 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 namespace {
 
 std::shared_ptr<const ConfigurationValues> parseFile(const std::string& local) {
   auto doc = std::make_shared<DomDocument>();
+  // A value is kept as written, blanks at its ends included (a password may have them).
+  doc->setPreserveWhiteSpace(true);
   if (!doc->load(local))
     throw Error(doc->parseError().errorCode ? doc->parseError().errorCode : hr::kFail, kSource,
                 "The configuration file '" + local + "' could not be loaded: " + doc->parseError().reason);
@@ -152,7 +190,7 @@ std::string Configuration::GetConnectionString(const std::string& component) con
   if (c == values_->components.end())
     throw Error(hr::kFail, kSource,
                 "The configuration file '" + path_ + "' has no connection string for the component '" + component + "'.");
-  return c->second;
+  return resolveDataSource(c->second, fs::path(path_).parent_path());
 }
 
 std::shared_ptr<Dictionary> Configuration::GetInstallationRecords(const std::string& product) const {

@@ -3,7 +3,7 @@
 // A configuration file is XML:
 //   <configuration>
 //     <connectionStrings>
-//       <component name="Quillon">Provider=SQLite;Data Source=/srv/site/quillon.db</component>
+//       <component name="Quillon">Provider=SQLite;Data Source=quillon.db</component>
 //     </connectionStrings>
 //     <section name="GLOBAL">
 //       <key name="B2BLogging">0</key>
@@ -46,7 +46,10 @@ class Configuration : public Object {
   void Load(const std::string& path);
   // The value of a key, or Empty when the section or key is absent.
   Variant GetValue(const std::string& section, const std::string& key) const;
-  // The connection string of a component; raises Error when absent.
+  // The connection string of a component; raises Error when absent. A
+  // relative "Data Source" is read from the folder of the configuration
+  // file (the installer writes the site database that way, so a copied
+  // site uses its own); an absolute one is kept as written.
   std::string GetConnectionString(const std::string& component) const;
   // Installation records of a product (Dictionary of Dictionaries with
   // "InstallDir"); raises Error when no site is chosen.

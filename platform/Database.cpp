@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "platform/Error.h"
+#include "platform/Log.h"
 #include "platform/SqlDialect.h"
 
 namespace quillon {
@@ -29,6 +30,29 @@ constexpr std::size_t kMaxIdleHandles = 8;
 constexpr std::size_t kMaxCachedStatements = 128;
 
 [[noreturn]] void raise(std::int32_t number, std::string message) { throw Error(number, kSource, std::move(message)); }
+
+// A failure of a statement: the SQL text goes to the log for the operator,
+// the raised description carries only the message. Descriptions travel to
+// callers and their pages, and statements hold names and values that are
+// nobody's business there.
+[[noreturn]] void raiseForStatement(std::int32_t number, const std::string& message, const std::string& sql) {
+  Log().WriteError(kSource, message + "\r\nSQL: " + sql, number);
+  raise(number, message);
+}
+
+[[noreturn]] void raiseSeveral(const std::string& sql) {
+  raiseForStatement(hr::kDbSeveralStatements,
+                    "The SQL text holds more than one statement; a call runs exactly one, so nothing was run.", sql);
+}
+
+// True when `tail` (what follows the first statement of a text) holds
+// anything besides blanks, comments and ";". The scanner knows literals,
+// quoted names and comments, so a ";" inside them does not count.
+bool holdsAnotherStatement(std::string_view tail) {
+  for (const SqlToken& t : SqlDialect::tokenize(tail))
+    if (t.significant() && !t.isPunct(';')) return true;
+  return false;
+}
 
 [[noreturn]] void raiseNoRow() {
   raise(hr::kDbNoRow,
@@ -435,7 +459,8 @@ void bindLiterals(sqlite3_stmt* s, const Literals& values) {
 
 struct CachedStatement {
   sqlite3_stmt* stmt = nullptr;
-  bool several = false;  // the text holds several statements; they are prepared each time
+  bool several = false;  // the text holds more than one statement: refused, never run
+  bool empty = false;    // the text holds no statement at all (blanks, comments, ";")
   std::shared_ptr<const Target> target;  // set when the select is updatable
   std::shared_ptr<const Shape> shape;    // built on first use
   int reprepares = -1;                   // SQLite's re-prepare count when `shape` was built
@@ -511,7 +536,7 @@ class Handle {
   [[noreturn]] void fail(const std::string& sql) const {
     std::string message = sqlite3_errcode(db_) == SQLITE_INTERRUPT && timedOut() ? "Query timeout expired"
                                                                                  : sqlite3_errmsg(db_);
-    raise(hr::kDatabase, message + "\r\nSQL: " + sql);
+    raiseForStatement(hr::kDatabase, message, sql);
   }
 
   // The prepared statement for a component SQL text, translated once; the
@@ -594,10 +619,12 @@ class Handle {
     return f && f->pMethods ? f : nullptr;
   }
 
+  // Prepares a text of exactly one statement; false (nothing kept) otherwise.
   bool tryPrepare(const std::string& text, CachedStatement& c) {
     const char* tail = nullptr;
     if (sqlite3_prepare_v3(db_, text.data(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT, &c.stmt,
-                           &tail) != SQLITE_OK) {
+                           &tail) != SQLITE_OK ||
+        !c.stmt || holdsAnotherStatement(std::string_view(tail, text.data() + text.size() - tail))) {
       sqlite3_finalize(c.stmt);
       c.stmt = nullptr;
       return false;
@@ -613,14 +640,12 @@ class Handle {
       c.stmt = nullptr;
       fail(original);
     }
-    // Anything but blanks, comments and ';' after the first statement?
-    for (const SqlToken& t : SqlDialect::tokenize(std::string_view(tail, text.data() + text.size() - tail))) {
-      if (t.significant() && !t.isPunct(';')) {
-        c.several = true;
-        break;
-      }
-    }
-    if (!c.stmt || c.several) {
+    // Blanks and comments only: no statement. Anything but blanks, comments
+    // and ';' after the first statement: a second one, never run.
+    if (!c.stmt) {
+      c.empty = !holdsAnotherStatement(std::string_view(tail, text.data() + text.size() - tail));
+      c.several = !c.empty;
+    } else if (holdsAnotherStatement(std::string_view(tail, text.data() + text.size() - tail))) {
       sqlite3_finalize(c.stmt);
       c.stmt = nullptr;
       c.several = true;
@@ -1259,14 +1284,13 @@ const std::shared_ptr<const Shape>& cachedShape(CachedStatement& c) {
   return c.shape;
 }
 
-// Runs a text of several statements in order without caching them. The
-// first statement that returns columns fills `into` (when given).
-long runBatch(Handle& h, const std::string& original, RecordsetImpl* into) {
+// Runs a script of several statements in order without caching them and
+// returns the rows they changed; rows of queries are read and dropped.
+long runBatch(Handle& h, const std::string& original) {
   std::string text = SqlDialect::translate(original);
   const char* p = text.c_str();
   const char* end = p + text.size();
   long affected = 0;
-  bool gotRows = false;
   h.arm();
   while (p < end) {
     sqlite3_stmt* s = nullptr;
@@ -1283,20 +1307,11 @@ long runBatch(Handle& h, const std::string& original, RecordsetImpl* into) {
     } finalize{s};
     int before = sqlite3_total_changes(h.db());
     int rc = sqlite3_step(s);
-    if (sqlite3_column_count(s) > 0) {
-      if (into && !gotRows) {
-        gotRows = true;
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) h.fail(original);
-        into->shape = shapeOf(s, nullptr);
-        into->load(h, s, rc, original);
-        continue;
-      }
-      while (rc == SQLITE_ROW) rc = sqlite3_step(s);
-    }
+    while (rc == SQLITE_ROW) rc = sqlite3_step(s);
     if (rc != SQLITE_DONE) h.fail(original);
     if (sqlite3_total_changes(h.db()) != before) affected += sqlite3_changes(h.db());
   }
-  return gotRows ? -1 : affected;
+  return affected;
 }
 
 }  // namespace
@@ -1353,10 +1368,9 @@ std::shared_ptr<Recordset> Connection::Execute(const std::string& sql, long* rec
   RecordsetImpl& r = *rs->impl();
   Literals values;
   CachedStatement& c = h.query(sql, values);
-  long affected;
-  if (c.several) {
-    affected = runBatch(h, sql, &r);
-  } else {
+  long affected = 0;
+  if (c.several) raiseSeveral(sql);
+  if (!c.empty) {
     StatementRun run(h, c);
     bindLiterals(run.stmt(), values);
     sqlite3* db = h.db();
@@ -1434,6 +1448,11 @@ void Connection::RequireReadOnly(const std::string& sql) {
   h.rememberReadOnly(shape);
 }
 
+long Connection::ExecuteBatch(const std::string& script) {
+  Handle& h = impl_->open();
+  return runBatch(h, script);
+}
+
 // ---------------------------------------------------------------------------
 // Field members
 
@@ -1475,16 +1494,15 @@ void Recordset::Open(const std::string& sql, const std::shared_ptr<Connection>& 
                      int lockType, long) {
   RecordsetImpl& r = *impl_;
   if (r.state == ado::adStateOpen) raise(kObjectOpen, "Operation is not allowed when the object is open.");
-  if (!connection) raise(hr::kDbClosed, "The recordset has no open connection to run \"" + sql + "\" on.");
+  if (!connection) raise(hr::kDbClosed, "The recordset has no open connection to run its query on.");
   Handle& h = connection->impl()->open();
   r.reset();
   bool writable = lockType == ado::adLockPessimistic || lockType == ado::adLockOptimistic ||
                   lockType == ado::adLockBatchOptimistic;
   Literals values;
   CachedStatement& c = writable ? h.updatableQuery(sql, values) : h.query(sql, values);
-  if (c.several) {
-    runBatch(h, sql, &r);
-  } else {
+  if (c.several) raiseSeveral(sql);
+  if (!c.empty) {
     StatementRun run(h, c);
     bindLiterals(run.stmt(), values);
     int rc = sqlite3_step(run.stmt());

@@ -36,9 +36,17 @@
 // as Date, everything else as String; SQL NULL reads as Null. Writing a
 // Date stores the text "YYYY-MM-DD hh:mm:ss"; Boolean stores 1/0.
 //
+// One call runs one statement. Execute and Recordset::Open refuse a text
+// that holds a second statement (number hr::kDbSeveralStatements) before
+// anything runs; a trailing ";", blanks and comments are no statement, and
+// ";" inside literals, quoted names and comments does not count. A caller
+// that means to run a script says so with ExecuteBatch.
+//
 // Failures raise Error with number hr::kDatabase (or the number given in
 // Error.h for ADO's own conditions), source "Quillon.Database" and the
-// SQLite message followed by the SQL text that failed.
+// SQLite message. The SQL text that failed is written to the platform log
+// (with the message) but kept out of the raised description, which reaches
+// callers and their pages.
 //
 // Thread-safety: a Connection or Recordset belongs to one thread. Pools are
 // per thread and need no locks.
@@ -53,6 +61,13 @@
 #include "platform/Variant.h"
 
 namespace quillon {
+
+namespace hr {
+// A text with more than one statement given to a single-statement call.
+// The same number as the component's InvalidParamValue (0x80040227), so the
+// refusal reads alike on both sides of the platform boundary.
+constexpr std::int32_t kDbSeveralStatements = static_cast<std::int32_t>(0x80040227);
+}  // namespace hr
 
 namespace ado {
 enum ObjectState { adStateClosed = 0, adStateOpen = 1 };
@@ -83,6 +98,11 @@ class Connection : public Object {
   // recordset; otherwise a closed one. recordsAffected receives the number
   // of rows changed by INSERT/UPDATE/DELETE (-1 for a SELECT).
   std::shared_ptr<Recordset> Execute(const std::string& sql, long* recordsAffected = nullptr, long options = -1);
+  // Runs every statement of a script in order (each translated like
+  // Execute's) and returns the number of rows they changed. Rows of queries
+  // are read and dropped. The first failing statement stops the script;
+  // those before it have run (wrap the script in a transaction to undo them).
+  long ExecuteBatch(const std::string& script);
 
   // Puts every transaction committed so far on this connection's database
   // (by any connection or process) on disk, with one sync. Raises Error

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/Error.h"
 #include "platform/LazyModule.h"
 #include "platform/Text.h"
 
@@ -79,8 +80,12 @@ Variant ConvertDate(const Variant& value, std::int32_t lcid) {
     case VarType::Byte:
     case VarType::Int16:
     case VarType::Int32:
-    case VarType::Double:
-      return Variant::date(value.toDouble());
+    case VarType::Double: {
+      // A number beyond the date range is refused as automation refuses it.
+      double d = value.toDouble();
+      if (!oleDateInRange(d)) throw Error(hr::kOverflow, "Basalt.DateConversion", "Overflow");
+      return Variant::date(d);
+    }
     case VarType::String:
       break;
     default:

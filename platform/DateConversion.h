@@ -30,11 +30,13 @@ namespace quillon {
 
 // The date that `value` gives in the locale `lcid`:
 //   a Date passes through; a number (or Boolean) becomes the Date of that
-//   automation value; a text becomes its Date when it is a date in the
-//   locale (see above). Anything else (a text that is no date, an empty or
-//   blank text, Null, Empty, an array or object) gives Null. Texts are read
-//   by ICU in the module libquillon_icu.so, loaded on the first text; raises
-//   Error only when that module cannot be loaded.
+//   automation value, and one outside the date range (or NaN) raises
+//   Overflow (hr::kOverflow), as automation does; a text becomes its Date
+//   when it is a date in the locale (see above). Anything else (a text that
+//   is no date, an empty or blank text, Null, Empty, an array or object)
+//   gives Null. Texts are read by ICU in the module libquillon_icu.so,
+//   loaded on the first text; raises Error also when that module cannot be
+//   loaded.
 Variant ConvertDate(const Variant& value, std::int32_t lcid);
 
 // The LCID of the process's locale: the first of the environment

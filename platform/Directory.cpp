@@ -514,6 +514,36 @@ const SearchAttribute kSearchAttributes[] = {
   throw Error(hr::kInvalidArg, kMembersSource, "The search criterion '" + criterion + "' " + why);
 }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The value a criterion writes: "\XX" (two hex digits) stands for that
+// byte, as in a directory search filter, so "\2a" is a literal "*". Sets
+// `wildcard` when the value ends in an unescaped "*" (which is removed).
+std::string decodeValue(const std::string& criterion, const std::string& written, bool& wildcard) {
+  wildcard = !written.empty() && written.back() == '*';
+  std::string_view rest(written.data(), written.size() - (wildcard ? 1 : 0));
+  std::string value;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    char c = rest[i];
+    if (c == '*') badCriterion(criterion, "may hold '*' only at the end of its value (write \\2a for a literal '*').");
+    if (c != '\\') {
+      value += c;
+      continue;
+    }
+    int high = i + 1 < rest.size() ? hexDigit(rest[i + 1]) : -1;
+    int low = i + 2 < rest.size() ? hexDigit(rest[i + 2]) : -1;
+    if (high < 0 || low < 0) badCriterion(criterion, "holds a '\\' that is not followed by two hexadecimal digits.");
+    value += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return value;
+}
+
 // One criterion as an SQL condition; values enter only as literals.
 std::string condition(const std::string& criterion) {
   const SqlFormatter sql;
@@ -528,9 +558,11 @@ std::string condition(const std::string& criterion) {
   if (!attr)
     badCriterion(criterion, "names an unknown attribute; use cn, employeenumber, mail, businesspartnerid, givenname or sn.");
   if (value.empty()) badCriterion(criterion, "has no value.");
-  bool prefix = value.back() == '*';
-  if (prefix) value.pop_back();
-  if (value.find('*') != std::string::npos) badCriterion(criterion, "may hold '*' only at the end of its value.");
+  bool prefix = false;
+  value = decodeValue(criterion, value, prefix);
+  // No directory value holds a control character (they are refused when a
+  // user or partner is written), and a literal could not carry a NUL.
+  if (hasControlCharacter(value)) return "0";
 
   std::string column = std::string("users.") + attr->column;
   if (attr->numeric) {
@@ -554,6 +586,23 @@ std::string condition(const std::string& criterion) {
 }
 
 }  // namespace
+
+std::string DirectoryMembers::EscapeValue(const std::string& value) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '*' || c == '(' || c == ')' || c == '\\' || u < 0x20 || u == 0x7F) {
+      out += '\\';
+      out += kHex[u >> 4];
+      out += kHex[u & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 std::shared_ptr<Recordset> DirectoryMembers::Search(const Variant& criteria) {
   std::vector<std::string> texts;

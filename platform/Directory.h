@@ -93,12 +93,20 @@ class DirectoryMembers : public Object {
   // such text). Attributes, without letter case: cn, employeenumber, mail,
   // businesspartnerid, givenname, sn. Values compare without letter case; a
   // value ending in "*" matches every non-empty value that begins with the
-  // rest ("cn=*" matches every user). Every criterion must hold; an empty
-  // array matches every user.
+  // rest ("cn=*" matches every user). As in a directory search filter,
+  // "\XX" (two hex digits) in a value stands for that byte: "\2a" is a
+  // literal "*", "\5c" a backslash. A value taken from a document or a
+  // caller must go through EscapeValue, so that it matches itself only.
+  // Every criterion must hold; an empty array matches every user.
   // Returns a detached read-only Recordset ordered by cn with the fields
   // BusinessPartnerID (Int32), cn, employeenumber, mail, givenName, sn,
   // languageID and localeID (Int32). Raises hr::kInvalidArg for a bad criterion.
   std::shared_ptr<Recordset> Search(const Variant& criteria);
+  // `value` written for a criterion so that it matches itself only: "*",
+  // "(", ")", "\" and NUL become "\2a", "\28", "\29", "\5c" and "\00"
+  // (other control characters likewise; no directory value holds one, so
+  // such a value matches nothing).
+  static std::string EscapeValue(const std::string& value);
 
  private:
   std::string databasePath_;  // empty: the current site's

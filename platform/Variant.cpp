@@ -82,19 +82,28 @@ void civilFromDays(long long z, int& y, int& m, int& d) {
 
 const long long kOleEpochDays = daysFromCivil(1899, 12, 30);
 
+// The automation date range: 0100-01-01 up to (not including) 10000-01-01.
+constexpr double kFirstOleDate = -657434.0;
+constexpr double kEndOleDate = 2958466.0;
+// oleDateToParts works up to this many days either side of the epoch.
+constexpr double kLargestPartsDate = 1e9;
+
 }  // namespace
 
 // ---- dates ---------------------------------------------------------------
 
+bool oleDateInRange(double d) { return d >= kFirstOleDate && d < kEndOleDate; }  // false for NaN
+
 double oleDateFromParts(int year, int month, int day, int hour, int minute, int second) {
-  // Months and days out of range roll over, as DateSerial does.
-  long long y = year + (month - 1) / 12;
-  int m = (month - 1) % 12;
+  // Months and days out of range roll over, as DateSerial does. The sums are
+  // made in 64 bits: no int argument can overflow them.
+  long long y = static_cast<long long>(year) + (static_cast<long long>(month) - 1) / 12;
+  long long m = (static_cast<long long>(month) - 1) % 12;
   if (m < 0) {
     m += 12;
     --y;
   }
-  long long days = daysFromCivil(y, static_cast<unsigned>(m + 1), 1) + (day - 1) - kOleEpochDays;
+  long long days = daysFromCivil(y, static_cast<unsigned>(m + 1), 1) + (static_cast<long long>(day) - 1) - kOleEpochDays;
   double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
   // Automation dates before the epoch keep the time as a positive fraction
   // on a negative day number; the component never writes such dates.
@@ -102,6 +111,10 @@ double oleDateFromParts(int year, int month, int day, int hour, int minute, int 
 }
 
 void oleDateToParts(double d, int& year, int& month, int& day, int& hour, int& minute, int& second) {
+  // Far outside the date range the day number and the year do not fit an
+  // integer at all (NaN never does). Within a few million years they do,
+  // so callers can still see and judge a year outside the range.
+  if (!(std::fabs(d) < kLargestPartsDate)) overflow();
   double dayPart = std::floor(d);
   long long secs = std::llround((d - dayPart) * 86400.0);
   long long days = static_cast<long long>(dayPart);
@@ -116,8 +129,10 @@ void oleDateToParts(double d, int& year, int& month, int& day, int& hour, int& m
 }
 
 std::string formatOleDate(double d) {
+  if (!oleDateInRange(d)) overflow();
   int y, mo, da, h, mi, s;
   oleDateToParts(d, y, mo, da, h, mi, s);
+  if (y > 9999) overflow();  // the last second of 9999 rounded up
   char buf[40];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, da, h, mi, s);
   return buf;
@@ -146,7 +161,9 @@ bool parseOleDate(const std::string& text, double& out) {
     }
   }
   if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
-  out = oleDateFromParts(y, mo, d, h, mi, s);
+  double date = oleDateFromParts(y, mo, d, h, mi, s);
+  if (!oleDateInRange(date)) return false;  // years before 100 are no automation date
+  out = date;
   return true;
 }
 
@@ -276,21 +293,22 @@ bool Variant::toBool() const {
 std::int32_t Variant::toInt32() const {
   if (type_ == VarType::Int32) return l_;
   double d = roundHalfEven(toDouble());
-  if (d < std::numeric_limits<std::int32_t>::min() || d > std::numeric_limits<std::int32_t>::max()) overflow();
+  // Written so that NaN fails too: casting it would be undefined.
+  if (!(d >= std::numeric_limits<std::int32_t>::min() && d <= std::numeric_limits<std::int32_t>::max())) overflow();
   return static_cast<std::int32_t>(d);
 }
 
 std::int16_t Variant::toInt16() const {
   if (type_ == VarType::Int16) return i_;
   double d = roundHalfEven(toDouble());
-  if (d < std::numeric_limits<std::int16_t>::min() || d > std::numeric_limits<std::int16_t>::max()) overflow();
+  if (!(d >= std::numeric_limits<std::int16_t>::min() && d <= std::numeric_limits<std::int16_t>::max())) overflow();
   return static_cast<std::int16_t>(d);
 }
 
 std::uint8_t Variant::toByte() const {
   if (type_ == VarType::Byte) return y_;
   double d = roundHalfEven(toDouble());
-  if (d < 0 || d > 255) overflow();
+  if (!(d >= 0 && d <= 255)) overflow();
   return static_cast<std::uint8_t>(d);
 }
 
@@ -301,7 +319,9 @@ double Variant::toDate() const {
     if (parseOleDate(s_, d)) return d;
     typeMismatch("'" + s_ + "' is not a date");
   }
-  return toDouble();
+  double d = toDouble();
+  if (!oleDateInRange(d)) overflow();
+  return d;
 }
 
 std::string Variant::toString() const {

@@ -66,10 +66,10 @@ class Variant {
 
   bool toBool() const;
   std::uint8_t toByte() const;
-  std::int16_t toInt16() const;  // overflow raises 0x800A0006
-  std::int32_t toInt32() const;  // overflow raises 0x800A0006
+  std::int16_t toInt16() const;  // overflow (and NaN) raises 0x800A0006
+  std::int32_t toInt32() const;  // overflow (and NaN) raises 0x800A0006
   double toDouble() const;
-  double toDate() const;          // text is read as "YYYY-MM-DD[ hh:mm:ss]"
+  double toDate() const;          // text is read as "YYYY-MM-DD[ hh:mm:ss]"; a number out of range overflows
   std::string toString() const;   // Null raises; dates as "YYYY-MM-DD hh:mm:ss"
   // Text of the value, Null and Empty as "" (the "& vbNullString" idiom).
   std::string text() const;
@@ -140,11 +140,18 @@ class VariantArray {
   std::vector<Variant> data_;
 };
 
-// Automation dates.
+// Automation dates. The range is 0100-01-01 to 9999-12-31 23:59:59: a
+// number outside it (or NaN) is no date, and turning it into one (toDate of
+// a number, formatOleDate, the text of a Date) raises Overflow
+// (hr::kOverflow), as automation does. oleDateToParts gives the parts of
+// any date within a million years or so (callers judge the year) and
+// raises Overflow beyond.
+bool oleDateInRange(double d);
 double oleDateFromParts(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 void oleDateToParts(double d, int& year, int& month, int& day, int& hour, int& minute, int& second);
 std::string formatOleDate(double d);  // "YYYY-MM-DD hh:mm:ss"
-// Reads "YYYY-MM-DD", "YYYY-MM-DD hh:mm[:ss]" or with a "T"; false on anything else.
+// Reads "YYYY-MM-DD", "YYYY-MM-DD hh:mm[:ss]" or with a "T"; false on anything
+// else, a year before 100 included.
 [[nodiscard]] bool parseOleDate(const std::string& text, double& out);
 double oleNow();  // the local clock
 

@@ -4,8 +4,11 @@
 // Safety model: every parse runs with network access off and without entity
 // substitution or DTD loading, and a process-wide external entity loader
 // refuses every request except the single top-level file libxslt asks for
-// when it loads an xsl:include/xsl:import/document() target. libxml2's
-// built-in amplification limits stay on (XML_PARSE_HUGE is never set).
+// when it loads an xsl:include/xsl:import/document() target (and none at
+// all for a style sheet fetched over HTTP). libxml2's built-in
+// amplification limits stay on (XML_PARSE_HUGE is never set); since
+// internal entities are expanded only when text is read, the reads count
+// what expansion produces and stop at kMaxEntityExpansion.
 //
 // Ownership: XmlDocHolder owns the xmlDoc and every node this layer created
 // or detached. Nodes are never freed while their document lives (removed or
@@ -13,6 +16,7 @@
 // whatever is still unlinked when the holder goes away is freed with it.
 #include "platform/XmlDom.h"
 
+#include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
@@ -33,6 +37,8 @@
 #include <iterator>
 #include <mutex>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -87,6 +93,200 @@ bool startsWithNoCase(const std::string& s, const char* prefix) {
 // Library set-up and error plumbing
 
 xmlExternalEntityLoader gDefaultEntityLoader = nullptr;
+constexpr const char* kXsltNamespace = "http://www.w3.org/1999/XSL/Transform";
+constexpr const char* kWhiteSpace = " \t\r\n";
+// Entity references nest at most this deep when their text is read.
+constexpr int kMaxEntityNesting = 40;
+
+bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+[[noreturn]] void entityLimit() {
+  fail("The text expands entity references to more than " + std::to_string(kMaxEntityExpansion >> 20) +
+       " MB, or nests them deeper than " + std::to_string(kMaxEntityNesting) +
+       "; text of such a document is not read.");
+}
+
+// ---------------------------------------------------------------------------
+// Entity expansion budget
+
+using EntitySizes = std::unordered_map<xmlEntityPtr, std::size_t>;
+constexpr std::size_t kOverBudget = kMaxEntityExpansion + 1;
+
+std::size_t measure(xmlNodePtr first, bool countText, EntitySizes& sizes, int nesting);
+
+// The bytes of text one reference to `e` expands to (saturating at kOverBudget).
+std::size_t entitySize(xmlEntityPtr e, EntitySizes& sizes, int nesting) {
+  if (!e) return 0;
+  auto it = sizes.find(e);
+  if (it != sizes.end()) return it->second;
+  if (nesting >= kMaxEntityNesting) return kOverBudget;
+  sizes[e] = kOverBudget;  // a reference loop counts as too much
+  std::size_t size = e->children ? measure(e->children, true, sizes, nesting + 1)
+                                 : (e->content ? static_cast<std::size_t>(xmlStrlen(e->content)) : 0);
+  sizes[e] = std::min(size, kOverBudget);
+  return sizes[e];
+}
+
+// The text that entity references in the node list starting at `first`
+// (and everything below, attributes included) expand to; with countText the
+// list's own text counts too.
+std::size_t measure(xmlNodePtr first, bool countText, EntitySizes& sizes, int nesting) {
+  std::size_t total = 0;
+  std::vector<xmlNodePtr> stack;
+  for (xmlNodePtr n = first; n; n = n->next) stack.push_back(n);
+  while (!stack.empty()) {
+    xmlNodePtr n = stack.back();
+    stack.pop_back();
+    switch (n->type) {
+      case XML_TEXT_NODE:
+      case XML_CDATA_SECTION_NODE:
+        if (countText && n->content) total += static_cast<std::size_t>(xmlStrlen(n->content));
+        break;
+      case XML_ENTITY_REF_NODE:
+        total += entitySize(xmlGetDocEntity(n->doc, n->name), sizes, nesting);
+        break;
+      case XML_ELEMENT_NODE:
+        for (xmlAttrPtr a = n->properties; a; a = a->next) stack.push_back(reinterpret_cast<xmlNodePtr>(a));
+        [[fallthrough]];
+      case XML_ATTRIBUTE_NODE:
+      case XML_DOCUMENT_NODE:
+      case XML_DOCUMENT_FRAG_NODE:
+        for (xmlNodePtr c = n->children; c; c = c->next) stack.push_back(c);
+        break;
+      default:
+        break;
+    }
+    if (total >= kOverBudget) return kOverBudget;
+  }
+  return total;
+}
+
+// Raises when reading the document's text could expand entities beyond the
+// cap: XPath string values and transformations read it through libxml2.
+void requireBoundedEntities(xmlDocPtr doc) {
+  if (!doc || !doc->intSubset || !doc->intSubset->entities) return;  // no entity declared, nothing to expand
+  EntitySizes sizes;
+  if (measure(doc->children, false, sizes, 0) > kMaxEntityExpansion) entityLimit();
+}
+
+// The text of a node: its text and CDATA descendants in document order, with
+// entity references expanded (producing at most kMaxEntityExpansion bytes).
+// With `trim`, white space at the two ends that comes from text nodes is
+// removed; CDATA keeps its white space.
+std::string gatherText(xmlNodePtr start, bool trim) {
+  std::string out;
+  std::size_t expanded = 0;
+  std::size_t keepFrom = 0;  // trailing trimming stops at the end of the last CDATA
+  bool leading = trim;
+  auto append = [&](const xmlChar* content, bool cdata, int nesting) {
+    if (!content) return;
+    std::string_view v(reinterpret_cast<const char*>(content));
+    if (nesting > 0) {
+      expanded += v.size();
+      if (expanded > kMaxEntityExpansion) entityLimit();
+    }
+    if (leading && !cdata) {
+      std::size_t b = v.find_first_not_of(kWhiteSpace);
+      if (b == std::string_view::npos) return;
+      v.remove_prefix(b);
+    }
+    if (!v.empty()) leading = false;
+    out.append(v);
+    if (cdata) keepFrom = out.size();
+  };
+  struct Item {
+    xmlNodePtr node;
+    int nesting;
+  };
+  std::vector<Item> stack{{start, 0}};
+  while (!stack.empty()) {
+    Item item = stack.back();
+    stack.pop_back();
+    xmlNodePtr n = item.node;
+    switch (n->type) {
+      case XML_TEXT_NODE: append(n->content, false, item.nesting); break;
+      case XML_CDATA_SECTION_NODE: append(n->content, true, item.nesting); break;
+      case XML_ENTITY_REF_NODE: {
+        if (item.nesting >= kMaxEntityNesting) entityLimit();
+        xmlEntityPtr e = xmlGetDocEntity(n->doc, n->name);
+        if (e)
+          for (xmlNodePtr c = e->last; c; c = c->prev) stack.push_back({c, item.nesting + 1});
+        break;
+      }
+      case XML_ELEMENT_NODE:
+      case XML_ATTRIBUTE_NODE:
+      case XML_DOCUMENT_NODE:
+      case XML_HTML_DOCUMENT_NODE:
+      case XML_DOCUMENT_FRAG_NODE:
+        for (xmlNodePtr c = n->last; c; c = c->prev) stack.push_back({c, item.nesting});
+        break;
+      default:  // comments, processing instructions, the DTD
+        break;
+    }
+  }
+  if (trim) {
+    std::size_t end = out.size();
+    while (end > keepFrom && isWhite(out[end - 1])) --end;
+    out.resize(end);
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// White space on loading
+
+bool whiteSpaceOnly(const xmlChar* s) {
+  if (!s) return true;
+  for (; *s; ++s)
+    if (!isWhite(static_cast<char>(*s))) return false;
+  return true;
+}
+
+bool isXslText(xmlNodePtr e) {
+  return e->type == XML_ELEMENT_NODE && e->ns && e->ns->href && xmlStrEqual(e->ns->href, X(kXsltNamespace)) &&
+         xmlStrEqual(e->name, X("text"));
+}
+
+// xml:space of an element: 1 preserve, 0 default, -1 not given.
+int spaceAttribute(xmlNodePtr e) {
+  xmlChar* v = xmlGetNsProp(e, X("space"), XML_XML_NAMESPACE);
+  if (!v) return -1;
+  int result = xmlStrEqual(v, X("preserve")) ? 1 : (xmlStrEqual(v, X("default")) ? 0 : -1);
+  xmlFree(v);
+  return result;
+}
+
+// Drops the text nodes that hold only white space, as a DOM that does not
+// preserve white space builds its tree. Kept: text below xml:space=
+// "preserve", the content of xsl:text, and white space beside an entity
+// reference (it is part of the character data around the expansion).
+void stripWhiteSpace(xmlDocPtr doc) {
+  struct Item {
+    xmlNodePtr element;
+    bool preserve;
+  };
+  std::vector<Item> stack;
+  for (xmlNodePtr c = doc->children; c; c = c->next)
+    if (c->type == XML_ELEMENT_NODE) stack.push_back({c, false});
+  while (!stack.empty()) {
+    Item item = stack.back();
+    stack.pop_back();
+    int space = spaceAttribute(item.element);
+    bool preserve = space == 1 || (space == -1 && item.preserve);
+    bool keepText = preserve || isXslText(item.element);
+    for (xmlNodePtr c = item.element->children; c;) {
+      xmlNodePtr next = c->next;
+      if (c->type == XML_ELEMENT_NODE) {
+        stack.push_back({c, preserve});
+      } else if (!keepText && c->type == XML_TEXT_NODE && whiteSpaceOnly(c->content) &&
+                 !(c->prev && c->prev->type == XML_ENTITY_REF_NODE) && !(next && next->type == XML_ENTITY_REF_NODE)) {
+        xmlUnlinkNode(c);
+        xmlFreeNode(c);
+      }
+      c = next;
+    }
+  }
+}
 
 // Set for exactly one entity-loader call: the top-level file of a document
 // libxslt loads (xsl:include, xsl:import, document()).
@@ -127,6 +327,13 @@ xmlParserInputPtr guardedEntityLoader(const char* url, const char* id, xmlParser
 
 // The XSLT module's switch for the one load it asks for.
 void allowNextEntityLoad(bool allow) { tAllowNextEntityLoad = allow; }
+
+// The XSLT module's check of a document it loaded.
+bool entitiesWithinLimit(xmlDocPtr doc) {
+  if (!doc || !doc->intSubset || !doc->intSubset->entities) return true;
+  EntitySizes sizes;
+  return measure(doc->children, false, sizes, 0) <= kMaxEntityExpansion;
+}
 
 void initLibraries() {
   static std::once_flag once;
@@ -465,6 +672,8 @@ struct XmlDocHolder {
 
   xmlDocPtr doc;
   bool hadDeclaration = false;
+  bool preserveWhiteSpace = false;
+  bool remote = false;  // fetched over HTTP(S)
   std::vector<xmlNodePtr> detached;
   std::size_t pruneAt = 64;
   std::string selectionNamespaces;
@@ -540,6 +749,7 @@ void collectXPathError(void* ctx, XmlErrorArg e) {
 // nodes in document order. Anything but a node-set raises.
 std::vector<xmlNodePtr> evaluateXPath(const XmlDocHolder& holder, xmlNodePtr node, const std::string& expr) {
   initLibraries();
+  requireBoundedEntities(holder.doc);
   XPathErrors errors;
   ScopedXmlErrors scope(&errors, collectXPathError);
   auto raise = [&expr, &errors](const std::string& why) -> void {
@@ -603,6 +813,7 @@ std::shared_ptr<XmlDocHolder> adoptParsed(xmlDocPtr parsed, const XmlDocHolder& 
   holder->hadDeclaration = parsed->standalone != -1;  // -1: the text had no XML declaration
   holder->selectionNamespaces = previous.selectionNamespaces;
   holder->prefixes = previous.prefixes;
+  holder->preserveWhiteSpace = previous.preserveWhiteSpace;
   return holder;
 }
 
@@ -647,7 +858,16 @@ std::string DomNode::baseName() const {
   return {};
 }
 
-std::string DomNode::text() const { return take(xmlNodeGetContent(asNode(node_))); }
+std::string DomNode::text() const {
+  xmlNodePtr n = asNode(node_);
+  switch (n->type) {
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE: return str(n->content);
+    case XML_ATTRIBUTE_NODE:
+    case XML_CDATA_SECTION_NODE: return gatherText(n, false);
+    default: return gatherText(n, !doc_->preserveWhiteSpace && xmlNodeGetSpacePreserve(n) != 1);
+  }
+}
 
 void DomNode::setText(const std::string& value) {
   xmlNodePtr n = asNode(node_);
@@ -665,7 +885,7 @@ void DomNode::setText(const std::string& value) {
 std::string DomNode::nodeValue() const {
   xmlNodePtr n = asNode(node_);
   switch (n->type) {
-    case XML_ATTRIBUTE_NODE:
+    case XML_ATTRIBUTE_NODE: return gatherText(n, false);
     case XML_TEXT_NODE:
     case XML_CDATA_SECTION_NODE:
     case XML_COMMENT_NODE:
@@ -714,7 +934,7 @@ std::shared_ptr<DomNode> DomNode::firstChild() const {
 std::string DomNode::getAttribute(const std::string& name) const {
   xmlNodePtr n = asNode(node_);
   if (n->type != XML_ELEMENT_NODE) return {};
-  if (xmlAttrPtr a = findAttribute(n, name)) return take(xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a)));
+  if (xmlAttrPtr a = findAttribute(n, name)) return gatherText(reinterpret_cast<xmlNodePtr>(a), false);
   if (xmlNsPtr ns = findNamespaceDeclaration(n, name)) return str(ns->href);
   return {};
 }
@@ -839,6 +1059,7 @@ void DomDocument::reset() {
   auto fresh = std::make_shared<XmlDocHolder>();
   fresh->selectionNamespaces = doc_->selectionNamespaces;
   fresh->prefixes = doc_->prefixes;
+  fresh->preserveWhiteSpace = doc_->preserveWhiteSpace;
   doc_ = std::move(fresh);
   node_ = doc_->doc;
   parseError_ = ParseError{};
@@ -847,6 +1068,8 @@ void DomDocument::reset() {
 void DomDocument::setProperty(const std::string& name, const Variant& value) {
   if (equalsIgnoreCase(name, "ServerHTTPRequest")) {
     serverHttp_ = value.toBool();
+  } else if (equalsIgnoreCase(name, "preserveWhiteSpace")) {
+    setPreserveWhiteSpace(value.toBool());
   } else if (equalsIgnoreCase(name, "SelectionLanguage")) {
     std::string lang = value.toString();
     if (!equalsIgnoreCase(lang, "XPath") && !equalsIgnoreCase(lang, "XSLPattern"))
@@ -862,10 +1085,15 @@ void DomDocument::setProperty(const std::string& name, const Variant& value) {
 
 Variant DomDocument::getProperty(const std::string& name) const {
   if (equalsIgnoreCase(name, "ServerHTTPRequest")) return Variant(serverHttp_);
+  if (equalsIgnoreCase(name, "preserveWhiteSpace")) return Variant(preserveWhiteSpace());
   if (equalsIgnoreCase(name, "SelectionLanguage")) return Variant("XPath");
   if (equalsIgnoreCase(name, "SelectionNamespaces")) return Variant(doc_->selectionNamespaces);
   fail("Unknown property: " + name, hr::kInvalidArg);
 }
+
+bool DomDocument::preserveWhiteSpace() const { return doc_->preserveWhiteSpace; }
+
+void DomDocument::setPreserveWhiteSpace(bool preserve) { doc_->preserveWhiteSpace = preserve; }
 
 bool DomDocument::loadXML(const std::string& text) {
   reset();
@@ -879,6 +1107,7 @@ bool DomDocument::loadXML(const std::string& text) {
   }
   doc_ = adoptParsed(parsed.doc, *doc_);
   node_ = parsed.doc;
+  if (!doc_->preserveWhiteSpace) stripWhiteSpace(parsed.doc);
   return true;
 }
 
@@ -886,7 +1115,8 @@ bool DomDocument::load(const std::string& location) {
   reset();
   std::string bytes;
   std::string baseUrl;
-  if (startsWithNoCase(location, "http://") || startsWithNoCase(location, "https://")) {
+  const bool remote = startsWithNoCase(location, "http://") || startsWithNoCase(location, "https://");
+  if (remote) {
     if (!serverHttp_) {
       parseError_ = notFound(location, "Loading from a remote location is off (ServerHTTPRequest is false).");
       return false;
@@ -925,7 +1155,9 @@ bool DomDocument::load(const std::string& location) {
     return false;
   }
   doc_ = adoptParsed(parsed.doc, *doc_);
+  doc_->remote = remote;
   node_ = parsed.doc;
+  if (!doc_->preserveWhiteSpace) stripWhiteSpace(parsed.doc);
   return true;
 }
 
@@ -997,13 +1229,135 @@ std::string DomDocument::transformNode(const DomDocument& stylesheet) const {
 
   xmlDocPtr styleSource = stylesheet.doc_->doc;
   if (!xmlDocGetRootElement(styleSource)) raise("the stylesheet document is empty");
+  requireBoundedEntities(styleSource);
+  requireBoundedEntities(doc_->doc);
   static XsltTransform* transform = LazyModule::Function<XsltTransform>("xslt", "quillon_xslt_transform");
-  static const XsltHooks hooks{collectGeneric, allowNextEntityLoad};
+  static const XsltHooks hooks{collectGeneric, allowNextEntityLoad, entitiesWithinLimit};
   std::string text, failure;
-  int rc = transform(styleSource, doc_->doc, hooks, text, failure);
+  int rc = transform(styleSource, doc_->doc, stylesheet.doc_->remote, hooks, text, failure);
   if (rc == XsltResult::OutOfMemory) throw Error(hr::kOutOfMemory, kSource, failure);
   if (rc != XsltResult::Done) raise(failure);
   return text;
+}
+
+// ---------------------------------------------------------------------------
+// Element extents
+
+namespace {
+
+// What the SAX callbacks of one element read learn.
+struct ExtentReader {
+  xmlParserCtxtPtr ctxt = nullptr;
+  long depth = 0;
+  long maxDepth = 0;
+  long depthAtError = -1;  // nesting when the first error was reported
+  bool closed = false;
+  std::size_t end = 0;
+  ParseCapture capture;
+};
+
+void extentStart(void* user, const xmlChar*, const xmlChar*, const xmlChar*, int, const xmlChar**, int, int,
+                 const xmlChar**) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(user);
+  auto* r = static_cast<ExtentReader*>(ctxt->_private);
+  r->maxDepth = std::max(r->maxDepth, ++r->depth);
+}
+
+void extentEnd(void* user, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(user);
+  auto* r = static_cast<ExtentReader*>(ctxt->_private);
+  if (--r->depth > 0 || r->closed) return;
+  // The parser calls this right after the ">" of the end tag.
+  r->closed = true;
+  r->end = static_cast<std::size_t>(xmlByteConsumed(ctxt));
+  xmlStopParser(ctxt);
+}
+
+void extentError(void* user, XmlErrorArg e) {
+  auto* r = static_cast<ExtentReader*>(user);
+  if (!e || e->level < XML_ERR_ERROR || r->closed) return;
+  if (r->depthAtError < 0 && e->level == XML_ERR_FATAL) r->depthAtError = r->depth;
+  captureParseError(&r->capture, e);
+}
+
+}  // namespace
+
+ElementExtent ReadElementExtent(const std::string& text, std::size_t start) {
+  initLibraries();
+  ElementExtent out;
+  if (start >= text.size()) return out;
+  const std::size_t size = text.size() - start;
+  if (size > static_cast<std::size_t>(INT_MAX)) {
+    out.outcome = ElementExtent::Malformed;
+    out.error.errorCode = kXmlParseErrorBase + XML_ERR_NO_MEMORY;
+    out.error.reason = "The document is too large";
+    return out;
+  }
+  // Only the element structure matters here: no tree is built.
+  xmlSAXHandler sax;
+  std::memset(&sax, 0, sizeof sax);
+  xmlSAXVersion(&sax, 2);
+  sax.startElementNs = extentStart;
+  sax.endElementNs = extentEnd;
+  sax.characters = nullptr;
+  sax.ignorableWhitespace = nullptr;
+  sax.cdataBlock = nullptr;
+  sax.comment = nullptr;
+  sax.processingInstruction = nullptr;
+  sax.reference = nullptr;
+  sax.serror = nullptr;
+
+  ExtentReader reader;
+  {
+    ScopedXmlErrors scope(&reader, extentError);
+    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr);
+    if (!ctxt) throw Error(hr::kOutOfMemory, kSource, "Out of memory creating an XML parser");
+    reader.ctxt = ctxt;
+    ctxt->_private = &reader;
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_IGNORE_ENC);
+    xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
+    constexpr std::size_t kChunk = 64 * 1024;
+    for (std::size_t at = 0; at < size && !reader.closed; at += kChunk) {
+      std::size_t n = std::min(kChunk, size - at);
+      xmlParseChunk(ctxt, text.data() + start + at, static_cast<int>(n), 0);
+      if (!reader.closed && (!ctxt->wellFormed || ctxt->disableSAX)) break;
+    }
+    const bool malformed = !reader.closed && !ctxt->wellFormed;
+    if (malformed && !reader.capture.first.set && ctxt->lastError.code != 0)
+      record(reader.capture.first, &ctxt->lastError);
+    if (ctxt->myDoc) xmlFreeDoc(ctxt->myDoc);
+    xmlFreeParserCtxt(ctxt);
+    if (!reader.closed && !malformed) return out;  // the text ran out first
+  }
+
+  auto describe = [&](const CapturedError& e, const std::string& bytes) {
+    out.outcome = ElementExtent::Malformed;
+    out.error.errorCode = kXmlParseErrorBase + (e.set && e.code != 0 ? e.code : XML_ERR_INTERNAL_ERROR);
+    out.error.reason = e.set ? e.message : "The element is not well-formed";
+    out.error.line = e.line;
+    out.error.linepos = e.column;
+    out.error.srcText = sourceLine(bytes, out.error.line);
+  };
+  const long depthLimit = static_cast<long>(xmlParserMaxDepth);
+  if (!reader.closed) {
+    const CapturedError& e = reader.capture.firstFatal.set ? reader.capture.firstFatal : reader.capture.first;
+    describe(e, text.substr(start, std::min<std::size_t>(size, 1u << 20)));
+    out.tooDeep = reader.depthAtError >= depthLimit;
+    return out;
+  }
+  // The parse that decides is the one loadXML makes of exactly this text.
+  std::string element = text.substr(start, reader.end);
+  ParseOutcome whole = parseBytes(element, {}, {}, true);
+  if (whole.doc) {
+    xmlFreeDoc(whole.doc);
+    out.outcome = ElementExtent::Closed;
+    out.end = start + reader.end;
+    return out;
+  }
+  out.outcome = ElementExtent::Malformed;
+  out.error = std::move(whole.error);
+  out.tooDeep = reader.maxDepth > depthLimit;
+  return out;
 }
 
 // ---------------------------------------------------------------------------

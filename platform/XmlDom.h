@@ -7,6 +7,27 @@
 // (platform/Http.h) and parses what comes back (used for remote style
 // sheets).
 //
+// White space: with preserveWhiteSpace off (the default, as in the DOM the
+// component was written for), loading drops text nodes that hold only white
+// space - except below xml:space="preserve", inside xsl:text, and next to
+// an entity reference, whose expansion they belong to - and text() of an
+// element, the document or a text node is trimmed of the white space at
+// its two ends that comes from text nodes (CDATA keeps its own).
+// nodeValue() and XPath string values stay as parsed. With the switch on,
+// every text node is kept and text() is the plain concatenation.
+//
+// Entities: parsing keeps internal entity references as references;
+// reading text (text(), getAttribute(), nodeValue() of an attribute, XPath
+// string values, a transformation's input) expands them. What expansion
+// may produce is capped (kMaxEntityExpansion bytes per read, and for XPath
+// and transformations per document): beyond it the read raises Error
+// instead of allocating.
+//
+// Remote style sheets: a style sheet loaded over HTTP(S) reads no local
+// file while it is compiled or applied - xsl:include, xsl:import and
+// document() of a local file are refused. Style sheets loaded from local
+// files or text keep reading local files.
+//
 // Parse errors: load()/loadXML() return false and parseError() describes
 // the failure: errorCode is non-zero (kXmlParseErrorBase + libxml2's error
 // code for a malformed text, hr::kResourceNotFound (0x800C0006) for a file
@@ -29,6 +50,7 @@
 namespace quillon {
 
 constexpr std::int32_t kXmlParseErrorBase = static_cast<std::int32_t>(0xC00CE000);
+constexpr std::size_t kMaxEntityExpansion = 4u << 20;
 
 struct XmlDocHolder;  // owns the libxml2 document
 
@@ -105,7 +127,12 @@ class DomDocument : public DomNode {
   const ClassInfo* classInfo() const override;
 
   void setAsync(bool) {}  // loading is always synchronous
-  // "ServerHTTPRequest" (bool) and "SelectionLanguage" (accepted, XPath is always used).
+  // Applies to the next load and to text() from now on; also reachable as
+  // the property "preserveWhiteSpace".
+  bool preserveWhiteSpace() const;
+  void setPreserveWhiteSpace(bool preserve);
+  // "ServerHTTPRequest" (bool), "preserveWhiteSpace" (bool) and
+  // "SelectionLanguage" (accepted, XPath is always used).
   void setProperty(const std::string& name, const Variant& value);
   Variant getProperty(const std::string& name) const;
 
@@ -135,5 +162,21 @@ class DomDocument : public DomNode {
 };
 
 constexpr std::int32_t kXslTransformError = static_cast<std::int32_t>(0x80004005);
+
+// Where the element that begins at text[start] (its "<") ends, found by
+// reading it once with the parser loadXML uses - for checking texts that
+// hold several elements one after another.
+struct ElementExtent {
+  enum Outcome {
+    Closed,      // the element is complete and parses on its own: it ends at `end`
+    Malformed,   // the parser stopped at an error (`error`)
+    Unfinished,  // the text ends before the element does
+  };
+  Outcome outcome = Unfinished;
+  std::size_t end = 0;  // Closed: one past the ">" of the element's end tag
+  ParseError error;     // Malformed: the parser's first error
+  bool tooDeep = false;  // Malformed because it nests deeper than the parser allows
+};
+ElementExtent ReadElementExtent(const std::string& text, std::size_t start);
 
 }  // namespace quillon

@@ -27,19 +27,37 @@ namespace {
 
 xsltDocLoaderFunc gDefaultDocLoader = nullptr;
 xsltSecurityPrefsPtr gSecurity = nullptr;
+// The rights of a style sheet fetched over HTTP: no file reads either.
+xsltSecurityPrefsPtr gRemoteSecurity = nullptr;
 quillon::XsltHooks gHooks{};
+
+// Set while a style sheet fetched over HTTP is compiled or applied: libxslt
+// may then load no document at all (network reads are forbidden anyway).
+thread_local bool tLocalReadsForbidden = false;
 
 // libxslt's loader for xsl:include/xsl:import/document(): the same safe
 // parser options as the platform's own documents, and only the requested
 // file itself may pass the entity loader. Read permission was already
 // checked by libxslt against the security preferences.
 xmlDocPtr guardedDocLoader(const xmlChar* uri, xmlDictPtr dict, int options, void* ctxt, xsltLoadType type) {
+  if (tLocalReadsForbidden) {
+    xsltGenericError(xsltGenericErrorContext, "A style sheet fetched over HTTP may not read %s\n",
+                     reinterpret_cast<const char*>(uri));
+    return nullptr;
+  }
   options &= ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE |
                XML_PARSE_HUGE);
   options |= XML_PARSE_NONET;
   gHooks.allowNextEntityLoad(true);
   xmlDocPtr doc = gDefaultDocLoader(uri, dict, options, ctxt, type);
   gHooks.allowNextEntityLoad(false);
+  if (doc && !gHooks.entitiesWithinLimit(doc)) {
+    // Its text is read by the transformation: the same cap as the platform's own documents.
+    xsltGenericError(xsltGenericErrorContext, "%s expands entity references beyond the limit\n",
+                     reinterpret_cast<const char*>(uri));
+    xmlFreeDoc(doc);
+    return nullptr;
+  }
   return doc;
 }
 
@@ -60,15 +78,24 @@ void init(const quillon::XsltHooks& hooks) {
     xsltSetSecurityPrefs(gSecurity, XSLT_SECPREF_READ_FILE, xsltSecurityAllow);
     // Compile-time loads (xsl:include/xsl:import) are checked against the defaults.
     xsltSetDefaultSecurityPrefs(gSecurity);
+    gRemoteSecurity = xsltNewSecurityPrefs();
+    for (xsltSecurityOption option : {XSLT_SECPREF_READ_FILE, XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY,
+                                      XSLT_SECPREF_READ_NETWORK, XSLT_SECPREF_WRITE_NETWORK})
+      xsltSetSecurityPrefs(gRemoteSecurity, option, xsltSecurityForbid);
   });
 }
 
 }  // namespace
 
-extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, const quillon::XsltHooks& hooks,
-                                      std::string& text, std::string& failure) {
+extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, bool remote,
+                                      const quillon::XsltHooks& hooks, std::string& text, std::string& failure) {
   namespace XsltResult = quillon::XsltResult;
   init(hooks);
+  struct LocalReads {
+    bool previous = tLocalReadsForbidden;
+    explicit LocalReads(bool forbid) { tLocalReadsForbidden = forbid; }
+    ~LocalReads() { tLocalReadsForbidden = previous; }
+  } localReads(remote);
   // libxslt takes the document over and strips it while compiling: give it a copy.
   xmlDocPtr styleDoc = xmlCopyDoc(styleSource, 1);
   if (!styleDoc) {
@@ -102,7 +129,7 @@ extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, c
     failure = "Out of memory creating a transformation context";
     return XsltResult::OutOfMemory;
   }
-  xsltSetCtxtSecurityPrefs(gSecurity, ctxt.get());
+  xsltSetCtxtSecurityPrefs(remote ? gRemoteSecurity : gSecurity, ctxt.get());
   xsltSetTransformErrorFunc(ctxt.get(), nullptr, gHooks.messages);
   xsltSetCtxtParseOptions(ctxt.get(), XML_PARSE_NONET);
 

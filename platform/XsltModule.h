@@ -14,17 +14,23 @@ struct XsltHooks {
   // Lets exactly one external load pass the platform's entity loader (true
   // before libxslt loads a style sheet's include, false after).
   void (*allowNextEntityLoad)(bool allow);
+  // False when reading the text of a loaded document (an include, a
+  // document() result) would expand entity references beyond the cap.
+  bool (*entitiesWithinLimit)(struct _xmlDoc* doc);
 };
 
 namespace XsltResult {
 enum : int { Done = 0, Failed = 1, OutOfMemory = 2 };
 }
 
-// quillon_xslt_transform(styleSource, source, hooks, text, failure):
+// quillon_xslt_transform(styleSource, source, remote, hooks, text, failure):
 // applies the style sheet document to the source document (neither is
 // changed) and fills `text` with the serialised result. Otherwise returns
-// Failed or OutOfMemory and says what failed in `failure`.
-using XsltTransform = int(struct _xmlDoc* styleSource, struct _xmlDoc* source, const XsltHooks& hooks,
+// Failed or OutOfMemory and says what failed in `failure`. A `remote`
+// style sheet (fetched over HTTP) may read no file and load no document,
+// neither while it is compiled (xsl:include, xsl:import) nor applied
+// (document()); a local one may read local files.
+using XsltTransform = int(struct _xmlDoc* styleSource, struct _xmlDoc* source, bool remote, const XsltHooks& hooks,
                           std::string& text, std::string& failure);
 
 }  // namespace quillon

@@ -115,15 +115,18 @@ void senderOf(Utility& u, const std::shared_ptr<DomDocument>& dom, std::int32_t&
   if (oSenderName.empty()) oSenderName = text::Trim(u.ExecuteXSLPattern(dom, "//SENDER"));
   std::string virt;
   std::shared_ptr<Recordset> found;
+  // Sender and contact are document text: escaped, they match a directory
+  // entry of exactly that name, never a wildcard or filter pattern.
   if (!oSenderName.empty()) {
-    found = u.GetAuoRSByCriteria(Variant("cn=" + oSenderName), virt);
+    found = u.GetAuoRSByCriteria(Variant("cn=" + DirectoryMembers::EscapeValue(oSenderName)), virt);
   } else {
     std::string contact = u.ExecuteXSLPattern(dom, "//CONTACT");
     if (contact.empty())
       throw Error(ProcessDocumentError, "Quillon.Utility.GetSenderBPAndName",
                   "The document names neither a sender nor a contact.");
-    found = u.GetAuoRSByCriteria(Variant("cn=" + contact), virt);
-    if (found->EOF_()) found = u.GetAuoRSByCriteria(Variant("employeenumber=" + contact), virt);
+    const std::string value = DirectoryMembers::EscapeValue(contact);
+    found = u.GetAuoRSByCriteria(Variant("cn=" + value), virt);
+    if (found->EOF_()) found = u.GetAuoRSByCriteria(Variant("employeenumber=" + value), virt);
   }
   if (!found->EOF_()) {
     oSenderBP = found->Fields("BusinessPartnerID").Value().toInt32();

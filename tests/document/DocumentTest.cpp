@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "foundation/I18N.h"
@@ -199,6 +201,87 @@ TEST_F(DocumentTest, BatchTextMustBeASequenceOfCompleteElements) {
   auto started = std::chrono::steady_clock::now();
   EXPECT_NE(EXPECT_RAISES(-1, doc.ParseBatchXMLString(endless)).description().find(label), std::string::npos);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
+// The batch check as the scan describes it, trying every closing tag with a
+// whole parse: slow, but plainly right, so the real one is compared with it.
+bool completeByEveryClosingTag(const std::string& text) {
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t open = text.find('<', pos);
+    if (open == std::string::npos) return true;
+    if (open + 1 < text.size() && (text[open + 1] == '!' || text[open + 1] == '?')) {
+      pos = open + 1;
+      continue;
+    }
+    std::size_t nameEnd = text.find_first_of("> ", open + 1);
+    if (nameEnd == std::string::npos) nameEnd = text.size();
+    const std::string closing = "</" + text.substr(open + 1, nameEnd - open - 1) + ">";
+    std::size_t from = nameEnd;
+    while (true) {
+      std::size_t close = text.find(closing, from);
+      if (close == std::string::npos) return false;
+      std::size_t end = close + closing.size();
+      DomDocument d;
+      if (d.loadXML(text.substr(open, end - open))) {
+        pos = end;
+        break;
+      }
+      from = end;
+    }
+  }
+}
+
+TEST_F(DocumentTest, BatchOutcomesMatchTryingEveryClosingTag) {
+  const std::vector<std::string> pieces = {
+      "<A>", "</A>", "<B>", "</B>", "<A/>", "x", "<!-- c -->", "<!-- </A> -->", "<?p d?>", "<A x='</A>'>",
+      "<A >", "</A >", "<![CDATA[</A>]]>", " ", "<A\n>", "&amp;", "&bad;", "<", "\xC3\xA9", "</B></A>"};
+  unsigned seed = 12345;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  int passed = 0, failed = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (unsigned n = next() % 9; n > 0; --n) text += pieces[next() % pieces.size()];
+    bool expected = completeByEveryClosingTag(text);
+    bool ok = true;
+    try {
+      doc.ParseBatchXMLString(text);
+    } catch (const Error& e) {
+      ok = false;
+      EXPECT_EQ(e.number(), -1) << text;
+    }
+    EXPECT_EQ(ok, expected) << text;
+    (ok ? passed : failed)++;
+  }
+  EXPECT_GT(passed, 100);  // both outcomes were exercised
+  EXPECT_GT(failed, 100);
+}
+
+// Each element is read once: a batch of many elements, or one element with
+// many inner ones of its own name, is checked in one pass (trying every
+// closing tag would parse the text once per tag).
+TEST_F(DocumentTest, BatchesAreCheckedInOnePass) {
+  std::string wide = "<A>";
+  for (int i = 0; i < 100000; ++i) wide += "<A>" + std::to_string(i) + "</A>";
+  wide += "</A>";
+  doc.ParseBatchXMLString(wide + wide);
+  std::string many;
+  for (int i = 0; i < 50000; ++i) many += "<B n='" + std::to_string(i) + "'><B/></B>\n";
+  doc.ParseBatchXMLString(many);
+  EXPECT_RAISES(-1, doc.ParseBatchXMLString(wide + "<A>"));
+}
+
+// A well-formed element nested deeper than the parser allows is not "not
+// closed": the parser's own error says what is wrong.
+TEST_F(DocumentTest, ABatchTooDeepIsReportedAsSuch) {
+  std::string deep;
+  for (int i = 0; i < 3000; ++i) deep += "<A>";
+  for (int i = 0; i < 3000; ++i) deep += "</A>";
+  Error e = EXPECT_RAISES(test::kAnyError, doc.ParseBatchXMLString(deep));
+  EXPECT_NE(e.number(), -1);
+  EXPECT_EQ(static_cast<std::uint32_t>(e.number()) & 0xFFFFF000u, static_cast<std::uint32_t>(kXmlParseErrorBase));
+  EXPECT_NE(e.description().find("depth"), std::string::npos) << e.description();
+  EXPECT_NE(e.description().find("This is not an proper XML Batch file."), std::string::npos);
 }
 
 }  // namespace

@@ -70,5 +70,34 @@ TEST_F(I18NTest, PortalLookupReportsTheLabelAndLanguageOnFailure) {
   EXPECT_NE(e.description().find(" Additional information: " + info), std::string::npos) << e.description();
 }
 
+// Label keys come from callers and documents: they are looked up as text,
+// never run as SQL, and an unknown one still gives its red text.
+TEST_F(I18NTest, KeysAreLookedUpLiterallyAndNeverRunAsSql) {
+  exec("INSERT INTO I18NTEXT VALUES ('O''Key', 1033, 'quoted key')");
+  EXPECT_EQ(I18N::GetLabel("O'Key"), "quoted key");
+  EXPECT_EQ(I18N::GetLabelForLocale("O'Key", 1033), "quoted key");
+  const std::string rows = scalar("SELECT COUNT(*) FROM I18NTEXT");
+  const std::vector<std::string> hostile = {
+      "SLBSH9003' OR '1'='1",
+      "x'; DELETE FROM I18NTEXT; --",
+      "x' UNION SELECT name FROM sqlite_master --",
+      "SLBSH9003'",
+      std::string("SLBSH9003\0", 10),
+  };
+  for (const std::string& key : hostile) {
+    const std::string red = "<font color='red'>Error " + key + "</font>";
+    EXPECT_EQ(I18N::GetLabel(key), red) << key;
+    EXPECT_EQ(I18N::GetLabelForLocale(key, 1031), red) << key;
+    EXPECT_EQ(I18N::GetLabelWithReplacements(key, 0, dict({{"[%X%]", "y"}})), red) << key;
+    LabelReplacements lr;
+    EXPECT_EQ(lr.I18NCollByReplacementsForASP(key, 1033, nullptr), red) << key;
+    // The same key inside a "[%LABEL…" placeholder.
+    EXPECT_EQ(I18N::GetLabelWithReplacements("SLBSH9002", 0, dict({{"[%LABEL1%]", "[%" + key + "%]"}})),
+              "Format " + red + ", again [%LABEL1%].")
+        << key;
+  }
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM I18NTEXT"), rows);
+}
+
 }  // namespace
 }  // namespace quillon

@@ -47,6 +47,22 @@ TEST_F(ConfigurationTest, ReadsValuesAndConnectionStringsWithoutLetterCase) {
   EXPECT_RAISES(hr::kFail, c.GetConnectionString("Other"));
 }
 
+// A relative database path belongs to the folder of the file that names
+// it, wherever the process runs; absolute paths stay as written.
+TEST_F(ConfigurationTest, RelativeDataSourcesAreReadFromTheFilesFolder) {
+  std::string path = write("c.xml", Configuration::Compose({{"A", "Provider=SQLite;Data Source=q.db"},
+                                                            {"B", "Provider=SQLite; data source = 'sub\\q.db' ;Mode=x"},
+                                                            {"C", "Provider=SQLite;Data Source=/abs/q.db"},
+                                                            {"D", "Provider=SQLite;Data Source=:memory:"}},
+                                                           {}));
+  Configuration c;
+  c.Load(path);
+  EXPECT_EQ(c.GetConnectionString("A"), "Provider=SQLite;Data Source=" + dir_ + "/q.db");
+  EXPECT_EQ(c.GetConnectionString("B"), "Provider=SQLite; data source ='" + dir_ + "/sub/q.db';Mode=x");
+  EXPECT_EQ(c.GetConnectionString("C"), "Provider=SQLite;Data Source=/abs/q.db");
+  EXPECT_EQ(c.GetConnectionString("D"), "Provider=SQLite;Data Source=:memory:");
+}
+
 TEST_F(ConfigurationTest, LoadsWindowsPathsAndRefusesMissingOrForeignFiles) {
   write("c.xml", Configuration::Compose({}, {{"A", "k", "v"}}));
   Configuration c;

@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "platform/Error.h"
 #include "tests/TestSite.h"
+#include "platform/Log.h"
 
 namespace quillon {
 namespace {
@@ -61,7 +64,7 @@ TEST_F(DatabaseTest, ExecuteCountsChangedRowsAndTranslates) {
   EXPECT_EQ(exec("UPDATE dbo.T SET N=N+10 WHERE N>=2"), 2);
   EXPECT_EQ(exec("DELETE FROM T WHERE ID=99"), 0);
   EXPECT_EQ(exec("CREATE TABLE U (A INT)"), 0);  // not the count of the previous statement
-  EXPECT_EQ(exec("INSERT INTO U SELECT N FROM T; INSERT INTO U VALUES (7)"), 4);
+  EXPECT_EQ(conn_->ExecuteBatch("INSERT INTO U SELECT N FROM T; INSERT INTO U VALUES (7)"), 4);
   long affected = 0;
   auto rs = conn_->Execute("SELECT TOP 1 NAME FROM [T] WHERE ID=2ORDER BY ID", &affected);
   EXPECT_EQ(affected, -1);
@@ -290,14 +293,26 @@ TEST_F(DatabaseTest, OpenFailuresNameTheCause) {
   EXPECT_EQ(c.State(), ado::adStateClosed);
 }
 
-TEST_F(DatabaseTest, FailedSqlReportsSqliteMessageAndTheSqlAsWritten) {
+TEST_F(DatabaseTest, FailedSqlReportsSqliteMessageAndLogsTheSqlAsWritten) {
+  fs::create_directories(dir_ / "log");
+  const char* before = std::getenv("QUILLON_SITE");
+  std::string previousSite = before ? before : "";
+  setenv("QUILLON_SITE", dir_.c_str(), 1);
   Error e = EXPECT_RAISES(hr::kDatabase, conn_->Execute("SELECT * FROM dbo.NOPE"));
   EXPECT_EQ(e.source(), "Quillon.Database");
-  EXPECT_EQ(e.description(), "no such table: NOPE\r\nSQL: SELECT * FROM dbo.NOPE");
+  // The statement goes to the log only: callers and their pages never see it.
+  EXPECT_EQ(e.description(), "no such table: NOPE");
   e = EXPECT_RAISES(hr::kDatabase, exec("INSERT INTO T (ID) VALUES (1)"));
   EXPECT_NE(e.description().find("UNIQUE constraint failed: T.ID"), std::string::npos);
   // The connection is still usable afterwards.
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM T").toInt32(), 3);
+  std::vector<LogEntry> entries = Log::ReadEntries((dir_ / "log" / "quillon.log").string());
+  if (before) setenv("QUILLON_SITE", previousSite.c_str(), 1); else unsetenv("QUILLON_SITE");
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].source, "Quillon.Database");
+  EXPECT_NE(entries[0].message.find("no such table: NOPE"), std::string::npos) << entries[0].message;
+  EXPECT_NE(entries[0].message.find("SELECT * FROM dbo.NOPE"), std::string::npos) << entries[0].message;
+  EXPECT_NE(entries[1].message.find("INSERT INTO T (ID) VALUES (1)"), std::string::npos) << entries[1].message;
 }
 
 TEST_F(DatabaseTest, ConnectionsOnOneThreadShareThePool) {
@@ -336,6 +351,52 @@ TEST_F(DatabaseTest, ClassesAnswerByName) {
   std::vector<Variant> none;
   EXPECT_FALSE(rs->invoke("EOF", none).toBool());
   EXPECT_EQ(rs->classInfo()->progId, "ADODB.Recordset");
+}
+
+// One call runs one statement: a text that smuggles in a second one is
+// refused before anything runs, whatever the first one is.
+TEST_F(DatabaseTest, ASecondStatementIsRefusedAndNothingRuns) {
+  constexpr std::int32_t kInvalidParamValue = static_cast<std::int32_t>(0x80040227);
+  EXPECT_EQ(hr::kDbSeveralStatements, kInvalidParamValue);
+  const std::vector<std::string> smuggled = {
+      "SELECT NAME FROM T WHERE NAME = 'x'; DELETE FROM T",
+      "UPDATE T SET N = 0; DELETE FROM T;",
+      "DELETE FROM T WHERE ID = 1;DELETE FROM T",
+      "INSERT INTO T (NAME) VALUES ('d') -- a comment\n; DELETE FROM T",
+      "SELECT 1; /* c */ SELECT 2",
+  };
+  for (const std::string& sql : smuggled) {
+    EXPECT_RAISES(kInvalidParamValue, conn_->Execute(sql));
+    EXPECT_RAISES(kInvalidParamValue, conn_->Execute(sql));
+    EXPECT_RAISES(kInvalidParamValue, open(sql));
+    EXPECT_RAISES(kInvalidParamValue, open(sql, ado::adLockReadOnly));
+  }
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM T").toInt32(), 3);
+  EXPECT_EQ(scalar("SELECT SUM(N) FROM T").toInt32(), 6);
+  // Trailing ";", blanks and comments are no second statement, nor is a ";"
+  // inside a literal, a quoted name or a comment.
+  EXPECT_EQ(exec("UPDATE T SET NAME = 'a;b' WHERE ID = 1 ; ; \n -- done; really\n /* ; */ "), 1);
+  EXPECT_EQ(scalar("SELECT NAME FROM T WHERE ID = 1;").toString(), "a;b");
+  EXPECT_EQ(scalar("SELECT NAME AS [x;y] FROM T /* ; DELETE FROM T */ WHERE ID = 1").toString(), "a;b");
+  EXPECT_EQ(open("SELECT * FROM T WHERE NAME <> '--;' ;")->RecordCount(), 3);
+  // A trigger body holds statements of its own but is one statement.
+  exec("CREATE TRIGGER TR AFTER INSERT ON T BEGIN UPDATE T SET N = 9 WHERE ID = NEW.ID; END;");
+  exec("INSERT INTO T (NAME) VALUES ('dan')");
+  EXPECT_EQ(scalar("SELECT N FROM T WHERE NAME = 'dan'").toInt32(), 9);
+  // An empty text runs nothing.
+  EXPECT_EQ(exec(" -- nothing\n"), 0);
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM T").toInt32(), 4);
+}
+
+TEST_F(DatabaseTest, ABatchIsRunOnlyWhenAskedFor) {
+  EXPECT_EQ(conn_->ExecuteBatch("CREATE TABLE U (A INT);\nINSERT INTO U VALUES (1); -- one\n"
+                                "INSERT INTO U VALUES (';');\nUPDATE U SET A = 2 WHERE A = 1;"),
+            3);
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM U").toInt32(), 2);
+  // A failing statement stops the batch; the ones before it have run.
+  EXPECT_RAISES(hr::kDatabase, conn_->ExecuteBatch("INSERT INTO U VALUES (3); INSERT INTO NOPE VALUES (1); "
+                                                  "INSERT INTO U VALUES (4)"));
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM U").toInt32(), 3);
 }
 
 }  // namespace

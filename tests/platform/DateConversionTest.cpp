@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <optional>
 
+#include "platform/Error.h"
 #include "platform/Object.h"
 
 namespace quillon {
@@ -62,6 +64,30 @@ TEST(DateConversionTest, DatesAndNumbersPassThrough) {
   Variant number = ConvertDate(Variant(38017), 1033);
   EXPECT_EQ(number.type(), VarType::Date);
   EXPECT_EQ(formatOleDate(number.toDate()), "2004-01-31 00:00:00");
+}
+
+// A number is a date only within the automation range (years 100 to
+// 9999); beyond it, and for NaN and infinities, the conversion is refused
+// with Overflow, as automation refuses it, instead of printing garbage.
+TEST(DateConversionTest, NumbersOutsideTheDateRangeOverflow) {
+  const double first = oleDateFromParts(100, 1, 1);
+  const double last = oleDateFromParts(9999, 12, 31, 23, 59, 59);
+  EXPECT_EQ(formatOleDate(ConvertDate(Variant(first), 1033).toDate()), "0100-01-01 00:00:00");
+  EXPECT_EQ(formatOleDate(ConvertDate(Variant(last), 1033).toDate()), "9999-12-31 23:59:59");
+  for (double bad : {1e300, -1e300, 1e16, -1e16, first - 1, last + 1, std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+    try {
+      Variant v = ConvertDate(Variant(bad), 1033);
+      ADD_FAILURE() << bad << " gave " << (v.isNull() ? std::string("Null") : v.text());
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), hr::kOverflow) << bad;
+    }
+  }
+  try {
+    ConvertDate(Variant(2147483647), 1033);
+    ADD_FAILURE() << "the largest Long is no date";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), hr::kOverflow);
+  }
 }
 
 TEST(DateConversionTest, UnknownLocalesReadAsEnglishUnitedStates) {

@@ -141,6 +141,38 @@ TEST_F(DirectoryTest, SearchValuesAreTextNotSql) {
   EXPECT_EQ(searchCns({"cn=x' OR '1'='1"}), std::vector<std::string>{});
 }
 
+// Callers that search with a value taken from a document escape it: the
+// escaped value matches itself only, whatever characters it holds.
+TEST_F(DirectoryTest, EscapedValuesMatchLiterally) {
+  DirectoryAdmin::AddUser(directoryDb(), user("x(y)", 100));
+  DirectoryAdmin::AddUser(directoryDb(), user("back\\slash", 100));
+  DirectoryAdmin::AddUser(directoryDb(), user("star*", 100));
+  auto escaped = [](const std::string& v) { return DirectoryMembers::EscapeValue(v); };
+  EXPECT_EQ(escaped("a*(b)\\"), "a\\2a\\28b\\29\\5c");
+  EXPECT_EQ(escaped(std::string("n\0ul", 4)), "n\\00ul");
+  EXPECT_EQ(escaped("o'neil"), "o'neil");
+  for (const std::string& cn : std::vector<std::string>{"alice", "x(y)", "back\\slash", "star*", "o'neil"}) {
+    std::vector<std::string> expected;
+    if (cn != "o'neil") expected.push_back(cn);
+    EXPECT_EQ(searchCns(std::vector<std::string>{"cn=" + escaped(cn)}), expected) << cn;
+  }
+  // Wildcards written in the value are data once escaped.
+  for (const std::string& value :
+       std::vector<std::string>{"*", "a*", "star", "*)(cn=*", "\\", std::string("alice\0", 6), "alic\\65"}) {
+    EXPECT_EQ(searchCns(std::vector<std::string>{"cn=" + escaped(value)}), std::vector<std::string>{}) << value;
+    EXPECT_EQ(searchCns(std::vector<std::string>{"employeenumber=" + escaped(value)}), std::vector<std::string>{})
+        << value;
+  }
+  // Escapes may also be written by hand; an unescaped final "*" stays a wildcard.
+  EXPECT_EQ(searchCns({"cn=star\\2A"}), std::vector<std::string>{"star*"});
+  EXPECT_EQ(searchCns({"cn=\\61lice"}), std::vector<std::string>{"alice"});
+  EXPECT_EQ(searchCns({"cn=x\\28*"}), std::vector<std::string>{"x(y)"});
+  EXPECT_EQ(searchCns({"businesspartnerid=\\32\\30\\30"}), (std::vector<std::string>{"bob", "carol"}));
+  DirectoryMembers m;
+  for (const char* bad : {"cn=a\\", "cn=a\\4", "cn=a\\zz"})
+    EXPECT_RAISES(hr::kInvalidArg, m.Search(Variant(bad)));
+}
+
 TEST_F(DirectoryTest, BadCriteriaRaiseAClearError) {
   DirectoryMembers m;
   for (const char* bad : {"cn", "title=boss", "cn=", "cn=a*b", "businesspartnerid=abc", "businesspartnerid=1x*"}) {

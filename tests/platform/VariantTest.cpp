@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <functional>
+
 #include "platform/Error.h"
 #include "platform/Object.h"
 #include "platform/Text.h"
@@ -35,6 +39,33 @@ TEST(Variant, DatesRollOverAndPrintAsText) {
   EXPECT_FALSE(parseOleDate("08.12.2026", d));
   EXPECT_FALSE(parseOleDate("2026-13-01", d));
   EXPECT_DOUBLE_EQ(oleDateFromParts(1900, 1, 1), 2.0);
+}
+
+// Values no integer or date can hold are refused with Overflow, never
+// converted through undefined behaviour.
+TEST(Variant, OutOfRangeNumbersAndDatesOverflow) {
+  const double nan = std::nan("");
+  for (double bad : {nan, HUGE_VAL, -HUGE_VAL, 1e300}) {
+    EXPECT_RAISES(hr::kOverflow, Variant(bad).toInt32());
+    EXPECT_RAISES(hr::kOverflow, Variant(bad).toInt16());
+    EXPECT_RAISES(hr::kOverflow, Variant(bad).toByte());
+    EXPECT_RAISES(hr::kOverflow, Variant(bad).toDate());
+    EXPECT_RAISES(hr::kOverflow, Variant::date(bad).toString());
+    EXPECT_RAISES(hr::kOverflow, formatOleDate(bad));
+  }
+  EXPECT_RAISES(hr::kOverflow, Variant::date(1e16).toString());
+  EXPECT_RAISES(hr::kOverflow, Variant::date(-657435).toString());
+  EXPECT_EQ(Variant::date(-657434).toString(), "0100-01-01 00:00:00");
+  double parsed = 0;
+  EXPECT_FALSE(parseOleDate("0099-12-31", parsed));
+  EXPECT_TRUE(parseOleDate("0100-01-01", parsed));
+  EXPECT_EQ(Variant::date(2958465.5).toString(), "9999-12-31 12:00:00");
+  EXPECT_EQ(Variant(2147483647.4).toInt32(), 2147483647);
+  EXPECT_RAISES(hr::kOverflow, Variant(2147483647.5).toInt32());
+  // Parts far out of range roll over without overflowing the arithmetic.
+  EXPECT_EQ(formatOleDate(oleDateFromParts(2000, 13, 1)), "2001-01-01 00:00:00");
+  EXPECT_EQ(formatOleDate(oleDateFromParts(2000, -11, 1)), "1999-01-01 00:00:00");
+  EXPECT_RAISES(hr::kOverflow, formatOleDate(oleDateFromParts(2000, INT_MIN, INT_MIN, INT_MIN)));
 }
 
 TEST(Variant, ArraysAreValuesWithBounds) {

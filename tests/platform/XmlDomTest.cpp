@@ -7,10 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -341,7 +345,10 @@ TEST(XmlDom, TransformHonoursTheOutputMethod) {
     <xsl:strip-space elements="*"/>
     <xsl:template match="/"><out><xsl:value-of select="str:concat(/r/a/@v)"/></out></xsl:template>
   </xsl:stylesheet>)~");
-  auto spaced = parsed("<r> <a v=\"\xC3\xA9t\xC3\xA9\"/> </r>");
+  DomDocument spacedDoc;
+  spacedDoc.setPreserveWhiteSpace(true);
+  ASSERT_TRUE(spacedDoc.loadXML("<r> <a v=\"\xC3\xA9t\xC3\xA9\"/> </r>"));
+  DomDocument* spaced = &spacedDoc;
   // EXSLT is available; the result is UTF-8 whatever the declared encoding.
   std::string out = spaced->transformNode(*xml);
   EXPECT_NE(out.find("<?xml version=\"1.0\""), std::string::npos) << out;
@@ -425,6 +432,173 @@ TEST(XmlDom, RemoteLoadingNeedsTheServerHttpSwitch) {
   EXPECT_FALSE(style.load(server.url("/missing.xsl")));
   EXPECT_EQ(style.parseError().errorCode, hr::kResourceNotFound);
   EXPECT_NE(style.parseError().reason.find("404"), std::string::npos) << style.parseError().reason;
+}
+
+// Parsing leaves entity references unexpanded; reading text expands them,
+// and a small document can ask for gigabytes that way. What expansion may
+// produce is capped: beyond it the read fails instead of allocating.
+TEST(XmlDom, EntityExpansionOnReadingIsCapped) {
+  const std::string big(60000, 'x');
+  std::string refs;
+  for (int i = 0; i < 2000; ++i) refs += "&e;";
+  const std::string text = "<!DOCTYPE d [<!ENTITY e \"" + big + "\"><!ENTITY s \"small\">]>"
+                           "<d><DOCTYPE-ID a=\"" + refs + "\">" + refs + "</DOCTYPE-ID><one>&e;</one><s>&s;&s;</s></d>";
+  DomDocument doc;
+  ASSERT_TRUE(doc.loadXML(text)) << doc.parseError().reason;
+  // Modest expansions still read as before.
+  DomDocument small;
+  ASSERT_TRUE(small.loadXML("<!DOCTYPE d [<!ENTITY e \"" + big + "\"><!ENTITY s \"small\">]>"
+                            "<d a=\"&s;!\"><one>&e;</one><s>&s; &s;</s></d>"));
+  EXPECT_EQ(small.selectSingleNode("//one")->text(), big);
+  EXPECT_EQ(small.selectSingleNode("//s")->text(), "small small");
+  EXPECT_EQ(small.documentElement()->getAttribute("a"), "small!");
+  EXPECT_EQ(small.selectSingleNode("//@a")->nodeValue(), "small!");
+  EXPECT_NE(small.selectSingleNode("//s[contains(., 'small small')]"), nullptr);
+
+  // 120 MB of expansion: every way of reading the text is refused.
+  auto root = doc.documentElement();
+  auto id = root->firstChild();
+  ASSERT_EQ(id->nodeName(), "DOCTYPE-ID");
+  for (auto read : std::vector<std::function<std::string()>>{
+           [&] { return id->text(); }, [&] { return root->text(); }, [&] { return doc.text(); },
+           [&] { return id->getAttribute("a"); }, [&] { return id->attributes()->item(0)->nodeValue(); },
+           [&] { return id->attributes()->item(0)->text(); }}) {
+    Error e = EXPECT_RAISES(test::kAnyError, read());
+    EXPECT_NE(e.description().find("entit"), std::string::npos) << e.description();
+  }
+  Error e = EXPECT_RAISES(test::kAnyError, doc.selectNodes("//DOCTYPE-ID[contains(., 'y')]"));
+  EXPECT_NE(e.description().find("entit"), std::string::npos) << e.description();
+  auto style = parsed(kTextStylesheet);
+  EXPECT_THROW(doc.transformNode(*style), Error);
+  // Serialising writes the references, not their expansion.
+  EXPECT_LT(doc.xml().size(), 2 * text.size());
+
+  // Nested entities multiply: the cap counts what they produce, not what they declare.
+  std::string nested = "<!DOCTYPE n [<!ENTITY a \"" + std::string(4000, 'a') + "\"><!ENTITY b \"";
+  for (int i = 0; i < 40; ++i) nested += "&a;";
+  nested += "\">]><n>";
+  for (int i = 0; i < 40; ++i) nested += "&b;";
+  nested += "</n>";
+  ASSERT_TRUE(doc.loadXML(nested));
+  EXPECT_THROW(doc.documentElement()->text(), Error);
+}
+
+// A style sheet fetched over HTTP is somebody else's code: it may read
+// nothing local, neither through xsl:include/xsl:import nor document().
+// Local style sheets keep reading local files.
+TEST(XmlDom, RemoteStylesheetsReadNothingLocal) {
+  setenv("no_proxy", "127.0.0.1", 1);
+  TempDir local;
+  std::string secret = local.write("secret.xml", "<s>SECRET</s>");
+  std::string localInclude = local.write("inc.xsl", R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+    <xsl:template name="greet">INCLUDED</xsl:template></xsl:stylesheet>)");
+  TempDir served;
+  const std::string head = R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">)";
+  served.write("document.xsl", head + R"(<xsl:output method="text"/><xsl:template match="/">[<xsl:value-of select="document('file://)" +
+                                    secret + R"(')/s"/>]</xsl:template></xsl:stylesheet>)");
+  served.write("absolute.xsl", head + R"(<xsl:output method="text"/><xsl:template match="/">[<xsl:value-of select="document(')" +
+                                    secret + R"(')/s"/>]</xsl:template></xsl:stylesheet>)");
+  served.write("include.xsl", head + "<xsl:include href=\"file://" + localInclude +
+                                  R"("/><xsl:output method="text"/><xsl:template match="/"><xsl:call-template name="greet"/></xsl:template></xsl:stylesheet>)");
+  served.write("import.xsl", head + "<xsl:import href=\"file://" + localInclude +
+                                 R"("/><xsl:output method="text"/><xsl:template match="/"><xsl:call-template name="greet"/></xsl:template></xsl:stylesheet>)");
+  served.write("plain.xsl", kTextStylesheet);
+
+  // python3's own server, on a free loopback port it reports on its first line.
+  std::string portFile = (served.path() / "port").string();
+  std::string command = "/usr/bin/python3 -c \"import http.server,functools,sys\n"
+                        "h=functools.partial(http.server.SimpleHTTPRequestHandler,directory=sys.argv[1])\n"
+                        "h.log_message=lambda *a:None\n"
+                        "s=http.server.HTTPServer(('127.0.0.1',0),h)\n"
+                        "open(sys.argv[2],'w').write(str(s.server_port))\n"
+                        "s.serve_forever()\" '" + served.path().string() + "' '" + portFile + ".tmp' >/dev/null 2>&1 & echo $!";
+  FILE* p = popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char pidText[32] = {0};
+  ASSERT_NE(fgets(pidText, sizeof pidText, p), nullptr);
+  pclose(p);
+  pid_t pid = static_cast<pid_t>(std::atoi(pidText));
+  std::string port;
+  for (int i = 0; i < 200 && port.empty(); ++i) {
+    std::ifstream in(portFile + ".tmp");
+    std::getline(in, port);
+    if (port.empty()) usleep(20000);
+  }
+  ASSERT_FALSE(port.empty());
+  auto url = [&](const std::string& name) { return "http://127.0.0.1:" + port + "/" + name; };
+
+  auto source = parsed(kItems);
+  DomDocument style;
+  style.setProperty("ServerHTTPRequest", Variant(true));
+  ASSERT_TRUE(style.load(url("plain.xsl"))) << style.parseError().reason;
+  EXPECT_EQ(source->transformNode(style), "a & b;c;");  // remote sheets still work
+  for (const char* name : {"document.xsl", "absolute.xsl", "include.xsl", "import.xsl"}) {
+    ASSERT_TRUE(style.load(url(name))) << name << ": " << style.parseError().reason;
+    std::string out;
+    try {
+      out = source->transformNode(style);
+    } catch (const Error& e) {
+      out = e.description();
+    }
+    EXPECT_EQ(out.find("SECRET"), std::string::npos) << name << ": " << out;
+    EXPECT_EQ(out.find("INCLUDED"), std::string::npos) << name << ": " << out;
+  }
+  // The same sheets read from a local file keep their rights.
+  for (const char* name : {"document.xsl", "include.xsl"}) {
+    DomDocument localStyle;
+    ASSERT_TRUE(localStyle.load((served.path() / name).string()));
+    std::string out = source->transformNode(localStyle);
+    EXPECT_TRUE(out.find("SECRET") != std::string::npos || out.find("INCLUDED") != std::string::npos) << out;
+  }
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+// With preserveWhiteSpace off (the default), white-space-only text between
+// elements is dropped on loading and an element's text is trimmed, so a
+// pretty-printed document reads like a compact one. CDATA and
+// xml:space="preserve" keep their white space; the switch keeps it all.
+TEST(XmlDom, WhiteSpaceIsNormalisedUnlessPreserved) {
+  const std::string pretty =
+      "<ORDER>\n  <QTY>\n    42\n  </QTY>\n  <SENDER>\n    <NAME>bob</NAME>\n  </SENDER>\n"
+      "  <NOTE xml:space=\"preserve\">  a  <b/> </NOTE>\n  <C><![CDATA[  c  ]]></C>\n  <T> a  b </T>\n"
+      "  <E>   </E>\n</ORDER>\n";
+  DomDocument doc;
+  EXPECT_FALSE(doc.preserveWhiteSpace());
+  ASSERT_TRUE(doc.loadXML(pretty));
+  EXPECT_EQ(doc.selectSingleNode("//QTY")->text(), "42");
+  EXPECT_EQ(doc.selectSingleNode("//SENDER")->text(), "bob");
+  EXPECT_EQ(doc.selectSingleNode("//NOTE")->text(), "  a   ");
+  EXPECT_EQ(doc.selectSingleNode("//C")->text(), "  c  ");
+  EXPECT_EQ(doc.selectSingleNode("//T")->text(), "a  b");
+  EXPECT_EQ(doc.selectSingleNode("//E")->text(), "");
+  EXPECT_EQ(doc.documentElement()->childNodes()->length(), 6);
+  EXPECT_EQ(doc.selectSingleNode("//SENDER")->childNodes()->length(), 1);
+  EXPECT_EQ(doc.selectSingleNode("//NOTE")->childNodes()->length(), 3);
+  EXPECT_EQ(doc.selectSingleNode("//QTY/text()")->nodeValue(), "\n    42\n  ");  // the raw value stays
+
+  // A style sheet's xsl:text keeps its white space.
+  auto style = parsed(R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+    <xsl:output method="text"/>
+    <xsl:template match="/"><xsl:value-of select="//NAME"/><xsl:text> </xsl:text><xsl:value-of select="//QTY"/></xsl:template>
+  </xsl:stylesheet>)");
+  EXPECT_EQ(doc.transformNode(*style), "bob \n    42\n  ");
+  // Mixed content: only the two ends are trimmed.
+  ASSERT_TRUE(doc.loadXML("<P>\n x <b>y</b>\t<i>z</i> </P>"));
+  EXPECT_EQ(doc.documentElement()->text(), "x yz");
+
+  DomDocument kept;
+  kept.setPreserveWhiteSpace(true);
+  ASSERT_TRUE(kept.loadXML(pretty));
+  EXPECT_EQ(kept.selectSingleNode("//QTY")->text(), "\n    42\n  ");
+  EXPECT_EQ(kept.selectSingleNode("//SENDER")->text(), "\n    bob\n  ");
+  EXPECT_EQ(kept.documentElement()->childNodes()->length(), 13);
+  EXPECT_EQ(kept.xml(), pretty.substr(0, pretty.size() - 1));
+  // The switch is also a property, as callers by name set it.
+  kept.setProperty("preserveWhiteSpace", Variant(false));
+  EXPECT_FALSE(kept.getProperty("preserveWhiteSpace").toBool());
+  ASSERT_TRUE(kept.loadXML(pretty));
+  EXPECT_EQ(kept.selectSingleNode("//SENDER")->text(), "bob");
 }
 
 TEST(XmlDom, ByNameCallsReachTheDocumentAndItsNodes) {

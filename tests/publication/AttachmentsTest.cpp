@@ -97,6 +97,9 @@ TEST_F(AttachmentsTest, VirtualPathAloneLiesBelowTheInstallationAndGetsTheSiteAd
   std::string url, folder;
   setParameters("attachments", "");
   // No host name for the SSL mode: the URL would point nowhere.
+  for (const char* key : {"SECUREHOSTNAME", "NONSECUREHOSTNAME", "APPLICATIONDIRECTORY"})
+    setConfigValue("SiteConfiguration.xml", "GLOBAL", key, "");
+  setConfigValue("SiteConfiguration.xml", "COMMONPARAMETERS", "SSLMODE", "");
   EXPECT_FALSE(att.GetAttachmentUrlAndFolder(url, folder));
 
   setConfigValue("SiteConfiguration.xml", "GLOBAL", "SECUREHOSTNAME", "secure.example");

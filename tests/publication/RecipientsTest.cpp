@@ -157,6 +157,31 @@ TEST_F(RecipientsTest, SenderByNameOrByContact) {
   EXPECT_FALSE(u.BPOfDocumentEqualsBPOfUser("dave", "<ORDER><SENDER>bob</SENDER></ORDER>"));
 }
 
+// A sender or contact written with directory wildcards or filter
+// characters names nobody: the document belongs to no partner.
+TEST_F(RecipientsTest, SenderAndContactAreMatchedLiterally) {
+  DirectoryAdmin::UserRecord odd;
+  odd.cn = "e(v)e\\*";
+  odd.partnerID = 300;
+  odd.email = "eve@example.com";
+  DirectoryAdmin::AddUser(dir() + "/directory.db", odd);
+  std::int32_t bp = -1;
+  std::string name = "x";
+  for (const std::string value : {"*", "a*", "b*", "*)(cn=*", "al\\69ce", "4*", "\\2a", "b&#9;ob"}) {
+    u.GetSenderBPAndName("<ORDER><SENDER>" + value + "</SENDER></ORDER>", bp, name);
+    EXPECT_EQ(bp, 0) << value;
+    EXPECT_EQ(name, value == "b&#9;ob" ? "b\tob" : value) << value;
+    u.GetSenderBPAndName("<ORDER><CONTACT>" + value + "</CONTACT></ORDER>", bp, name);
+    EXPECT_EQ(bp, 0) << value;
+    EXPECT_FALSE(u.BPOfDocumentEqualsBPOfUser("alice", "<ORDER><SENDER>" + value + "</SENDER></ORDER>")) << value;
+  }
+  u.GetSenderBPAndName("<ORDER><SENDER>e(v)e\\*</SENDER></ORDER>", bp, name);
+  EXPECT_EQ(bp, 300);
+  EXPECT_EQ(name, "e(v)e\\*");
+  u.GetSenderBPAndName("<ORDER><CONTACT>E(V)E\\*</CONTACT></ORDER>", bp, name);
+  EXPECT_EQ(bp, 300);
+}
+
 TEST_F(RecipientsTest, DefaultReceiverNeedsARequisitioner) {
   EXPECT_EQ(u.GetDefaultReceiver("<ORDER><RECEIVER>bob</RECEIVER></ORDER>"), "");
   EXPECT_EQ(u.GetDefaultReceiver("<ORDER><REQUISITIONER>x</REQUISITIONER><RECEIVER> bob </RECEIVER></ORDER>"), "bob");

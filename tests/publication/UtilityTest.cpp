@@ -97,6 +97,17 @@ TEST_F(UtilityTest, PatternEvaluationNeverRaises) {
   EXPECT_EQ(u.ExecuteXSLPatternReturnAllNodes(doc, "//[bad"), nullptr);
 }
 
+// A pretty-printed document reads like a compact one: routing tags, rule
+// values and field values carry no line breaks or indentation.
+TEST_F(UtilityTest, PatternValuesOfPrettyPrintedDocumentsCarryNoLayout) {
+  auto doc = std::make_shared<DomDocument>();
+  ASSERT_TRUE(doc->loadXML("<ORDER>\n  <QTY>\n    42\n  </QTY>\n  <RECEIVER>\n    <USER>bob</USER>\n  </RECEIVER>\n"
+                           "  <B2BSHOW>\r\n\t0\r\n  </B2BSHOW>\n</ORDER>\n"));
+  EXPECT_EQ(u.ExecuteXSLPattern(doc, "//QTY"), "42");
+  EXPECT_EQ(u.ExecuteXSLPattern(doc, "//RECEIVER"), "bob");
+  EXPECT_EQ(u.ExecuteXSLPattern(doc, "//B2BSHOW"), "0");
+}
+
 TEST_F(UtilityTest, LiveRecipientsSkipDeletedCopies) {
   EXPECT_EQ(users(u.GetRecipientsFromPublicationTable(10, "ORDER")), (std::vector<std::string>{"bob", "carol", "dave"}));
   auto mail = u.GetRecipientsFromPublicationTable(10, "ORDER", true);
