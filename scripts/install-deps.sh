@@ -13,6 +13,7 @@ PACKAGES=(
   libicu-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
