@@ -1,6 +1,7 @@
 // The DOM on any text: a parsed document serialises to a text that parses
-// to the same serialisation, and every way of reading it either works or
-// raises an Error.
+// to a document with the same text, whose serialisation is then stable
+// (libxml2 may drop an empty CDATA section on the second reading), and
+// every way of reading it either works or raises an Error.
 #include <cstdint>
 #include <string>
 
@@ -20,11 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::string xml = doc.xml();
-  DomDocument again;
+  DomDocument again, third;
   again.setPreserveWhiteSpace(preserve);
-  if (!again.loadXML(xml) || again.xml() != xml) __builtin_trap();
+  third.setPreserveWhiteSpace(preserve);
+  if (!again.loadXML(xml) || !third.loadXML(again.xml()) || third.xml() != again.xml()) __builtin_trap();
   try {
-    doc.text();
+    if (again.text() != doc.text()) __builtin_trap();
     auto nodes = doc.selectNodes("//node() | //@*");
     for (const auto& node : nodes->nodes()) {
       node->text();

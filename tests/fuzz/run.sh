@@ -53,7 +53,15 @@ for t in $targets; do
   else
     printf '%-12s FAILED\n' "$t"
     tail -n 60 "$work/$t.log"
-    for a in "$work/$t"-*; do [ -e "$a" ] && { echo "input:"; od -c "$a" | head -20; }; done
+    # The input that failed is kept beside the build to be run again:
+    #   $build/tests/fuzz/fuzz_NAME FILE
+    mkdir -p "$build/fuzz-failures"
+    for a in "$work/$t"-*; do
+      [ -e "$a" ] || continue
+      cp "$a" "$build/fuzz-failures/"
+      echo "input (kept as $build/fuzz-failures/$(basename "$a")):"
+      od -c "$a" | head -20
+    done
     status=1
   fi
 done
