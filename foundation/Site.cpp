@@ -1,7 +1,5 @@
 #include "foundation/Site.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +9,7 @@
 
 #include "foundation/General.h"
 #include "platform/Configuration.h"
+#include "platform/Database.h"
 #include "platform/DatabaseAdmin.h"
 #include "platform/Directory.h"
 #include "platform/Error.h"
@@ -187,7 +186,20 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
                                                                   }));
   writeFile(dir / "log" / "quillon.log", "");
 
-  DatabaseAdmin::CreateDatabase(DatabasePath(d), readFile(data / "schema.sql"));
+  // The schema is a script of many statements: it runs through the one call
+  // that is asked to run several, in one transaction (a failure undoes it).
+  DatabaseAdmin::CreateDatabase(DatabasePath(d), "");
+  {
+    auto conn = std::make_shared<Connection>();
+    conn->Open("Provider=SQLite;Data Source=" + DatabasePath(d));
+    try {
+      conn->ExecuteBatch("BEGIN TRANSACTION;\n" + readFile(data / "schema.sql") + "\nCOMMIT TRANSACTION;");
+    } catch (...) {
+      conn->Close();
+      throw;
+    }
+    conn->Close();
+  }
   DatabaseAdmin::InsertRows(DatabasePath(d), "COLLABORATIONPARAMETER", {"PARAMNAME", "PARAMVALUE"}, params);
   DatabaseAdmin::InsertRows(DatabasePath(d), "I18NTEXT", {"LABEL", "LOCALEID", "TEXT"}, labelRows(data / "labels"));
   const std::string directoryDb = DirectoryAdmin::DatabasePath((dir / kSiteConfigFileName).string());
