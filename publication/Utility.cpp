@@ -481,6 +481,14 @@ const ClassInfo* Utility::classInfo() const {
           .bind<&U::CreateErrorDir>("CreateErrorDir")
           .bind<&U::WriteXmlFileToErrorDir>("WriteXmlFileToErrorDir", {"iContent", opt("iFileName", "")})
           .bind<&U::MoveFileToErrorDir>("MoveFileToErrorDir", {"iFileName"})
+          .bind<&U::urlDecode>("urlDecode", {"iText"})
+          .bind<&U::HTMLDecode>("HTMLDecode", {"iText"})
+          .bind<&U::RetrieveElementFromRequestFormCollection>("RetrieveElementFromRequestFormCollection",
+                                                              {"iFormString", "iPattern", out("oValue")})
+          .bind<&U::Formats>("Formats", {"i_vSource", "i_vFormat"})
+          .bind<&U::CheckSentLog>("CheckSentLog", {"iDocTypeID", "iSenderID", "iBPID", opt("iDocID", 0)})
+          .bind<&U::GetZ2IZezazaParameter>("GetZ2IZezazaParameter", {"i_sParamName"})
+          .bind<&U::DownloadDocument>("DownloadDocument", {"i_lDocumentID", "i_sUserID", "i_iFileFormat"})
           .done();
   return info;
 }
