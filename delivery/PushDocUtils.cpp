@@ -41,6 +41,17 @@ const char* const kReceiversSource = "Quillon.PushDocUtils.PushDocumentToReceive
 const char* const kReceiverSource = "Quillon.PushDocUtils.PushDocumentToReceiver";
 const char* const kExecuteSource = "Quillon.PushDocUtils.ExecuteSendMethod";
 
+// The XML to send: the one handed in, else the stored one. A document
+// without XML has nothing to deliver; sending it would report an empty
+// delivery as done.
+std::string documentXml(Document& document, std::int32_t docID, const std::string& given, const std::string& source) {
+  std::string xml = given;
+  if (text::Trim(xml).empty()) xml = document.GetXmlDocument(docID);
+  if (text::Trim(xml).empty())
+    throw Error(MissingXMLFileString, source, "Document " + std::to_string(docID) + " has no XML to send.");
+  return xml;
+}
+
 // One row of the pushable-partner query.
 struct Route {
   std::string docTypeID;
@@ -231,8 +242,7 @@ void PushDocUtils::PushDocumentToReceivers(std::int32_t i_lDocID, const std::str
 
     // Without its XML nothing can be sent: a failure to read it goes to the
     // final handler instead of sending empty documents.
-    std::string xml = i_sXMLStr;
-    if (text::Trim(xml).empty()) xml = document.GetXmlDocument(docID);
+    const std::string xml = documentXml(document, docID, i_sXMLStr, kReceiversSource);
 
     Rules rules;
     SendMethod methods;
@@ -333,8 +343,7 @@ bool PushDocUtils::PushDocumentToReceiver(std::int32_t i_lBPID, std::int32_t i_l
     if (sendMethods.empty()) return false;
 
     Document document;
-    std::string xml = i_sXMLStr;
-    if (text::Trim(xml).empty()) xml = document.GetXmlDocument(i_lDocID);
+    const std::string xml = documentXml(document, i_lDocID, i_sXMLStr, kReceiverSource);
 
     bool failed = false;
     for (std::int32_t sendMethod : sendMethods) {
@@ -370,8 +379,7 @@ void PushDocUtils::ExecuteSendMethod(std::int32_t i_lBPID, std::int32_t i_lDocID
       SendMethod methods;
       docTypeID = document.GetDocumentTypeOfDocument(i_lDocID);
       methods.GetSendMethodProperties2(i_lSendMethodID, properties);
-      std::string xml = i_sXMLStr;
-      if (text::Trim(xml).empty()) xml = document.GetXmlDocument(i_lDocID);
+      const std::string xml = documentXml(document, i_lDocID, i_sXMLStr, kExecuteSource);
       methods.GetSendMethodProperties3(i_lSendMethodID, extended);
       PushDocument(i_lBPID, i_lDocID, xml, properties, extended);
       sent = true;
