@@ -8,6 +8,7 @@
 #include "delivery/PushTransports.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "platform/Error.h"
+#include "platform/Spreadsheet.h"
 #include "tests/delivery/PushFixture.h"
 
 namespace fs = std::filesystem;
@@ -141,6 +142,36 @@ TEST_F(TransportFileTest, FormatsAndAddressesThatWouldWriteNothingAreFailures) {
   TSendMethodProperties missing = folderMethod(dir() + "/no/such/folder");
   EXPECT_RAISES(kAnyError, push::SendByFileStream(1, Variant(kOrder), missing, noAttachments));
   EXPECT_FALSE(fs::exists(dir() + "/no"));
+}
+
+TEST_F(TransportFileTest, WorkbooksAreWrittenIntoTheFolderByWriteMode) {
+  const std::string out = folder("out/excel");
+  TSendMethodProperties p = folderMethod(out);
+  p.nFormat = ESendMethodFormat::Excel;
+  p.sFileName = "stock";
+  p.nWriteMode = EWriteMode::Create;
+  push::SendByFileStream(5, Variant(std::string("<S B2BWORKSHEET=\"Stock\"><NUMBER B2BLABELPOS=\"A1\" B2BVALUEPOS=\"B1\">4711</NUMBER></S>")), p,
+                         noAttachments);
+  p.nWriteMode = EWriteMode::Update;
+  push::SendByFileStream(5, Variant(std::string("<S B2BWORKSHEET=\"Stock\"><QTY B2BLABELPOS=\"A2\" B2BVALUEPOS=\"B2\">42</QTY></S>")), p,
+                         noAttachments);
+  EXPECT_EQ(names(out), "stock.xls");
+  {
+    auto book = spreadsheet::Open(out + "/stock.xls", true);
+    auto sheet = book->sheet("Stock");
+    ASSERT_TRUE(sheet);
+    auto cells = sheet->read({1, 1, 2, 2});
+    ASSERT_EQ(cells.size(), 4u);
+    EXPECT_EQ(cells[0].valueText() + " " + cells[1].valueText() + " " + cells[2].valueText() + " " +
+                  cells[3].valueText(),
+              "NUMBER 4711 QTY 42");
+    book->close();
+  }
+  EXPECT_EQ(names(dir() + "/excel/temp"), "");  // the working copies are gone
+  // Without a write mode nothing would be written: a failure.
+  p.nWriteMode = EWriteMode{};
+  EXPECT_RAISES(InvalidParamValue, push::SendByFileStream(5, Variant(std::string("<S/>")), p, noAttachments));
+  EXPECT_EQ(names(dir() + "/excel/temp"), "");
 }
 
 TEST_F(TransportFileTest, EdiMessagesAppearWholeInTheirGroupFolder) {
