@@ -140,13 +140,6 @@ void addHistory(std::int32_t sendMethod, std::int32_t partner, std::int32_t rule
                                  sent ? methods.getSendMethodStatus_SENT() : methods.getSendMethodStatus_NOTSENT());
 }
 
-// Stand-ins for Utility operations reached by name (the mail and file
-// helpers of the publication layer).
-Variant callUtility(const std::string& method, std::vector<Variant> args) {
-  Utility utility;
-  return utility.invoke(method, args);
-}
-
 // The send step: prepares the data in the send method's format and hands
 // it to the transport of its protocol.
 void PushDocument(std::int32_t bp, std::int32_t docID, const std::string& xml, TSendMethodProperties& p,
@@ -155,7 +148,8 @@ void PushDocument(std::int32_t bp, std::int32_t docID, const std::string& xml, T
   Guarded(source, [&] {
     using F = ESendMethodFormat;
     using P = ESendMethodProtocol;
-    if (p.nFormat == F::Excel) callUtility("IsExcelInstalledWithErrRaise", {});
+    Utility utility;
+    if (p.nFormat == F::Excel) utility.IsExcelInstalledWithErrRaise();
     if (p.nFormat != F::Excel && p.nFormat != F::OBI && p.nFormat != F::XML)
       push::FormatNotSupported(value(p.nFormat), source);
     switch (p.nProtocol) {
@@ -168,8 +162,7 @@ void PushDocument(std::int32_t bp, std::int32_t docID, const std::string& xml, T
 
     Variant data(xml);
     if (!text::Trim(p.sXslFileName).empty()) {
-      const std::string xslFolder = callUtility("GetTransformXSLPath", {}).text();
-      data = callUtility("transformXMLStringToHTML", {Variant(xml), Variant(xslFolder + p.sXslFileName)});
+      data = Variant(utility.transformXMLStringToHTML(xml, utility.GetTransformXSLPath() + p.sXslFileName));
     }
 
     // A workbook written here from a template waits in the Excel temporary

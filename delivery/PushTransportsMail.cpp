@@ -19,10 +19,6 @@ namespace quillon::push {
 
 namespace {
 
-Variant callUtility(Utility& utility, const std::string& method, std::vector<Variant> args) {
-  return utility.invoke(method, args);
-}
-
 // Mails the document's file (and, with the extended properties asking for
 // them, its attachments) to the send method's recipient, from the
 // document's sender.
@@ -66,10 +62,8 @@ void sendMail(std::int32_t docID, const Variant& data, TSendMethodProperties& p,
             attachments.push_back(att.storedFile);
 
         if (p.nFormat == ESendMethodFormat::XML) {
-          file = callUtility(utility, "WriteXMLFileToDiskAsciiOrUnicode",
-                             {Variant(DataText(data)), Variant(GetSendMethodOutputFileName(docID, p)),
-                              Variant(p.nFileFormat == ESendMethodFileFormat::Unicode)})
-                     .text();
+          file = utility.WriteXMLFileToDiskAsciiOrUnicode(DataText(data), GetSendMethodOutputFileName(docID, p),
+                                                          p.nFileFormat == ESendMethodFileFormat::Unicode);
         } else if (auto book = data.as<spreadsheet::Workbook>()) {
           file = ExcelTempFile(GetSendMethodOutputFileName(docID, p));
           WorkbookPtr workbook = book;
@@ -81,12 +75,10 @@ void sendMail(std::int32_t docID, const Variant& data, TSendMethodProperties& p,
 
         try {
           if (attachments.empty())
-            callUtility(utility, "SendEmail",
-                        {Variant(from), Variant(recipient), Variant(subject), Variant(""), Variant(""), Variant(file)});
+            utility.SendEmail(from, recipient, subject, "", "", file);
           else
-            callUtility(utility, "SendEmailWithAttachments",
-                        {Variant(from), Variant(recipient), Variant(subject), Variant(""), Variant(""), Variant(file),
-                         Variant(VariantArray::ofStrings(attachments))});
+            utility.SendEmailWithAttachments(from, recipient, subject, "", "", file,
+                                             Variant(VariantArray::ofStrings(attachments)));
         } catch (...) {
           DeleteQuietly(file);
           throw;
@@ -94,7 +86,7 @@ void sendMail(std::int32_t docID, const Variant& data, TSendMethodProperties& p,
         // The mail is out: a file that cannot be deleted is logged, the
         // delivery stays a success.
         try {
-          callUtility(utility, "DeleteXMLFileFromDisk", {Variant(file)});
+          utility.DeleteXMLFileFromDisk(file);
         } catch (...) {
           General::LogError(source);
         }

@@ -121,8 +121,7 @@ std::string MaskAddress(const std::string& address) {
 
 std::string WriteTemporaryText(const std::string& text, bool unicode) {
   Utility utility;
-  std::vector<Variant> args{Variant(text), Variant(""), Variant(unicode)};
-  return utility.invoke("WriteXMLFileToDiskAsciiOrUnicode", args).text();
+  return utility.WriteXMLFileToDiskAsciiOrUnicode(text, "", unicode);
 }
 
 void FormatNotSupported(std::int32_t format, const std::string& source) {
