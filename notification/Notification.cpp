@@ -74,13 +74,10 @@ void sendMail(const std::string& from, const std::string& to, const std::string&
   Guarded(kSource + "SendMail", [&] {
     auto u = utility(kSource + "SendMail");
     const std::string html = withHtml ? htmlFile : std::string();
-    std::vector<Variant> args{Variant(from), Variant(to), Variant(subject), Variant(body), Variant(html), Variant("")};
-    if (attachments.isEmpty() || !withAttachments) {
-      u->invoke("SendEmail", args);
-    } else {
-      args.push_back(attachments);
-      u->invoke("SendEmailWithAttachments", args);
-    }
+    if (attachments.isEmpty() || !withAttachments)
+      u->SendEmail(from, to, subject, body, html, "");
+    else
+      u->SendEmailWithAttachments(from, to, subject, body, html, "", attachments);
   });
 }
 
@@ -93,8 +90,7 @@ class HtmlFileCleanup {
   ~HtmlFileCleanup() {
     if (text::Trim(file_).empty()) return;
     try {
-      std::vector<Variant> args{Variant(file_)};
-      utility(kSource + "SendNotifications")->invoke("DeleteHTMLAttachment", args);
+      utility(kSource + "SendNotifications")->DeleteHTMLAttachment(file_);
     } catch (...) {
       General::LogError(kSource + "SendNotifications", "The temporary file '" + file_ + "' could not be deleted");
     }
@@ -150,8 +146,7 @@ void getAttachments(Run& run) {
       }
       DBUtils::CloseRecordset(rs);
     }
-    std::vector<Variant> args{Variant(run.docID)};
-    run.htmlFile = utility(kSource + "GetAttachments")->invoke("getHTMLAttachment", args).text();
+    run.htmlFile = utility(kSource + "GetAttachments")->getHTMLAttachment(run.docID);
   });
 }
 
@@ -203,8 +198,7 @@ std::string getHyperlink(std::int32_t docID, const std::string& docTypeID, const
       if (!u->CheckPublicationErrors(docID)) return std::string();
       mode = value(SENDERMODE::ERRORMODE);
     }
-    std::vector<Variant> args{Variant(docID), Variant(docTypeID), Variant(mode)};
-    return ph::LinkForMail(u->invoke("getDocumentHyperlinkBySenderMode", args).text());
+    return ph::LinkForMail(u->getDocumentHyperlinkBySenderMode(docID, docTypeID, mode));
   });
 }
 
