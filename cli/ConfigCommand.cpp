@@ -1,6 +1,7 @@
 #include "cli/ConfigCommand.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -232,8 +233,32 @@ int get(const std::string& section, const std::string& key) {
   return 0;
 }
 
+// Holds an exclusive lock on the folder of the configuration file while a
+// change reads and replaces it, so two changes at once never lose one.
+class FolderLock {
+ public:
+  explicit FolderLock(const fs::path& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) throw Refused{errnoText("cannot open the folder", folder)};
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      std::string message = errnoText("cannot lock the folder", folder);
+      ::close(fd_);
+      throw Refused{message};
+    }
+  }
+  ~FolderLock() { ::close(fd_); }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_;
+};
+
 int set(const std::string& section, const std::string& key, const std::string& value) {
   fs::path file = siteConfigurationFile();
+  std::error_code ec;
+  fs::path real = fs::canonical(file, ec);
+  FolderLock lock(ec ? file.parent_path() : real.parent_path());
   replaceFile(file, withValue(file, readWhole(file), section, key, value));
   std::cout << "[" << section << "] " << key << " = " << shown(key, value) << "\n";
   return 0;

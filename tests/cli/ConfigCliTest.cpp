@@ -93,6 +93,18 @@ TEST_F(ConfigCliTest, SetChangesOneValueAndKeepsTheRestOfTheFile) {
   EXPECT_TRUE(strayFiles().empty());
 }
 
+TEST_F(ConfigCliTest, ChangesMadeAtTheSameTimeAreAllKept) {
+  // Each change reads, edits and replaces the whole file: run at once,
+  // none may be lost.
+  std::string cmd;
+  for (int i = 0; i < 8; ++i)
+    cmd += test::ShellQuote(QUILLON_CLI) + " --site " + test::ShellQuote(dir()) + " config set PARALLEL Key" +
+           std::to_string(i) + " " + std::to_string(i) + " >/dev/null 2>&1 & ";
+  ASSERT_EQ(std::system((cmd + "wait").c_str()), 0);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(componentValue("PARALLEL", "Key" + std::to_string(i)).toString(), std::to_string(i));
+  EXPECT_TRUE(strayFiles().empty());
+}
+
 TEST_F(ConfigCliTest, APasswordIsStoredButNeverPrinted) {
   const std::string secret = "s3cr&t \"pw\"";
   ConfigRun fromStdin = config({"set", "MAIL", "SmtpPassword", "--value-stdin"}, secret + "\n");
