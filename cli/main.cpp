@@ -6,6 +6,7 @@
 //   quillon describe C[.M]                 the signatures of a class or method
 //   quillon demo [DIR]                     create a demo site and show it working
 //   quillon [--site DIR] run JOB           run a scheduled job once (cli/RunCommand.cpp)
+//   quillon [--site DIR] config get|set …  read or change the site configuration (cli/ConfigCommand.cpp)
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/ConfigCommand.h"
 #include "cli/DirectoryCommand.h"
 #include "cli/RunCommand.h"
 #include "cli/Json.h"
@@ -120,6 +122,18 @@ Usage:
       summary line ('quillon run' without a job lists the jobs). Exit
       status 0 also when single files failed (the site's log tells which),
       1 when the job could not run at all.
+
+  quillon [--site DIR] config get SECTION KEY
+  quillon [--site DIR] config set SECTION KEY VALUE
+  quillon [--site DIR] config set SECTION KEY --value-stdin
+      Read or change one value of the site configuration file
+      (DIR/SiteConfiguration.xml), e.g. the mail relay:
+      config set MAIL SmtpServer relay.example.com. Section and key names
+      compare without letter case; set adds a missing key or section and
+      leaves the rest of the file as it was. A password (a key whose name
+      contains "Password") is printed as ********; give it with
+      --value-stdin so it does not show in the process list. Exit status
+      1 when the site or the key is missing.
 
   quillon demo [DIR]
       Create a demo site (in DIR, or a new temporary folder) and show the
@@ -398,6 +412,11 @@ int main(int argc, char** argv) {
     if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
       return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));
     return cli::RunJobCommand(rest);
+  }
+  if (command == "config") {
+    if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
+      return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));
+    return cli::RunConfigCommand(rest);
   }
   if (command == "demo") {
     if (rest.size() > 1) return usage("demo takes at most one directory");

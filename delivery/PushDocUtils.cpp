@@ -4,6 +4,7 @@
 #include "delivery/PushDocUtils.h"
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "delivery/PushTransports.h"
@@ -243,12 +244,17 @@ void PushDocUtils::PushDocumentToReceivers(std::int32_t i_lDocID, const std::str
     std::int32_t previousPartner = 0;
     std::int32_t partnerRule = -1;
     bool ruleFailed = false;
+    // Every partner's rules read the same stored document and sender's
+    // locale: they are read once, at the first partner, and again only
+    // while reading them fails (each partner then records that failure).
+    std::optional<SendMethodRuleInput> ruleInput;
     for (const Route& route : routes) {
       if (route.partner != previousPartner) {
         previousPartner = route.partner;
         ruleFailed = false;
         try {
-          partnerRule = rules.ExecuteSendMethodRuleSet(docID, i_sDocTypeID, route.partner);
+          if (!ruleInput) ruleInput = SendMethodRuleInput::Read(rules, docID);
+          partnerRule = ExecuteSendMethodRuleSetOn(rules, *ruleInput, i_sDocTypeID, route.partner);
         } catch (...) {
           // Without its rule the partner's route is unknown: none of its
           // send methods runs, and the error box says why.

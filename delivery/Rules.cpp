@@ -209,18 +209,40 @@ std::int32_t Rules::SenderLocale(std::int32_t docID) {
 std::int32_t Rules::ExecuteSendMethodRuleSet(std::int32_t iDocID, const std::string& iDocTypeID,
                                              std::int32_t iBusinessPartnerID) {
   return Guarded("Quillon.Rules.ExecuteSendMethodRuleSet", [&]() -> std::int32_t {
+    SendMethodRuleInput input;
     Document document;
-    std::shared_ptr<DomNode> dom = document.GetXmlDomDocument(iDocID);
-    std::int32_t locale = SenderLocale(iDocID);
-    std::vector<Rule> rules =
-        QueryRules(std::string(kSendMethodRuleSetSql) + SqlText(iDocTypeID) + " AND " +
-                       "SENDMETHOD.BUSINESSPARTNERID = " + SqlLong(iBusinessPartnerID) + " AND " +
-                       "RULEHEADER.ENABLED = 1 " + "ORDER BY RULEHEADER.SEQUENCENUMBER, RULELINE.SEQUENCENUMBER",
-                   false);
-    for (const Rule& rule : rules)
-      if (ExecuteRule(rule, dom, locale)) return rule.id;
-    return -1;
+    input.dom = document.GetXmlDomDocument(iDocID);
+    input.locale = SenderLocale(iDocID);
+    return SendMethodRuleSetOn(input, iDocTypeID, iBusinessPartnerID);
   });
+}
+
+std::int32_t Rules::SendMethodRuleSetOn(const SendMethodRuleInput& input, const std::string& iDocTypeID,
+                                        std::int32_t iBusinessPartnerID) {
+  std::vector<Rule> rules =
+      QueryRules(std::string(kSendMethodRuleSetSql) + SqlText(iDocTypeID) + " AND " +
+                     "SENDMETHOD.BUSINESSPARTNERID = " + SqlLong(iBusinessPartnerID) + " AND " +
+                     "RULEHEADER.ENABLED = 1 " + "ORDER BY RULEHEADER.SEQUENCENUMBER, RULELINE.SEQUENCENUMBER",
+                 false);
+  for (const Rule& rule : rules)
+    if (ExecuteRule(rule, input.dom, input.locale)) return rule.id;
+  return -1;
+}
+
+SendMethodRuleInput SendMethodRuleInput::Read(Rules& rules, std::int32_t docID) {
+  return Guarded("Quillon.Rules.ExecuteSendMethodRuleSet", [&] {
+    SendMethodRuleInput input;
+    Document document;
+    input.dom = document.GetXmlDomDocument(docID);
+    input.locale = rules.SenderLocale(docID);
+    return input;
+  });
+}
+
+std::int32_t ExecuteSendMethodRuleSetOn(Rules& rules, const SendMethodRuleInput& input, const std::string& iDocTypeID,
+                                        std::int32_t iBusinessPartnerID) {
+  return Guarded("Quillon.Rules.ExecuteSendMethodRuleSet",
+                 [&] { return rules.SendMethodRuleSetOn(input, iDocTypeID, iBusinessPartnerID); });
 }
 
 std::string Rules::ExecuteDocumentTypeRuleSet(std::int32_t iDocID, std::int32_t iBPID,

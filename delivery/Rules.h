@@ -107,6 +107,27 @@ class Rules : public Object {
   bool ExecuteRuleLineCondition(const T& docValue, const T& compareValue, std::int32_t condition,
                                 std::int32_t fieldType);
   Variant NormaliseDate(const Variant& value, std::int32_t locale);
+
+  // The send-method rule set on a DOM and locale already read.
+  std::int32_t SendMethodRuleSetOn(const struct SendMethodRuleInput& input, const std::string& iDocTypeID,
+                                   std::int32_t iBusinessPartnerID);
+
+  friend struct SendMethodRuleInput;
+  friend std::int32_t ExecuteSendMethodRuleSetOn(Rules&, const struct SendMethodRuleInput&, const std::string&,
+                                                 std::int32_t);
 };
+
+// What the send-method rules of a document read besides the rules: the
+// document's DOM and its sender's locale. The push engine asks the rule set
+// of every receiving partner of one document; it reads these once and
+// evaluates each partner's rules on them. Read and ExecuteSendMethodRuleSetOn
+// fail as ExecuteSendMethodRuleSet does (same number, source and text).
+struct SendMethodRuleInput {
+  std::shared_ptr<DomNode> dom;
+  std::int32_t locale = 0;
+  static SendMethodRuleInput Read(Rules& rules, std::int32_t docID);
+};
+std::int32_t ExecuteSendMethodRuleSetOn(Rules& rules, const SendMethodRuleInput& input, const std::string& iDocTypeID,
+                                        std::int32_t iBusinessPartnerID);
 
 }  // namespace quillon

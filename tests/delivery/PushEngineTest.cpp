@@ -86,6 +86,35 @@ TEST_F(PushEngineTest, AHoldingRuleChoosesItsRoutesAndOtherwiseTheDefaultRoute) 
   EXPECT_EQ(history(other), std::to_string(defaultMethod) + ":200:-1:1");
 }
 
+TEST_F(PushEngineTest, EachPartnersRulesDecideForItAndAnUnreadableSenderFailsEveryPartner) {
+  // One document, two partners: each partner's own rules decide its route.
+  const std::string deltaRule = folder("out/delta-rule"), deltaDefault = folder("out/delta-default");
+  const std::string nordicRule = folder("out/nordic-rule"), nordicDefault = folder("out/nordic-default");
+  addSendMethod(kDelta, folderMethod(deltaRule), numberRule(kDelta, "4711"));
+  addSendMethod(kDelta, folderMethod(deltaDefault));
+  addSendMethod(kNordic, folderMethod(nordicRule), numberRule(kNordic, "0000", 2));
+  addSendMethod(kNordic, folderMethod(nordicDefault));
+  const std::int32_t doc = storeOrder();
+  push.PushDocumentToReceivers(doc, "ORDER");
+  EXPECT_NE(fileOf(deltaRule, doc), "");
+  EXPECT_EQ(fileOf(deltaDefault, doc), "");
+  EXPECT_EQ(fileOf(nordicRule, doc), "");
+  EXPECT_NE(fileOf(nordicDefault, doc), "");
+
+  // A sender the directory does not know: no partner's rules can run, each
+  // partner's failure is in the error box and nothing is sent.
+  exec("INSERT INTO SENDERLIST (DOCUMENTTYPEID, BUSINESSPARTNERID, USERID) VALUES ('ORDER', 100, 'ghost')");
+  const std::int32_t ghost = storeOrder();
+  exec("UPDATE DOCUMENT SET SENDER = 'ghost' WHERE DOCUMENTID = " + std::to_string(ghost));
+  push.PushDocumentToReceivers(ghost, "ORDER");
+  EXPECT_EQ(errorCount(ghost), "2");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATIONERRORS WHERE DOCUMENTID = " + std::to_string(ghost) +
+                   " AND DESCRIPTION LIKE '%Quillon.Rules.ExecuteSendMethodRuleSet caught%'"),
+            "2");
+  EXPECT_EQ(history(ghost), "NULL");
+  for (const auto& out : {deltaRule, deltaDefault, nordicRule, nordicDefault}) EXPECT_EQ(fileOf(out, ghost), "");
+}
+
 TEST_F(PushEngineTest, APlaceholderRouteOfTheHoldingRuleSendsNothingAndRecordsNothing) {
   const std::string byDefault = folder("out/default");
   const std::int32_t rule = numberRule(kDelta, "4711");

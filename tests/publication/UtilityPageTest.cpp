@@ -134,7 +134,8 @@ TEST_F(DownloadTest, TheXmlFormatAnswersTheConvertedTextAndRecordsTheDownload) {
   <xsl:output method="text"/><xsl:template match="/">NUMBER;<xsl:value-of select="//NUMBER"/></xsl:template>
 </xsl:stylesheet>)XSL");
   std::int32_t id = addDownload(ESendMethodFormat::XML, ESendMethodFileFormat::Unicode, " flat.xsl ");
-  Variant answer = u.DownloadDocument(10, "bob", 2);
+  // The file format is the stored enumeration value (Unicode = 20), not a position.
+  Variant answer = u.DownloadDocument(10, "bob", static_cast<std::int16_t>(value(ESendMethodFileFormat::Unicode)));
   ASSERT_TRUE(answer.isString());
   EXPECT_EQ(answer.text(), "NUMBER;PO-10");
   EXPECT_EQ(scalar("SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = 10 AND USERID = 'bob'"),
@@ -144,9 +145,10 @@ TEST_F(DownloadTest, TheXmlFormatAnswersTheConvertedTextAndRecordsTheDownload) {
 }
 
 TEST_F(DownloadTest, AFailedDownloadIsAPublicationErrorAndANotSentEntry) {
-  // Only an ASCII route exists: the Unicode one (file format 2) is missing.
+  // Only an ASCII route exists: the Unicode one (file format 20) is missing.
   addDownload(ESendMethodFormat::XML, ESendMethodFileFormat::ASCII, "");
-  EXPECT_RAISES(test::kAnyError, u.DownloadDocument(10, "bob", 2));
+  EXPECT_RAISES(test::kAnyError,
+                u.DownloadDocument(10, "bob", static_cast<std::int16_t>(value(ESendMethodFileFormat::Unicode))));
   EXPECT_EQ(scalar("SELECT LABEL FROM PUBLICATIONERRORS WHERE DOCUMENTID = 10"), "SLBSH1301");
   EXPECT_EQ(scalar("SELECT SOURCE FROM PUBLICATIONERRORS WHERE DOCUMENTID = 10"), "Quillon.Utility.DownloadDocument");
   std::string reps = scalar("SELECT REPLACEMENTS FROM PUBLICATIONERRORS WHERE DOCUMENTID = 10");
