@@ -19,6 +19,7 @@
 #include "imports/EMailImport.h"
 #include "imports/EMailImportInternal.h"
 #include "platform/Object.h"
+#include "tests/cli/CliRunner.h"
 #include "tests/LoopbackServers.h"
 #include "tests/TestSite.h"
 
@@ -400,6 +401,22 @@ TEST_F(EMailImportTest, TheDocumentAccountIsReadOverImapAsWell) {
   EXPECT_EQ(scalar("SELECT ATTACHMENTFILENAME FROM ATTACHMENT"), "more.xml");
   EXPECT_EQ(RunEMailImport().messages, 0) << "expunged on the server";
   for (const auto& e : logEntries()) EXPECT_EQ(e.message.find("Imap-S3cret"), std::string::npos);
+}
+
+TEST_F(EMailImportTest, TheRunCommandPrintsOneLineAndFailsOnlyWhenTheJobCannotRun) {
+  setParameter("EmailImportForDocumentAttachmentsUserID", "docs");
+  deliver("docs", message("good", {attachment("order.xml", kOrder)}));
+  deliver("docs", message("bad", {attachment("order.xml", "<ORDER>")}));
+  test::CliRun r = test::RunQuillon({"--site", dir(), "run", "mail-import"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("mail-import: 2 messages seen, 1 document made, 0 files saved for the "
+                                                 "folder import, 1 error, [0-9.]+ seconds\n")))
+      << r.out;
+
+  setParameter("XMLErrorPath", "");
+  r = test::RunQuillon({"--site", dir(), "run", "mail-import"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("XMLErrorPath"), std::string::npos) << r.out;
 }
 
 }  // namespace
