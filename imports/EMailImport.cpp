@@ -452,6 +452,8 @@ bool HandleEmailWithoutDocumentAttachments(EMailImport& self, mailbox::Mailbox& 
     // Every file is written and synced under a "~" name first; only when
     // all are there do they get their names.
     const fs::path target = LocalFolder(folder, source);
+    std::error_code missing;
+    fs::create_directories(target, missing);  // a failure shows when the files are written
     std::vector<fs::path> staged;
     bool failed = false;
     for (const auto* a : wanted) {
