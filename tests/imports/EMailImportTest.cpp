@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -228,7 +229,7 @@ TEST_F(EMailImportTest, DropBoxSavesXmlAndWorkbookAttachmentsUnderFreeNames) {
   setParameter("EmailImportSMTPUserID", "drop");
   const std::string in = dir() + "/xml/in1";
   writeFile("xml/in1/taken.xml", "already here");
-  const std::string a = deliver(
+  deliver(
       "drop", message("a", {attachment("ORDER.XML", kOrder), attachment("notes.txt", "text", "text/plain"),
                             attachment("taken.xml", "<NEW/>"), attachment("~hidden.xml", "<H/>")}));
   deliver("drop", message("b", {attachment("readme.txt", "only text", "text/plain")}));
@@ -252,7 +253,6 @@ TEST_F(EMailImportTest, DropBoxSavesXmlAndWorkbookAttachmentsUnderFreeNames) {
   s = RunEMailImport();
   EXPECT_EQ(s.filesSaved, 0);
   EXPECT_EQ(files(in).size(), 4u);
-  (void)a;
 }
 
 TEST_F(EMailImportTest, ADropBoxMessageThatCannotBeDeletedIsNeverSavedTwice) {
@@ -401,6 +401,23 @@ TEST_F(EMailImportTest, TheDocumentAccountIsReadOverImapAsWell) {
   EXPECT_EQ(scalar("SELECT ATTACHMENTFILENAME FROM ATTACHMENT"), "more.xml");
   EXPECT_EQ(RunEMailImport().messages, 0) << "expunged on the server";
   for (const auto& e : logEntries()) EXPECT_EQ(e.message.find("Imap-S3cret"), std::string::npos);
+}
+
+TEST_F(EMailImportTest, ASecondRunWhileOneIsWorkingTakesNothingIn) {
+  setParameter("EmailImportForDocumentAttachmentsUserID", "docs");
+  deliver("docs", message("order", {attachment("order.xml", kOrder)}));
+  // The lock a working run holds (another process's flock conflicts with ours).
+  int fd = ::open((dir() + "/temp/mail-import-run.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EMailImportSummary s = RunEMailImport();
+  EXPECT_TRUE(s.ran);
+  EXPECT_TRUE(s.skipped);
+  EXPECT_EQ(inBox("docs"), 1);
+  ::close(fd);
+  s = RunEMailImport();
+  EXPECT_FALSE(s.skipped);
+  EXPECT_EQ(s.documents, 1);
 }
 
 TEST_F(EMailImportTest, TheRunCommandPrintsOneLineAndFailsOnlyWhenTheJobCannotRun) {
