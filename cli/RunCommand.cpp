@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "imports/EDI.h"
+#include "imports/EMailImport.h"
 #include "platform/Error.h"
 
 namespace quillon::cli {
@@ -45,11 +46,29 @@ JobOutcome runEdi() {
   return out;
 }
 
+JobOutcome runMailImport() {
+  EMailImportSummary s = RunEMailImport();
+  JobOutcome out;
+  out.ran = s.ran;
+  out.failure = s.failure;
+  if (s.skipped) {
+    out.figures = "skipped, another run is still working on this site";
+    return out;
+  }
+  out.figures = counted(s.messages, "message", "messages") + " seen, " +
+                counted(s.documents, "document", "documents") + " made, " +
+                counted(s.filesSaved, "file", "files") + " saved for the folder import, " +
+                counted(s.errors, "error", "errors");
+  if (s.documentAccountOff) out.figures += " (the document account is switched off)";
+  return out;
+}
+
 // The scheduled jobs by name. Each runs once and never raises: a job logs
 // what fails on the way and goes on, and reports ran = false only when it
 // could not run at all.
 const Job kJobs[] = {
     {"edi", "exchange files with the EDI networks (EDI.Run)", runEdi},
+    {"mail-import", "take in the mail of the import accounts (EMailImport.Run)", runMailImport},
 };
 
 int usage(const std::string& message) {
