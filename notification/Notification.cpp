@@ -34,13 +34,28 @@ namespace {
 
 const std::string kSource = "Quillon.Notification.";
 
+std::shared_ptr<Utility> utility(const std::string& source) {
+  return General::RequireComponent<Utility>("Quillon.Utility", source);
+}
+
 // What one run of notifications shares between its steps.
 struct Run {
   std::int32_t docID = 0;
   std::string docTypeID;
   std::string senderAddress;
-  std::string htmlFile;  // the document's HTML rendering; "" when none
-  Variant attachments;   // Empty, or the (column, row) array of the document's files with full paths
+  Variant attachments;  // Empty, or the (column, row) array of the document's files with full paths
+
+  // The document's HTML rendering, written on the first mail that carries
+  // it: a run where nobody asked for it renders nothing. "" when none.
+  const std::string& htmlFile() const {
+    if (!htmlRendered) {
+      html = utility(kSource + "GetAttachments")->getHTMLAttachment(docID);
+      htmlRendered = true;
+    }
+    return html;
+  }
+  mutable std::string html;
+  mutable bool htmlRendered = false;
 };
 
 // The texts of one notification.
@@ -63,17 +78,13 @@ bool flag(Recordset& rs, const char* column) {
   return !v.isNull() && !v.isEmpty() && v.toBool();
 }
 
-std::shared_ptr<Utility> utility(const std::string& source) {
-  return General::RequireComponent<Utility>("Quillon.Utility", source);
-}
-
 // ---- mail ----------------------------------------------------------------------------
 
 void sendMail(const std::string& from, const std::string& to, const std::string& subject, const std::string& body,
-              bool withHtml, const std::string& htmlFile, bool withAttachments, const Variant& attachments) {
+              bool withHtml, const Run& run, bool withAttachments, const Variant& attachments) {
   Guarded(kSource + "SendMail", [&] {
     auto u = utility(kSource + "SendMail");
-    const std::string html = withHtml ? htmlFile : std::string();
+    const std::string html = withHtml ? run.htmlFile() : std::string();
     if (attachments.isEmpty() || !withAttachments)
       u->SendEmail(from, to, subject, body, html, "");
     else
@@ -107,8 +118,8 @@ std::string senderAddressOf(std::int32_t docID) {
   return utility(kSource + "SendNotifications")->GetAUObject(sender)->EmailAddress();
 }
 
-// The document's HTML rendering, and its attached files with full paths
-// when the attachments folder is usable.
+// The document's attached files with full paths, when the attachments
+// folder is usable (the HTML rendering is written when a mail needs it).
 void getAttachments(Run& run) {
   Guarded(kSource + "GetAttachments", [&] {
     run.attachments = Variant();
@@ -146,7 +157,6 @@ void getAttachments(Run& run) {
       }
       DBUtils::CloseRecordset(rs);
     }
-    run.htmlFile = utility(kSource + "GetAttachments")->getHTMLAttachment(run.docID);
   });
 }
 
@@ -386,7 +396,7 @@ std::string sendNotificationToRecipients(const Run& run) {
           textsPartner = partner;
           texts = propertiesForRecipients(partnerValue.isNull() ? 0 : partnerValue.toInt32(), run.docID);
         }
-        sendMail(run.senderAddress, address, texts->subject, texts->body, flag(*rs, "HTMLATTACHMENT"), run.htmlFile,
+        sendMail(run.senderAddress, address, texts->subject, texts->body, flag(*rs, "HTMLATTACHMENT"), run,
                  flag(*rs, "ATTACHMENTS"), run.attachments);
         notified.push_back(address);
       } catch (...) {
@@ -418,7 +428,7 @@ void sendNotificationToRecipient(const Run& run, const std::string& userID) {
     // A user who is no longer notified of the document keeps an empty
     // address, which the mail service refuses.
     Texts texts = propertiesForRecipients(partner, run.docID);
-    sendMail(run.senderAddress, address, texts.subject, texts.body, withHtml, run.htmlFile, withAttachments,
+    sendMail(run.senderAddress, address, texts.subject, texts.body, withHtml, run, withAttachments,
              run.attachments);
   } catch (...) {
     recordRecipientFailure(run.docID, method, userID, address);
@@ -434,7 +444,7 @@ std::string sendNotificationToCc(const Run& run) {
     Texts texts = propertiesForCc(run.docID);
     if (!text::Trim(texts.cc).empty()) {
       try {
-        sendMail(run.senderAddress, texts.cc, texts.subject, texts.body, texts.ccDoc, run.htmlFile, texts.ccAtt,
+        sendMail(run.senderAddress, texts.cc, texts.subject, texts.body, texts.ccDoc, run, texts.ccAtt,
                  run.attachments);
       } catch (...) {
         recordCopyFailure(run.docID, texts.cc);
@@ -455,7 +465,7 @@ void sendNotificationToSender(const Run& run, const Lists& lists) {
     SenderList().GetNotification3(run.docTypeID, sender, wanted, withAttachments, withHtml);
     if (!wanted) return;
     Texts texts = propertiesForSender(partner, run.docID, lists);
-    sendMail(run.senderAddress, run.senderAddress, texts.subject, texts.body, withHtml, run.htmlFile, withAttachments,
+    sendMail(run.senderAddress, run.senderAddress, texts.subject, texts.body, withHtml, run, withAttachments,
              run.attachments);
   });
 }
@@ -485,7 +495,7 @@ void Notification::SendNotifications(std::int32_t i_lDocID) {
     run.docID = i_lDocID;
     run.docTypeID = document.GetDocumentTypeOfDocument(i_lDocID);
     run.senderAddress = senderAddressOf(i_lDocID);
-    HtmlFileCleanup cleanup(run.htmlFile);
+    HtmlFileCleanup cleanup(run.html);
     getAttachments(run);
     // The recipients and the copy list record their own failures; a
     // failure of either never stops the next step.
@@ -527,7 +537,7 @@ void Notification::ReSendNotification(std::int32_t i_lDocID, const std::string& 
     run.docID = i_lDocID;
     run.docTypeID = i_sDocTypeID;
     run.senderAddress = senderAddressOf(i_lDocID);
-    HtmlFileCleanup cleanup(run.htmlFile);
+    HtmlFileCleanup cleanup(run.html);
     getAttachments(run);
     std::string userID, address;
     getNotificationInfoViaPublicationError(i_lPubErrorID, userID, address);
