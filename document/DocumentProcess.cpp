@@ -24,6 +24,7 @@
 #include "document/OBI.h"
 #include "document/ReceiveMethod.h"
 #include "document/UserDefinedFields.h"
+#include "document/XML.h"
 #include "foundation/ConnectionScope.h"
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
@@ -299,7 +300,7 @@ Variant Document::ProcessDocumentInternal(std::int32_t iInterActive, const std::
       trace("transformDocumentToNewDocumentType_end", oDocID);
     } else {
       trace("transformDocumentToStandardXml_start", oDocID);
-      failure = attempt([&] { standardXml = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID); });
+      failure = attempt([&] { standardXml = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID, dom); });
       if (failure.pending()) exitB(failure, I18N::GetLabel("SLBSH1824"));
       trace("transformDocumentToStandardXml_end", oDocID);
     }
@@ -501,13 +502,24 @@ void Document::UpdateDocument(std::int32_t docID, const std::string& docTypeID, 
 }
 
 std::string Document::TransformDocumentToStandard(std::int32_t docID, const std::string& docTypeID,
-                                                  std::int32_t senderBPID) {
+                                                  std::int32_t senderBPID,
+                                                  const std::shared_ptr<DomDocument>& received) {
   return Guarded("Quillon.Document.TransformDocumentToStandard", [&] {
     const std::string xslName = ReceiveMethod().GetXslFileName(senderBPID, docTypeID);
     if (!xslName.empty()) {
       Utility utility;
-      std::string xml =
-          utility.transformXMLStringToHTML(GetOriginalXmlDocument(docID), utility.GetTransformXSLPath() + xslName);
+      const std::string xslPath = utility.GetTransformXSLPath() + xslName;
+      std::string xml;
+      if (received && !text::IsNetworkPath(xslPath)) {
+        // The intake parsed the original text already: the style sheet
+        // works on that DOM instead of the text read back and parsed again.
+        std::shared_ptr<DomDocument> dom = received;
+        std::string xsl = xslPath;
+        xml = Guarded("Quillon.Utility.transformXMLStringToHTML", [&] { return "XSL file: '" + xslPath + "'"; },
+                      [&] { return XML().ApplyXslStyleSheetToXmlDomDocument(dom, xsl); });
+      } else {
+        xml = utility.transformXMLStringToHTML(GetOriginalXmlDocument(docID), xslPath);
+      }
       UpdateDocumentWithXmlBody(docID, xml);
       return xml;
     }
