@@ -20,24 +20,13 @@
 #include "cli/DirectoryCommand.h"
 #include "cli/RunCommand.h"
 #include "cli/Json.h"
-#include "document/Document.h"
-#include "document/XML.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
-#include "foundation/DBUtils.h"
 #include "foundation/General.h"
-#include "foundation/I18N.h"
-#include "foundation/LabelReplacements.h"
 #include "foundation/Site.h"
 #include "platform/Configuration.h"
-#include "platform/Database.h"
-#include "platform/XmlDom.h"
 #include "platform/Error.h"
 #include "platform/Object.h"
 #include "platform/Text.h"
-#include "publication/Collaboration.h"
-#include "publication/SQLQueries.h"
-#include "publication/SenderList.h"
-#include "publication/Utility.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -123,8 +112,10 @@ Usage:
       1 when the job could not run at all.
 
   quillon demo [DIR]
-      Create a demo site (in DIR, or a new temporary folder) and show the
-      component working on it.
+      Create a demo site (in DIR, or a new temporary folder), publish the
+      documents of data/sample/demo on it and tell what became of each:
+      recipients, deliveries, notification mails, error box, and for a
+      refused one the administrator's mail and the kept input.
 
   quillon --help
       This text.
