@@ -18,27 +18,17 @@
 
 #include "cli/Commands.h"
 #include "cli/ConfigCommand.h"
+#include "cli/DemoCommand.h"
 #include "cli/DirectoryCommand.h"
 #include "cli/RunCommand.h"
 #include "cli/Json.h"
-#include "document/Document.h"
-#include "document/XML.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
-#include "foundation/DBUtils.h"
 #include "foundation/General.h"
-#include "foundation/I18N.h"
-#include "foundation/LabelReplacements.h"
 #include "foundation/Site.h"
 #include "platform/Configuration.h"
-#include "platform/Database.h"
-#include "platform/XmlDom.h"
 #include "platform/Error.h"
 #include "platform/Object.h"
 #include "platform/Text.h"
-#include "publication/Collaboration.h"
-#include "publication/SQLQueries.h"
-#include "publication/SenderList.h"
-#include "publication/Utility.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -136,8 +126,10 @@ Usage:
       1 when the site or the key is missing.
 
   quillon demo [DIR]
-      Create a demo site (in DIR, or a new temporary folder) and show the
-      component working on it.
+      Create a demo site (in DIR, or a new temporary folder), publish the
+      documents of data/sample/demo on it and tell what became of each:
+      recipients, deliveries, notification mails, error box, and for a
+      refused one the administrator's mail and the kept input.
 
   quillon --help
       This text.
@@ -231,97 +223,6 @@ int describe(const std::string& name, bool modules) {
   if (!mi) return usage("the class " + ci->progId + " has no method '" + name.substr(dot + 1) + "'");
   cli::DescribeMethod(std::cout, *ci, *mi);
   return 0;
-}
-
-int demo(std::string dir) {
-  if (dir.empty()) {
-    char tmpl[] = "/tmp/quillon-demo-XXXXXX";
-    if (!::mkdtemp(tmpl)) return usage("cannot create a temporary folder");
-    dir = tmpl;
-  }
-  try {
-    SiteOptions options;
-    options.sampleData = true;
-    Site::Create(dir, options);
-    useSite(dir);
-    std::cout << "Demo site created in " << dir << "\n\n";
-
-    auto repl = std::make_shared<Dictionary>();
-    repl->Add("[%FILENAME%]", Variant(std::string("order.xsl")));
-    std::cout << "Label SLBSH0052 with [%FILENAME%] filled in:\n  "
-              << LabelReplacements().I18NCollByReplacementsForASP("SLBSH0052", 1033, repl) << "\n\n";
-
-    std::string xsl = dir + "/xsl/html/order.xsl";
-    std::string xml = dir + "/xml/samples/order.xml";
-    XML x;
-    auto doc = x.XmlFileToDomDocument(xml);
-    std::cout << "Order " << xml << " rendered through " << xsl << ":\n"
-              << x.ApplyXslStyleSheetToXmlDomDocument(doc, xsl) << "\n";
-
-    // Recognise the order, store it and publish it to its recipients.
-    Utility u;
-    std::string text = doc->xml();
-    std::string type = u.GetDocType(text, 0);
-    std::int32_t senderBP = 0;
-    std::string sender;
-    u.GetSenderBPAndName(text, senderBP, sender);
-    std::cout << "Recognised: type " << type << ", sender " << sender << " of partner " << senderBP << " ("
-              << u.GetBusinessPartnerName(senderBP) << "), default receiver " << u.GetDefaultReceiver(text)
-              << ", sender authorised: " << (SenderList().CheckAuthorizationForSender(type, sender) ? "yes" : "no")
-              << "\n";
-    auto conn = DBUtils::GetConnection();
-    auto rs = std::make_shared<Recordset>();
-    rs->SetCursorLocation(ado::adUseClient);
-    rs->Open("SELECT * FROM DOCUMENT WHERE 0=1", conn, ado::adOpenKeyset, ado::adLockOptimistic);
-    rs->AddNew();
-    rs->Fields("DOCUMENTTYPEID").SetValue(Variant(type));
-    rs->Fields("SENDER").SetValue(Variant(sender));
-    rs->Fields("STATUS").SetValue(Variant(0));
-    rs->Fields("CREATIONDATE").SetValue(Variant::date(oleNow()));
-    u.SetLongDBTextField(text, "XMLBODY", rs);
-    rs->Update();
-    std::int32_t docID = rs->Fields("DOCUMENTID").Value().toInt32();
-    rs->Close();
-    General::CloseConnection(conn);
-    std::cout << "Stored as document " << docID << "; recipients found: "
-              << (u.GetRecipientsAndFillPublicationTable(docID) ? "yes" : "no") << "\n";
-    auto pubs = DBUtils::getDisconnectedReadOnlyRecordSet(
-        "SELECT USERID FROM PUBLICATION WHERE DOCUMENTID = " + std::to_string(docID) + " ORDER BY USERID");
-    std::cout << "Published to:";
-    for (; !pubs->EOF_(); pubs->MoveNext()) std::cout << " " << pubs->Fields("USERID").Value().text();
-    auto errors = DBUtils::getDisconnectedReadOnlyRecordSet(
-        "SELECT LABEL, DESCRIPTION FROM PUBLICATIONERRORS WHERE DOCUMENTID = " + std::to_string(docID));
-    std::cout << "\nPublication errors for the error box:\n";
-    for (; !errors->EOF_(); errors->MoveNext())
-      std::cout << "  [" << I18N::GetLabel(errors->Fields("LABEL").Value().text()) << "] "
-                << errors->Fields("DESCRIPTION").Value().text() << "\n";
-    std::cout << "\n";
-
-    // Published: recipients now see it. bob opens his inbox, views the order and accepts it.
-    Document().SetDocumentStatus(docID, DOCUMENTSTATUS::DOCUMENTPUBLISHED);
-    std::string inboxSql, problems;
-    SQLQueries().GetDocListQuery(value(SENDERMODE::RECEIVERMODE), type, Variant(VariantArray()), Variant(VariantArray()), 0,
-                                 Variant(VariantArray()), Variant(VariantArray()), 0, 0, "bob", inboxSql, problems);
-    auto inbox = DBUtils::getDisconnectedReadOnlyRecordSet(inboxSql);
-    std::cout << "bob's inbox holds " << inbox->RecordCount() << " " << type << " document(s)";
-    Collaboration collaboration;
-    collaboration.SetPublicationStatus(docID, "bob", value(PUBLICATIONSTATUS::PUBLICATIONVIEWED));
-    collaboration.AcceptPublication(docID, "bob");
-    std::cout << "; after bob accepted: his copy has status " << collaboration.GetPublicationStatus(docID, "bob")
-              << ", the document " << value(Document().GetStatusOfDocument(docID))
-              << " (3 = partially accepted, dave has not answered yet)\n\n";
-
-    std::cout << "A malformed document is refused with the parser's position:\n";
-    try {
-      x.XmlStringToDomDocument("<ORDER><NUMBER>PO-1</ORDER>");
-    } catch (const Error& e) {
-      std::cout << dumped(errorJson(e.info())) << "\n";
-    }
-    return 0;
-  } catch (...) {
-    std::cout << dumped(errorJson(ErrorInfo::current())) << "\n";
-    return 3;
-  }
 }
 
 }  // namespace
@@ -420,7 +321,7 @@ int main(int argc, char** argv) {
   }
   if (command == "demo") {
     if (rest.size() > 1) return usage("demo takes at most one directory");
-    return demo(rest.empty() ? std::string() : rest[0]);
+    return cli::RunDemo(rest.empty() ? std::string() : rest[0], std::cout);
   }
   return usage("unknown command '" + command + "'");
 }

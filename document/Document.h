@@ -135,7 +135,9 @@ class Document : public Object {
   void UpdateDocument(std::int32_t docID, const std::string& docTypeID, const std::string& sender,
                       const std::string& defaultReceiver, std::int16_t status, bool showFlag,
                       std::int32_t forwardedDocID);
-  std::string TransformDocumentToStandard(std::int32_t docID, const std::string& docTypeID, std::int32_t senderBPID);
+  // `received`, when given, is the stored original text already parsed.
+  std::string TransformDocumentToStandard(std::int32_t docID, const std::string& docTypeID, std::int32_t senderBPID,
+                                          const std::shared_ptr<DomDocument>& received = nullptr);
   bool GetShowFlagFromDoc(const std::shared_ptr<DomDocument>& dom);
   void CopyOriginalXMLtoXMLBody(std::int32_t docID);
   void CopyTempXMLtoXMLBody(std::int32_t docID);

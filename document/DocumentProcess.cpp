@@ -8,7 +8,9 @@
 // document (written only once the document has a type). The handler of
 // both exits removes a document that has no type yet, mails the
 // administrator once, logs the failure and hands it to the caller with
-// oDocID 0.
+// oDocID 0. The notification mails are the exception: they come after the
+// document was delivered, so their failure is recorded and the intake
+// stands.
 //
 // The text is parsed once; the recognition steps and, when the standard
 // XML is the received text itself, the user-defined fields and the
@@ -22,6 +24,7 @@
 #include "document/OBI.h"
 #include "document/ReceiveMethod.h"
 #include "document/UserDefinedFields.h"
+#include "document/XML.h"
 #include "foundation/ConnectionScope.h"
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
@@ -117,6 +120,20 @@ std::string senderShownAs(Utility& utility, std::int32_t interActive, const std:
     // An unknown user is still named, by the id it was sent as.
   }
   return sender;
+}
+
+// The notification step failed for a document that went through: the
+// error box and the log say so. A record that cannot be written is logged
+// with the failure it was about.
+void recordNotificationFailure(std::int32_t docID, const ErrorInfo& failure) {
+  const std::string text = I18N::GetLabel("SLBSH1810") + kCrLf + failure.description;
+  try {
+    PublicationErrorHandling::LogPublicationError(docID, failure.number, text, kSource, "SLBSH1810");
+  } catch (...) {
+    General::LogError(kSource, "The notification failure of document " + std::to_string(docID) +
+                                   " could not be recorded for the error box.");
+  }
+  General::LogError(kSource, "Document " + std::to_string(docID) + ": " + text);
 }
 
 }  // namespace
@@ -283,7 +300,7 @@ Variant Document::ProcessDocumentInternal(std::int32_t iInterActive, const std::
       trace("transformDocumentToNewDocumentType_end", oDocID);
     } else {
       trace("transformDocumentToStandardXml_start", oDocID);
-      failure = attempt([&] { standardXml = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID); });
+      failure = attempt([&] { standardXml = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID, dom); });
       if (failure.pending()) exitB(failure, I18N::GetLabel("SLBSH1824"));
       trace("transformDocumentToStandardXml_end", oDocID);
     }
@@ -367,13 +384,18 @@ Variant Document::ProcessDocumentInternal(std::int32_t iInterActive, const std::
       if (failure.pending()) exitB(failure, I18N::GetLabel("SLBSH1809"));
       trace("publishDocument_end", oDocID);
 
+      // By now the document is stored, published and delivered: failing the
+      // intake here would have the caller keep its input as failed and a
+      // second intake deliver it again. A notification that cannot be sent
+      // (no template for the sender, no mail service) is recorded for the
+      // error box and logged instead, and the intake stands.
       trace("sendNotificationEmails_start", oDocID);
       failure = attempt([&] {
         auto notification = General::RequireComponent<Object>("Quillon.Notification", kSource);
         std::vector<Variant> args{Variant(oDocID)};
         notification->invoke("SendNotifications", args);
       });
-      if (failure.pending()) exitA(I18N::GetLabel("SLBSH1810"));
+      if (failure.pending()) recordNotificationFailure(oDocID, failure);
       trace("sendNotificationEmails_end", oDocID);
     }
 
@@ -480,13 +502,24 @@ void Document::UpdateDocument(std::int32_t docID, const std::string& docTypeID, 
 }
 
 std::string Document::TransformDocumentToStandard(std::int32_t docID, const std::string& docTypeID,
-                                                  std::int32_t senderBPID) {
+                                                  std::int32_t senderBPID,
+                                                  const std::shared_ptr<DomDocument>& received) {
   return Guarded("Quillon.Document.TransformDocumentToStandard", [&] {
     const std::string xslName = ReceiveMethod().GetXslFileName(senderBPID, docTypeID);
     if (!xslName.empty()) {
       Utility utility;
-      std::string xml =
-          utility.transformXMLStringToHTML(GetOriginalXmlDocument(docID), utility.GetTransformXSLPath() + xslName);
+      const std::string xslPath = utility.GetTransformXSLPath() + xslName;
+      std::string xml;
+      if (received && !text::IsNetworkPath(xslPath)) {
+        // The intake parsed the original text already: the style sheet
+        // works on that DOM instead of the text read back and parsed again.
+        std::shared_ptr<DomDocument> dom = received;
+        std::string xsl = xslPath;
+        xml = Guarded("Quillon.Utility.transformXMLStringToHTML", [&] { return "XSL file: '" + xslPath + "'"; },
+                      [&] { return XML().ApplyXslStyleSheetToXmlDomDocument(dom, xsl); });
+      } else {
+        xml = utility.transformXMLStringToHTML(GetOriginalXmlDocument(docID), xslPath);
+      }
       UpdateDocumentWithXmlBody(docID, xml);
       return xml;
     }

@@ -34,13 +34,35 @@ namespace {
 
 const std::string kSource = "Quillon.Notification.";
 
+std::shared_ptr<Utility> utility(const std::string& source) {
+  return General::RequireComponent<Utility>("Quillon.Utility", source);
+}
+
 // What one run of notifications shares between its steps.
 struct Run {
   std::int32_t docID = 0;
   std::string docTypeID;
+  std::string sender;  // the sender's user id, its partner and address
+  std::int32_t senderPartner = 0;
   std::string senderAddress;
-  std::string htmlFile;  // the document's HTML rendering; "" when none
-  Variant attachments;   // Empty, or the (column, row) array of the document's files with full paths
+
+  // The document's files, read on the first mail that carries them: Empty,
+  // or the (column, row) array of their rows with full paths.
+  const Variant& attachments() const;
+  mutable Variant files;
+  mutable bool filesRead = false;
+
+  // The document's HTML rendering, written on the first mail that carries
+  // it: a run where nobody asked for it renders nothing. "" when none.
+  const std::string& htmlFile() const {
+    if (!htmlRendered) {
+      html = utility(kSource + "GetAttachments")->getHTMLAttachment(docID);
+      htmlRendered = true;
+    }
+    return html;
+  }
+  mutable std::string html;
+  mutable bool htmlRendered = false;
 };
 
 // The texts of one notification.
@@ -63,18 +85,16 @@ bool flag(Recordset& rs, const char* column) {
   return !v.isNull() && !v.isEmpty() && v.toBool();
 }
 
-std::shared_ptr<Utility> utility(const std::string& source) {
-  return General::RequireComponent<Utility>("Quillon.Utility", source);
-}
-
 // ---- mail ----------------------------------------------------------------------------
 
 void sendMail(const std::string& from, const std::string& to, const std::string& subject, const std::string& body,
-              bool withHtml, const std::string& htmlFile, bool withAttachments, const Variant& attachments) {
+              bool withHtml, const Run& run, bool withAttachments) {
   Guarded(kSource + "SendMail", [&] {
     auto u = utility(kSource + "SendMail");
-    const std::string html = withHtml ? htmlFile : std::string();
-    if (attachments.isEmpty() || !withAttachments)
+    const std::string html = withHtml ? run.htmlFile() : std::string();
+    static const Variant none;
+    const Variant& attachments = withAttachments ? run.attachments() : none;
+    if (attachments.isEmpty())
       u->SendEmail(from, to, subject, body, html, "");
     else
       u->SendEmailWithAttachments(from, to, subject, body, html, "", attachments);
@@ -102,20 +122,23 @@ class HtmlFileCleanup {
   const std::string& file_;
 };
 
-std::string senderAddressOf(std::int32_t docID) {
-  const std::string sender = Document().GetSenderOfDocument(docID);
-  return utility(kSource + "SendNotifications")->GetAUObject(sender)->EmailAddress();
+// The document's sender, looked up once for the run.
+void readSender(Run& run) {
+  run.sender = Document().GetSenderOfDocument(run.docID);
+  auto user = utility(kSource + "SendNotifications")->GetAUObject(run.sender);
+  run.senderAddress = user->EmailAddress();
+  run.senderPartner = user->BusinessPartnerID();
 }
 
-// The document's HTML rendering, and its attached files with full paths
-// when the attachments folder is usable.
-void getAttachments(Run& run) {
-  Guarded(kSource + "GetAttachments", [&] {
-    run.attachments = Variant();
+// The document's attached files with full paths, when the attachments
+// folder is usable.
+Variant documentAttachments(std::int32_t docID) {
+  return Guarded(kSource + "GetAttachments", [&] {
+    Variant found;
     Attachments attachments;
     std::string url, folder;
     if (attachments.GetAttachmentUrlAndFolder(url, folder)) {
-      auto rs = attachments.GetDocumentAttachmentsRS(run.docID);
+      auto rs = attachments.GetDocumentAttachmentsRS(docID);
       if (!rs->EOF_()) {
         int nameColumn = 0;
         for (int c = 0; c < rs->FieldCount(); ++c)
@@ -132,7 +155,7 @@ void getAttachments(Run& run) {
             kept.push_back(r);
           else
             General::LogError(kSource + "GetAttachments", "Attachment name '" + name + "' of document " +
-                                                              std::to_string(run.docID) + " is not a plain file name");
+                                                              std::to_string(docID) + " is not a plain file name");
         }
         if (!kept.empty()) {
           const long columns = all.ubound(1) - all.lbound(1) + 1;
@@ -140,14 +163,22 @@ void getAttachments(Run& run) {
           for (long r = 0; r < static_cast<long>(kept.size()); ++r)
             for (long c = 0; c < columns; ++c) list.at(c, r) = all.at(all.lbound(1) + c, kept[r]);
           for (long r = 0; r < static_cast<long>(kept.size()); ++r)
-            list.at(nameColumn, r) = Variant(folder + std::to_string(run.docID) + "\\" + list.at(nameColumn, r).text());
-          run.attachments = Variant(std::move(list));
+            list.at(nameColumn, r) = Variant(folder + std::to_string(docID) + "\\" + list.at(nameColumn, r).text());
+          found = Variant(std::move(list));
         }
       }
       DBUtils::CloseRecordset(rs);
     }
-    run.htmlFile = utility(kSource + "GetAttachments")->getHTMLAttachment(run.docID);
+    return found;
   });
+}
+
+const Variant& Run::attachments() const {
+  if (!filesRead) {
+    files = documentAttachments(docID);
+    filesRead = true;
+  }
+  return files;
 }
 
 // ---- who is notified -----------------------------------------------------------------
@@ -386,8 +417,8 @@ std::string sendNotificationToRecipients(const Run& run) {
           textsPartner = partner;
           texts = propertiesForRecipients(partnerValue.isNull() ? 0 : partnerValue.toInt32(), run.docID);
         }
-        sendMail(run.senderAddress, address, texts->subject, texts->body, flag(*rs, "HTMLATTACHMENT"), run.htmlFile,
-                 flag(*rs, "ATTACHMENTS"), run.attachments);
+        sendMail(run.senderAddress, address, texts->subject, texts->body, flag(*rs, "HTMLATTACHMENT"), run,
+                 flag(*rs, "ATTACHMENTS"));
         notified.push_back(address);
       } catch (...) {
         recordRecipientFailure(run.docID, "SendNotificationToRecipients", userID, address);
@@ -418,8 +449,7 @@ void sendNotificationToRecipient(const Run& run, const std::string& userID) {
     // A user who is no longer notified of the document keeps an empty
     // address, which the mail service refuses.
     Texts texts = propertiesForRecipients(partner, run.docID);
-    sendMail(run.senderAddress, address, texts.subject, texts.body, withHtml, run.htmlFile, withAttachments,
-             run.attachments);
+    sendMail(run.senderAddress, address, texts.subject, texts.body, withHtml, run, withAttachments);
   } catch (...) {
     recordRecipientFailure(run.docID, method, userID, address);
     General::ReRaiseError(kSource + method);
@@ -428,14 +458,20 @@ void sendNotificationToRecipient(const Run& run, const std::string& userID) {
 }
 
 // Mails the copy list of the document, when a stored copy mail names one;
-// returns the copy list.
-std::string sendNotificationToCc(const Run& run) {
+// returns the copy list. Without a stored copy mail or a copy template
+// there is nothing to send: that raises DefaultTemplateNotFound only when
+// the copy mail is `required` (a re-send); a run over all notifications
+// just has no copy mail.
+std::string sendNotificationToCc(const Run& run, bool required) {
   return Guarded(kSource + "SendNotificationToCc", [&] {
-    Texts texts = propertiesForCc(run.docID);
+    Texts texts;
+    if (required)
+      texts = propertiesForCc(run.docID);
+    else if (!notificationProperties(ph::kCopyPartner, run.docID, ph::kRecipientMode, Lists{}, texts))
+      return std::string();
     if (!text::Trim(texts.cc).empty()) {
       try {
-        sendMail(run.senderAddress, texts.cc, texts.subject, texts.body, texts.ccDoc, run.htmlFile, texts.ccAtt,
-                 run.attachments);
+        sendMail(run.senderAddress, texts.cc, texts.subject, texts.body, texts.ccDoc, run, texts.ccAtt);
       } catch (...) {
         recordCopyFailure(run.docID, texts.cc);
         throw;
@@ -449,14 +485,11 @@ std::string sendNotificationToCc(const Run& run) {
 // sender's entry of the sender list asks for it.
 void sendNotificationToSender(const Run& run, const Lists& lists) {
   Guarded(kSource + "SendNotificationToSender", [&] {
-    const std::string sender = Document().GetSenderOfDocument(run.docID);
-    const std::int32_t partner = utility(kSource + "SendNotificationToSender")->GetAUObject(sender)->BusinessPartnerID();
     bool wanted = false, withAttachments = false, withHtml = false;
-    SenderList().GetNotification3(run.docTypeID, sender, wanted, withAttachments, withHtml);
+    SenderList().GetNotification3(run.docTypeID, run.sender, wanted, withAttachments, withHtml);
     if (!wanted) return;
-    Texts texts = propertiesForSender(partner, run.docID, lists);
-    sendMail(run.senderAddress, run.senderAddress, texts.subject, texts.body, withHtml, run.htmlFile, withAttachments,
-             run.attachments);
+    Texts texts = propertiesForSender(run.senderPartner, run.docID, lists);
+    sendMail(run.senderAddress, run.senderAddress, texts.subject, texts.body, withHtml, run, withAttachments);
   });
 }
 
@@ -484,9 +517,8 @@ void Notification::SendNotifications(std::int32_t i_lDocID) {
     Run run;
     run.docID = i_lDocID;
     run.docTypeID = document.GetDocumentTypeOfDocument(i_lDocID);
-    run.senderAddress = senderAddressOf(i_lDocID);
-    HtmlFileCleanup cleanup(run.htmlFile);
-    getAttachments(run);
+    readSender(run);
+    HtmlFileCleanup cleanup(run.html);
     // The recipients and the copy list record their own failures; a
     // failure of either never stops the next step.
     Lists lists;
@@ -496,7 +528,7 @@ void Notification::SendNotifications(std::int32_t i_lDocID) {
     } catch (...) {
     }
     try {
-      lists.ccList = sendNotificationToCc(run);
+      lists.ccList = sendNotificationToCc(run, false);
     } catch (...) {
     }
     sendNotificationToSender(run, lists);
@@ -526,15 +558,14 @@ void Notification::ReSendNotification(std::int32_t i_lDocID, const std::string& 
     Run run;
     run.docID = i_lDocID;
     run.docTypeID = i_sDocTypeID;
-    run.senderAddress = senderAddressOf(i_lDocID);
-    HtmlFileCleanup cleanup(run.htmlFile);
-    getAttachments(run);
+    readSender(run);
+    HtmlFileCleanup cleanup(run.html);
     std::string userID, address;
     getNotificationInfoViaPublicationError(i_lPubErrorID, userID, address);
     if (!userID.empty())
       sendNotificationToRecipient(run, userID);
     else
-      sendNotificationToCc(run);
+      sendNotificationToCc(run, true);
     // Only an error of this document is closed.
     if (i_lPubErrorID > 0) Collaboration().ClosePublicationErrors(i_lPubErrorID, i_lDocID);
   });

@@ -276,6 +276,45 @@ TEST_F(ProcessDocumentTest, WithoutAMailServerTheFailureIsStillLogged) {
   EXPECT_TRUE(mailFailure);
 }
 
+TEST_F(ProcessDocumentTest, NotificationsAfterDeliveryNeverUndoTheIntake) {
+  // The sample site has no notification template, and alice asks to be
+  // told of her orders: her mail cannot be written, bob's and dave's
+  // neither. The document stands, and the error box says why nobody was told.
+  Intake in;
+  in.run(kOrder);
+  ASSERT_GT(in.docID, 0);
+  EXPECT_EQ(row("STATUS", in.docID), "1");
+  const std::string id = std::to_string(in.docID);
+  EXPECT_EQ(scalar("SELECT GROUP_CONCAT(LABEL, ',') FROM (SELECT LABEL FROM PUBLICATIONERRORS WHERE DOCUMENTID = " +
+                   id + " ORDER BY PUBLICATIONERRORID)"),
+            "SLBSH0008,SLBSH6082,SLBSH6082,SLBSH1810");
+  const std::string sender = scalar("SELECT ERRORNUMBER || '|' || DESCRIPTION FROM PUBLICATIONERRORS WHERE LABEL = "
+                                    "'SLBSH1810'");
+  EXPECT_EQ(sender.substr(0, sender.find('|')), std::to_string(DefaultTemplateNotFound));
+  EXPECT_NE(sender.find(label("SLBSH1810") + "\r\n"), std::string::npos) << sender;
+  bool logged = false;
+  for (const auto& entry : logEntries())
+    if (entry.kind == "ERROR" && entry.message.find("Document " + id + ": " + label("SLBSH1810")) != std::string::npos)
+      logged = true;
+  EXPECT_TRUE(logged);
+  EXPECT_TRUE(mails().empty()) << "the administrator is told of failed intakes only";
+
+  // With templates the same intake mails the recipients who asked, then the sender.
+  exec("INSERT INTO NOTIFICATIONTEMPLATE (DOCUMENTTYPEID, BUSINESSPARTNERID, MODE, SUBJECT, BODY) VALUES "
+       "('-1', -1, 2, 'New [%DOCTYPE%] [%DOCID%]', 'See [%INBOXLINK%]'), "
+       "('-1', -1, 1, 'Sent [%DOCID%]', 'To: [%TOLIST%]')");
+  Intake told;
+  told.run(kOrder);
+  ASSERT_GT(told.docID, 0);
+  std::vector<std::string> to;
+  for (const auto& m : mails()) to.push_back(m.to + "|" + m.subject);
+  std::sort(to.begin(), to.end());
+  const std::string n = std::to_string(told.docID);
+  EXPECT_EQ(to, (std::vector<std::string>{"alice@acme.example|Sent " + n, "bob@borealis.example|New Purchase order " + n,
+                                          "dave@cobalt.example|New Purchase order " + n}));
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATIONERRORS WHERE DOCUMENTID = " + n + " AND LABEL <> 'SLBSH0008'"), "0");
+}
+
 // ---- portal users ---------------------------------------------------------------------------
 
 TEST_F(ProcessDocumentTest, APortalUserPublishesWithoutStatusPushOrNotification) {

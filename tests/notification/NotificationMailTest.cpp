@@ -201,6 +201,35 @@ TEST_F(NotificationMailTest, ASendingFailureOfTheSenderReachesTheCaller) {
   EXPECT_EQ(arrived().size(), 1u);
 }
 
+TEST_F(NotificationMailTest, WhatNoMailCarriesIsNeitherRenderedNorReadNorLogged) {
+  relay();
+  standardTemplates();
+  // The type's HTML rendering cannot be made: only a mail that asks for it may fail.
+  exec("UPDATE DOCUMENTTYPE SET HTMLATTACHMENTXSL = 'missing.xsl' WHERE DOCUMENTTYPEID = 'ORDER'");
+  store(20);
+  publish(20, "bob");
+  const std::size_t logged = logEntries().size();
+  n.SendNotifications(20);
+  EXPECT_EQ(arrived().size(), 2u);
+  EXPECT_EQ(errorLabels(20), "");
+  // No copy mail stored and no copy template: nothing to send, nothing to log.
+  EXPECT_EQ(logEntries().size(), logged);
+
+  exec("UPDATE DISTRIBUTIONLIST SET HTMLATTACHMENT = 1 WHERE USERID = 'bob'");
+  store(21);
+  publish(21, "bob");
+  publish(21, "dave");
+  n.SendNotifications(21);
+  auto mails = arrived();
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_EQ(mails[0].to, std::vector<std::string>{"dave@example.test"});
+  EXPECT_EQ(mails[1].to, std::vector<std::string>{"alice@example.test"});
+  EXPECT_EQ(errorLabels(21), "SLBSH6082");
+
+  // A copy mail sent again from the error box still needs its texts.
+  EXPECT_RAISES(DefaultTemplateNotFound, n.ReSendNotification(21, "ORDER", 0));
+}
+
 TEST_F(NotificationMailTest, ReSendingARecipientClosesTheErrorOnlyWhenTheMailWentOut) {
   relay({"carol@example.test"});
   standardTemplates();
