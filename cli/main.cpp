@@ -5,6 +5,7 @@
 //   quillon [--site DIR] session           calls as JSON lines on standard input
 //   quillon describe C[.M]                 the signatures of a class or method
 //   quillon demo [DIR]                     create a demo site and show it working
+//   quillon [--site DIR] run JOB           run a scheduled job once (cli/RunCommand.cpp)
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "cli/Commands.h"
 #include "cli/DirectoryCommand.h"
+#include "cli/RunCommand.h"
 #include "cli/Json.h"
 #include "document/Document.h"
 #include "document/XML.h"
@@ -115,6 +117,12 @@ Usage:
       Maintain the site's directory of business partners and users. A
       second add-user with the same CN replaces that user; the password is
       read from standard input and stored only as a salted hash.
+
+  quillon [--site DIR] run JOB
+      Run one scheduled job once, as the scheduler does, and print one
+      summary line ('quillon run' without a job lists the jobs). Exit
+      status 0 also when single files failed (the site's log tells which),
+      1 when the job could not run at all.
 
   quillon demo [DIR]
       Create a demo site (in DIR, or a new temporary folder) and show the
@@ -394,6 +402,11 @@ int main(int argc, char** argv) {
     if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
       return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));
     return cli::RunDirectoryCommand(rest);
+  }
+  if (command == "run") {
+    if (site.empty() && !std::getenv(kSiteEnvironmentVariable))
+      return usage("no site: pass --site DIR or set " + std::string(kSiteEnvironmentVariable));
+    return cli::RunJobCommand(rest);
   }
   if (command == "demo") {
     if (rest.size() > 1) return usage("demo takes at most one directory");

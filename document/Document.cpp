@@ -429,6 +429,17 @@ const ClassInfo* Document::classInfo() const {
           .bind<&D::UserIsRecipientOfDoc>("UserIsRecipientOfDoc", {"iDocID", "iUser"})
           .bind<&D::ParseBatchXMLString>("ParseBatchXMLString", {"iXMLStr"})
           .bind<&D::ParseBatchXMLFile>("ParseBatchXMLFile", {"iXMLStr"})
+          .bind<&D::ProcessDocument>("ProcessDocument",
+                                     {"iInterActive", "iOriginalXmlBody", "iOriginalDocTypeID", "iOriginalDefRecipient",
+                                      "oDocID", "oSenderBPID", "oDocTypeID", "oSenderName", "oDefRecipient", "oStatus",
+                                      opt("iForwardedDocID", -1)})
+          .bind<&D::ProcessDocumentWithAttachments>(
+              "ProcessDocumentWithAttachments",
+              {"iInterActive", "iOriginalXmlBody", "iOriginalDocTypeID", "iOriginalDefRecipient", "i_oAttachments",
+               "oDocID", "oSenderBPID", "oDocTypeID", "oSenderName", "oDefRecipient", "oStatus",
+               opt("iForwardedDocID", -1)})
+          .bind<&D::TransformDocToNewDocType>("TransformDocToNewDocType",
+                                              {"iDocID", "iOriginalDocTypeID", "iNewDocTypeID"})
           .done();
   return info;
 }

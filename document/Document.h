@@ -7,6 +7,10 @@
 // Every operation opens its own connection and closes it before it
 // returns. A missing row is no error for the reading operations: texts
 // come back empty, numbers 0, the status DOCUMENTUNKNOWNSTATUS.
+//
+// The intake of a new document (DocumentProcess.cpp) runs the whole road
+// of one incoming XML text: parse, recognise, store, convert, publish,
+// deliver and notify; see ProcessDocument.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +23,7 @@
 namespace quillon {
 
 class DomDocument;
+class Utility;
 
 class Document : public Object {
  public:
@@ -80,8 +85,68 @@ class Document : public Object {
   void ParseBatchXMLString(const std::string& iXMLStr);
   void ParseBatchXMLFile(const std::string& iXMLStr);
 
+  // ---- intake (DocumentProcess.cpp) ----
+  // Takes one incoming document in: parses iOriginalXmlBody once, refuses
+  // an OBI envelope while OBI intake is off, reads the show flag, finds
+  // sender, type and default receiver (the ones the caller passes in are
+  // kept), checks that the sender may send the type, stores the document
+  // (a new row when oDocID is 0, else it refreshes that row), converts it
+  // to the standard XML of its type (or, when iOriginalDocTypeID is given,
+  // from that type to oDocTypeID), writes its properties and user-defined
+  // fields, publishes it to its recipients and, for a scheduled intake,
+  // pushes it to the receiving partners and sends the notifications. The
+  // work is made durable before it returns the new id (also in oDocID).
+  //
+  // iInterActive: -1 for a portal user (no push, no notification, sender
+  // and type may stay unknown), 0 for a scheduled intake.
+  //
+  // A failing step raises ProcessDocumentError (source
+  // "Quillon.Document.ProcessDocument") whose text names the step; a
+  // document that has no type yet is removed, one that has keeps its row
+  // and, from the conversion on, one publication error. The administrator
+  // gets one mail per failed call, the log one entry, and oDocID is 0.
+  Variant ProcessDocument(std::int32_t iInterActive, const std::string& iOriginalXmlBody,
+                          std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient, std::int32_t& oDocID,
+                          std::int32_t& oSenderBPID, std::string& oDocTypeID, std::string& oSenderName,
+                          std::string& oDefRecipient, std::int16_t& oStatus, std::int32_t iForwardedDocID = -1);
+  // The same, and the files of the collection of paths are copied to the
+  // document as its attachments.
+  Variant ProcessDocumentWithAttachments(std::int32_t iInterActive, const std::string& iOriginalXmlBody,
+                                         std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
+                                         Variant& i_oAttachments, std::int32_t& oDocID, std::int32_t& oSenderBPID,
+                                         std::string& oDocTypeID, std::string& oSenderName,
+                                         std::string& oDefRecipient, std::int16_t& oStatus,
+                                         std::int32_t iForwardedDocID = -1);
+  // Converts a stored document from one type to another with the style
+  // sheet of their DOCTYPETODOCTYPE row; without a row the body is kept.
+  void TransformDocToNewDocType(std::int32_t iDocID, const std::string& iOriginalDocTypeID,
+                                const std::string& iNewDocTypeID);
+
  private:
   void ParseBatch(const std::string& text, const std::string& source);
+
+  // ---- intake steps (DocumentProcess.cpp) ----
+  Variant ProcessDocumentInternal(std::int32_t iInterActive, const std::string& iOriginalXmlBody,
+                                  std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
+                                  const Variant* attachments, std::int32_t& oDocID, std::int32_t& oSenderBPID,
+                                  std::string& oDocTypeID, std::string& oSenderName, std::string& oDefRecipient,
+                                  std::int16_t& oStatus, std::int32_t iForwardedDocID);
+  std::int32_t StoreOriginalDocument(const std::string& xml);
+  void UpdateDocument(std::int32_t docID, const std::string& docTypeID, const std::string& sender,
+                      const std::string& defaultReceiver, std::int16_t status, bool showFlag,
+                      std::int32_t forwardedDocID);
+  std::string TransformDocumentToStandard(std::int32_t docID, const std::string& docTypeID, std::int32_t senderBPID);
+  bool GetShowFlagFromDoc(const std::shared_ptr<DomDocument>& dom);
+  void CopyOriginalXMLtoXMLBody(std::int32_t docID);
+  void CopyTempXMLtoXMLBody(std::int32_t docID);
+  void CopyOriginalXMLtoTempXMLBody(std::int32_t docID);
+  void UpdateTempXMLBodyWithNULLInDocument(std::int32_t docID);
+  std::string GetXSLFromDoctypeToDoctypeTable(const std::string& docTypeID, const std::string& newDocTypeID);
+  std::shared_ptr<DomDocument> GetTempXmlDomDocument(std::int32_t docID);
+  // `xml` is the document's text for the administrator's mail ("" when
+  // nothing was parsed).
+  void HandleProcessDocumentError(std::int32_t& docID, const std::string& errorText, bool& mailSent,
+                                  const std::string& xml, Utility& utility);
 };
 
 }  // namespace quillon

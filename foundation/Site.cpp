@@ -1,7 +1,5 @@
 #include "foundation/Site.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +9,7 @@
 
 #include "foundation/General.h"
 #include "platform/Configuration.h"
+#include "platform/Database.h"
 #include "platform/DatabaseAdmin.h"
 #include "platform/Directory.h"
 #include "platform/Error.h"

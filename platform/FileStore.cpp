@@ -83,6 +83,22 @@ void requireParentFolder(const fs::path& p, const std::string& source, const std
   if (!parent.empty() && !LocalFiles::IsFolder(parent)) LocalFiles::Raise(hr::kPathNotFound, source, "Path not found", path);
 }
 
+// The last part of a path as its file name, for the name an attachment shows.
+std::string lastPartOf(const std::string& path) {
+  std::size_t end = path.size();
+  while (end > 0 && text::IsPathSeparator(path[end - 1])) --end;
+  std::size_t start = end;
+  while (start > 0 && !text::IsPathSeparator(path[start - 1])) --start;
+  return path.substr(start, end - start);
+}
+
+std::string refusedMessage(const mail::SendResult& r) {
+  std::string accepted;
+  for (const auto& a : r.accepted) accepted += (accepted.empty() ? "" : ", ") + a;
+  return "The mail relay refused some recipients: " + r.refusedText() + ". The message went to the others (" +
+         accepted + ").";
+}
+
 }  // namespace
 
 std::string FileStore::ShareRoot() {
@@ -235,6 +251,46 @@ std::string FileStore::GetFileContent(const std::string& path) const {
   return content.str();
 }
 
+std::vector<std::string> FileStore::AttachmentPaths(const Variant& attachments) {
+  std::vector<std::string> paths;
+  auto add = [&](const Variant& v) {
+    if (v.isEmpty() || v.isNull()) return;
+    std::string path = v.text();
+    if (!text::Trim(path).empty()) paths.push_back(path);
+  };
+  if (!attachments.isArray()) {
+    add(attachments);
+    return paths;
+  }
+  const VariantArray& a = attachments.array();
+  if (a.dimensions() == 2) {
+    for (long row = a.lbound(2); row <= a.ubound(2); ++row) add(a.at(a.lbound(1), row));
+  } else if (a.dimensions() == 1) {
+    for (long i = a.lbound(); i <= a.ubound(); ++i) add(a.at(i));
+  } else {
+    throw Error(hr::kInvalidArg, sourceOf("SendMail"), "The attachments must be a list of paths or of attachment rows.");
+  }
+  return paths;
+}
+
+mail::SendResult FileStore::SendMail(const std::string& from, const std::string& to, const std::string& subject,
+                                     const std::string& body, const std::string& htmlFile, const std::string& xmlFile,
+                                     const std::vector<std::string>& attachments) {
+  const std::string source = sourceOf("SendMail");
+  mail::OutgoingMail m;
+  m.from = from;
+  m.to = to;
+  m.subject = subject;
+  m.body = body;
+  for (const std::string* file : {&htmlFile, &xmlFile})
+    if (!text::Trim(*file).empty()) m.attachments.push_back({resolve(*file, source).string(), lastPartOf(*file)});
+  for (const std::string& file : attachments)
+    if (!text::Trim(file).empty()) m.attachments.push_back({resolve(file, source).string(), lastPartOf(file)});
+  mail::SendResult result = mail::SendMail(m);
+  if (!result.refused.empty()) throw Error(hr::kMailRecipientsRejected, source, refusedMessage(result));
+  return result;
+}
+
 std::string FileStoreXml::ApplyStyleSheet(const std::string& xmlText, const std::string& styleSheetPath) const {
   const char* source = "Shale.XML.ApplyStyleSheet";
   DomDocument xml;
@@ -307,6 +363,14 @@ const ClassInfo* FileStore::classInfo() const {
                   })
           .method("GetFileContent", {in("FileName")},
                   [](FileStore& f, auto& a) { return Variant(f.GetFileContent(a[0].text())); })
+          .method("SendMail",
+                  {in("From"), in("To"), in("Subject"), in("Body"), opt("HtmlFile", Variant("")),
+                   opt("XmlFile", Variant("")), opt("Attachments", Variant())},
+                  [](FileStore& f, auto& a) {
+                    f.SendMail(a[0].text(), a[1].text(), a[2].text(), a[3].text(), a[4].text(), a[5].text(),
+                               FileStore::AttachmentPaths(a[6]));
+                    return Variant();
+                  })
           .done();
   return info;
 }

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Mail.h"
 #include "platform/Object.h"
 
 namespace quillon {
@@ -76,6 +77,21 @@ class FileStore : public Object {
   void AppendTextFile(const std::string& text, const std::string& path);
   // The file's bytes, unconverted.
   std::string GetFileContent(const std::string& path) const;
+
+  // Sends one plain-text mail through the site's mail service
+  // (platform/Mail.h) with the HTML file, the XML file and the attachments
+  // as files (empty paths are skipped). A network path resolves below the
+  // share root, a local path stays local; every file is shown under its own
+  // name, never a path. When the relay refuses some recipients the others
+  // still get the mail and Error hr::kMailRecipientsRejected (source
+  // "Shale.File.SendMail") names the refused ones. By name, the attachments
+  // are a one-dimensional array of paths or a (column, row) array of rows
+  // whose first column is the path.
+  mail::SendResult SendMail(const std::string& from, const std::string& to, const std::string& subject,
+                            const std::string& body, const std::string& htmlFile, const std::string& xmlFile,
+                            const std::vector<std::string>& attachments);
+  // The paths of an attachments argument as described above.
+  static std::vector<std::string> AttachmentPaths(const Variant& attachments);
 
   // The share root of the current site (an absolute local folder).
   static std::string ShareRoot();

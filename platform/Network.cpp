@@ -61,6 +61,9 @@ std::string FtpSession::GetBytes(const std::string& remoteName, TransferMode mod
   return backend_->getBytes(remoteName, mode);
 }
 void FtpSession::Delete(const std::string& remoteName) { backend_->remove(remoteName); }
+void FtpSession::Rename(const std::string& fromName, const std::string& toName) {
+  backend_->rename(fromName, toName);
+}
 std::vector<std::string> FtpSession::List(bool filesOnly) { return backend_->list(filesOnly); }
 bool FtpSession::Exists(const std::string& remoteName) { return backend_->exists(remoteName); }
 

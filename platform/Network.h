@@ -132,6 +132,13 @@ class FtpSession {
   void GetFile(const std::string& remoteName, const std::string& localPath, TransferMode mode, bool failIfExists = false);
   std::string GetBytes(const std::string& remoteName, TransferMode mode);
   void Delete(const std::string& remoteName);
+  // Renames a file (RNFR/RNTO). The new name lies in the file's folder
+  // unless it starts with "/" (then it is taken from the server's root).
+  // Whether a file already holding the new name is replaced is the
+  // server's choice (most replace it): check with List() first when that
+  // matters. An upload under a temporary name followed by a rename never
+  // shows a partly written file under its final name.
+  void Rename(const std::string& fromName, const std::string& toName);
   // Names in the current directory ("." and ".." left out); filesOnly
   // leaves out folders where the server tells them apart (MLSD).
   std::vector<std::string> List(bool filesOnly = false);

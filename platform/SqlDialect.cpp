@@ -184,7 +184,15 @@ class Translator {
         dropRange(i + 1, close);
       }
     } else if (t.isWord("N")) {
-      if (i + 1 < tokens_.size() && tokens_[i + 1].kind == SqlToken::String) edits_[i].drop = true;
+      // N'text' is a Unicode literal; every SQLite literal is. Right after
+      // another literal the N is all that keeps the two apart ('a'N'b' would
+      // become the one literal 'a''b'), so a blank takes its place there.
+      if (i + 1 < tokens_.size() && tokens_[i + 1].kind == SqlToken::String) {
+        if (i > 0 && tokens_[i - 1].kind == SqlToken::String)
+          replace(i, " ");
+        else
+          edits_[i].drop = true;
+      }
     } else if (t.isWord("LIKE")) {
       if (postgres()) like(i);
     } else if (t.isWord("TRAN")) {

@@ -192,7 +192,7 @@ std::string gatherText(xmlNodePtr start, bool trim) {
     }
     if (!v.empty()) leading = false;
     out.append(v);
-    if (cdata) keepFrom = out.size();
+    if (cdata && !v.empty()) keepFrom = out.size();
   };
   struct Item {
     xmlNodePtr node;

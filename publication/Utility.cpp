@@ -436,6 +436,59 @@ const ClassInfo* Utility::classInfo() const {
           .bind<&U::CheckString>("CheckString", {ref("iVar")})
           .bind<&U::MakeStringFromArray>("MakeStringFromArray", {ref("iArray")})
           .bind<&U::ConvertArrayToList>("ConvertArrayToList", {ref("iArray")})
+          // Mail, links, rendering, temporary and error files.
+          .bind<&U::IsExcelInstalledWithErrRaise>("IsExcelInstalledWithErrRaise")
+          .bind<&U::SendEmail>("SendEmail", {"iSender", "iReceiver", "iSubject", "iBody", "iHTMLFileName", "iXMLFileName"})
+          .bind<&U::SendEmailWithAttachments>("SendEmailWithAttachments", {"iSender", "iReceiver", "iSubject", "iBody",
+                                                                           "iHTMLFileName", "iXMLFileName", "i_aAttachment"})
+          .bind<&U::sendEmailByGettingHTMLAndXML>(
+              "sendEmailByGettingHTMLAndXML",
+              {"iFrom", "iBcc", "iBody", "iSubject", "iDocID", "iDocType", "iXMLStr", opt("iCcList", ""),
+               opt("iAddHtmlDocToCcList", false), opt("iSenderMode", -1), opt("iLanguageID", 1033)})
+          .bind<&U::SendEmailToSender>("SendEmailToSender",
+                                       {"iDocID", opt("iSubject", ""), opt("iBody", ""), opt("iAddHtmlAttachment", false),
+                                        opt("iToRecipientList", ""), opt("iCcRecipientList", "")})
+          .bind<&U::SendEmailToRecipients>("SendEmailToRecipients", {"iDocID", opt("iCcRecipientList", ""),
+                                                                     opt("iSubject", ""), opt("iBody", ""),
+                                                                     opt("iAddHtmlAttachment", false)})
+          .bind<&U::SendEmailToRecipientsEx>(
+              "SendEmailToRecipientsEx",
+              {"iDocID", opt("iUserIDs", Variant()), "iCcRecipientList", "iSubject", "iBody", "iAddHtmlAttachment",
+               opt("iSkipTo", false), opt("iSkipCC", false), opt("iUsePublicationUsersOnly", true)})
+          .bind<&U::SendEmailToAdministrator>("SendEmailToAdministrator", {"i_oFileName"})
+          .bind<&U::GetSubject>("GetSubject", {"iLanguageID", opt("iSubject", ""), "iDocTypeID",
+                                               opt("iSenderMode", value(SENDERMODE::RECEIVERMODE))})
+          .bind<&U::GetBody>("GetBody", {"iLanguageID", "iDocID", "iDocTypeID", "iSenderMode", opt("iBody", ""),
+                                         opt("iCcFlag", false), opt("iToRecipientList", ""), opt("iCcRecipientList", "")})
+          .bind<&U::GetDefaultBody>("GetDefaultBody", {"iLanguageID", "iDocID", "iDocTypeID", opt("iBody", "")})
+          .bind<&U::getDocumentHyperlinkBySenderMode>("getDocumentHyperlinkBySenderMode",
+                                                      {"iDocID", "iDocTypeID", "iSenderMode"})
+          .bind<&U::getPagePath>("getPagePath")
+          .bind<&U::getECollPath>("getECollPath")
+          .bind<&U::getReceiveUrl>("getReceiveUrl")
+          .bind<&U::getHTMLAttachment>("getHTMLAttachment", {"iDocID"})
+          .bind<&U::getHTMLAttachmentByUsingXML>("getHTMLAttachmentByUsingXML", {"iDocID", "iDocType", "iXml"})
+          .bind<&U::transformXMLStringToHTML>("transformXMLStringToHTML", {"iXMLStr", "iXSLFileName"})
+          .bind<&U::transformXMLToHTMLCommon>("transformXMLToHTMLCommon", {"iXMLDom", "iXSLFileName"})
+          .bind<&U::GetTransformXSLPath>("GetTransformXSLPath")
+          .bind<&U::CanAttachHTMLFile>("CanAttachHTMLFile", {"iDocType"})
+          .bind<&U::WriteXMLFileToDisk>("WriteXMLFileToDisk", {"iXMLStr", opt("iFileName", "")})
+          .bind<&U::WriteXMLFileToDiskAsciiOrUnicode>("WriteXMLFileToDiskAsciiOrUnicode",
+                                                      {"iXMLStr", opt("iFileName", ""), opt("iUnicode", true)})
+          .bind<&U::DeleteXMLFileFromDisk>("DeleteXMLFileFromDisk", {"iFileName"})
+          .bind<&U::DeleteHTMLAttachment>("DeleteHTMLAttachment", {"iFileName"})
+          .bind<&U::AddTempPathIfNoDriveFound>("AddTempPathIfNoDriveFound", {"iFileName"})
+          .bind<&U::CreateErrorDir>("CreateErrorDir")
+          .bind<&U::WriteXmlFileToErrorDir>("WriteXmlFileToErrorDir", {"iContent", opt("iFileName", "")})
+          .bind<&U::MoveFileToErrorDir>("MoveFileToErrorDir", {"iFileName"})
+          .bind<&U::urlDecode>("urlDecode", {"iText"})
+          .bind<&U::HTMLDecode>("HTMLDecode", {"iText"})
+          .bind<&U::RetrieveElementFromRequestFormCollection>("RetrieveElementFromRequestFormCollection",
+                                                              {"iFormString", "iPattern", out("oValue")})
+          .bind<&U::Formats>("Formats", {"i_vSource", "i_vFormat"})
+          .bind<&U::CheckSentLog>("CheckSentLog", {"iDocTypeID", "iSenderID", "iBPID", opt("iDocID", 0)})
+          .bind<&U::GetZ2IZezazaParameter>("GetZ2IZezazaParameter", {"i_sParamName"})
+          .bind<&U::DownloadDocument>("DownloadDocument", {"i_lDocumentID", "i_sUserID", "i_iFileFormat"})
           .done();
   return info;
 }

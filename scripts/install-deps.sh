@@ -20,6 +20,8 @@ PACKAGES=(
   python3-aiosmtpd python3-pyftpdlib dovecot-imapd openssl
   libreoffice-calc-nogui libreoffice-dev
   python3-xlrd
+  # Fuzz targets of the test script (libFuzzer with sanitizers).
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

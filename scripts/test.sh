@@ -5,3 +5,5 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The fuzz targets: built with clang and the sanitizers, a few seconds each.
+tests/fuzz/run.sh

@@ -259,6 +259,34 @@ class CurlFtp final : public FtpBackend {
     perform();
   }
 
+  // RNFR and RNTO are sent from the old name's folder, so the new name is
+  // either a bare name there or a path from the root.
+  void rename(const std::string& fromName, const std::string& toName) override {
+    auto lock = guard();
+    RemotePath from = resolve(fromName, true);
+    RemotePath to = resolve(toName, true);
+    std::string oldName = from.parts.back();
+    from.parts.pop_back();
+    std::string newName = to.parts.back();
+    to.parts.pop_back();
+    if (to.absolute != from.absolute || to.parts != from.parts) {
+      if (!to.absolute)
+        throw Error(syserr::kInvalidName, kSource,
+                    "'" + toName + "' must name the file in its own folder or start with '/'.");
+      std::string path;
+      for (const std::string& part : to.parts) path += "/" + part;
+      newName = path + "/" + newName;
+    }
+    prepare();
+    std::string url = dirUrl(from);
+    Slist commands(curl_slist_append(nullptr, ("RNFR " + oldName).c_str()));
+    curl_slist_append(commands.get(), ("RNTO " + newName).c_str());
+    set(CURLOPT_URL, url.c_str());
+    set(CURLOPT_NOBODY, 1L);
+    set(CURLOPT_POSTQUOTE, commands.get());
+    perform();
+  }
+
   std::vector<std::string> list(bool filesOnly) override {
     auto lock = guard();
     if (filesOnly) {

@@ -29,6 +29,7 @@ class FtpBackend {
   virtual void remove(const std::string& remoteName) = 0;
   virtual std::vector<std::string> list(bool filesOnly) = 0;
   virtual bool exists(const std::string& remoteName) = 0;
+  virtual void rename(const std::string& fromName, const std::string& toName) = 0;
 };
 
 struct ImapOptions {
@@ -58,7 +59,7 @@ struct NetModuleApi {
   ImapBackend* (*imapOpen)(const ImapOptions& options, const char* source);
 };
 
-inline constexpr int kNetModuleVersion = 1;
+inline constexpr int kNetModuleVersion = 2;
 inline constexpr const char* kNetModuleName = "net";
 inline constexpr const char* kNetModuleSymbol = "quillon_net_module";
 

@@ -12,6 +12,7 @@
 #include "platform/Error.h"
 #include "platform/XmlDom.h"
 #include "tests/TestSite.h"
+#include "tests/document/BatchXmlOracle.h"
 
 namespace quillon {
 namespace {
@@ -203,35 +204,6 @@ TEST_F(DocumentTest, BatchTextMustBeASequenceOfCompleteElements) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
-// The batch check as the scan describes it, trying every closing tag with a
-// whole parse: slow, but plainly right, so the real one is compared with it.
-bool completeByEveryClosingTag(const std::string& text) {
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t open = text.find('<', pos);
-    if (open == std::string::npos) return true;
-    if (open + 1 < text.size() && (text[open + 1] == '!' || text[open + 1] == '?')) {
-      pos = open + 1;
-      continue;
-    }
-    std::size_t nameEnd = text.find_first_of("> ", open + 1);
-    if (nameEnd == std::string::npos) nameEnd = text.size();
-    const std::string closing = "</" + text.substr(open + 1, nameEnd - open - 1) + ">";
-    std::size_t from = nameEnd;
-    while (true) {
-      std::size_t close = text.find(closing, from);
-      if (close == std::string::npos) return false;
-      std::size_t end = close + closing.size();
-      DomDocument d;
-      if (d.loadXML(text.substr(open, end - open))) {
-        pos = end;
-        break;
-      }
-      from = end;
-    }
-  }
-}
-
 TEST_F(DocumentTest, BatchOutcomesMatchTryingEveryClosingTag) {
   const std::vector<std::string> pieces = {
       "<A>", "</A>", "<B>", "</B>", "<A/>", "x", "<!-- c -->", "<!-- </A> -->", "<?p d?>", "<A x='</A>'>",
@@ -242,7 +214,7 @@ TEST_F(DocumentTest, BatchOutcomesMatchTryingEveryClosingTag) {
   for (int round = 0; round < 3000; ++round) {
     std::string text;
     for (unsigned n = next() % 9; n > 0; --n) text += pieces[next() % pieces.size()];
-    bool expected = completeByEveryClosingTag(text);
+    bool expected = test::completeByEveryClosingTag(text);
     bool ok = true;
     try {
       doc.ParseBatchXMLString(text);

@@ -96,7 +96,8 @@ TEST_F(SiteTest, AnAbsoluteDatabasePathIsKept) {
   createSite();
   const std::string elsewhere = dir() + "-elsewhere";
   fs::create_directories(elsewhere);
-  fs::copy_file(dbPath(), elsewhere + "/other.db");
+  for (const char* part : {"", "-wal"})  // a live database in WAL mode is both files
+    if (fs::exists(dbPath() + part)) fs::copy_file(dbPath() + part, elsewhere + "/other.db" + part);
   std::ofstream(dir() + "/Z2IZezazaConfiguration.xml")
       << Configuration::Compose({{"Quillon", "Provider=SQLite;Data Source=" + elsewhere + "/other.db"}},
                                 {{"GLOBAL", "B2BLogging", "0"}});

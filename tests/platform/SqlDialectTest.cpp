@@ -64,6 +64,9 @@ TEST(SqlDialectTest, LiteralsAndCommentsAreNeverChanged) {
   EXPECT_EQ(tr("SELECT 'abc dbo.x"), "SELECT 'abc dbo.x");
   const std::string plain = "INSERT INTO X (A, B) SELECT A, B + 'x' FROM Y WHERE A LIKE 'a%'";
   EXPECT_EQ(tr(plain), plain);
+  // Dropping the N of a Unicode literal never glues two literals into one.
+  EXPECT_EQ(tr("SELECT 'a'N'b'"), "SELECT 'a' 'b'");
+  EXPECT_EQ(tr("SELECT N'a'N'b', N'c'"), "SELECT 'a' 'b', 'c'");
 }
 
 TEST(SqlDialectTest, InsertOfWhatTheTableLacksSkipsExistingRowsByItsKey) {
