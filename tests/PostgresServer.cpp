@@ -94,6 +94,11 @@ PostgresServer::PostgresServer() {
              " -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off"
              " -c max_connections=200\" start");
   started_ = true;
+  // A watchdog stops the cluster and removes its folder once this process
+  // is gone, also when it was killed or left without running destructors.
+  run("setsid sh -c 'while kill -0 " + std::to_string(::getpid()) + " 2>/dev/null; do sleep 1; done; " +
+      asServerUser() + binDir() + "/pg_ctl -D " + dir_ + "/data -m immediate -w stop; rm -rf " + dir_ +
+      "' </dev/null >/dev/null 2>&1 &");
 }
 
 PostgresServer::~PostgresServer() {
