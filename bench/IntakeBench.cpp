@@ -7,7 +7,10 @@
 // Prints documents per second, syncs, compiled SQL statements and XML
 // parses per document, against two floors measured in the same run: one
 // write+fdatasync on the same disk, and the same rows written through the
-// bare SQLite C API with prepared statements.
+// bare SQLite C API with prepared statements. When the PostgreSQL server
+// binaries are installed, the same intake also runs on a PostgreSQL site
+// (a throwaway cluster on a Unix socket, tests/PostgresServer.h) in the
+// same run.
 //
 //   bench_intake [DOCUMENTS=2000] [DISK_FOLDER=/var/tmp] [MEMORY_FOLDER=/dev/shm]
 #include <fcntl.h>
@@ -36,6 +39,7 @@
 #include "publication/SenderList.h"
 #include "publication/Utility.h"
 #include "tests/CallCounters.h"
+#include "tests/PostgresServer.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -124,10 +128,11 @@ struct Result {
   long publications = 0;
 };
 
-Result run(const std::string& parent, int documents, const std::string& sample) {
+Result run(const std::string& parent, int documents, const std::string& sample, const std::string& database = {}) {
   std::string dir = newFolder(parent);
   SiteOptions options;
   options.sampleData = true;
+  options.database = database;
   Site::Create(dir, options);
   // As on a site in service, the configuration files are not brand new
   // (a file changed within the last seconds is read again at each use).
@@ -158,6 +163,7 @@ Result run(const std::string& parent, int documents, const std::string& sample) 
   r.opens = static_cast<double>(used.opens) / documents;
   r.publications = DBUtils::getDisconnectedReadOnlyRecordSet("SELECT COUNT(*) FROM PUBLICATION")->Fields(0).Value().toInt32();
   General::ResetThreadState();
+  Connection::ReleaseIdleHandles();
   fs::remove_all(dir);
   return r;
 }
@@ -237,6 +243,10 @@ int main(int argc, char** argv) {
     std::string sample = readAll(Site::DataDir() + "/sample/documents/order.xml");
     Result onDisk = run(disk, documents, sample);
     Result inMemory = run(memory, documents, sample);
+    Result onPostgres;
+    std::string why;
+    const bool postgres = test::PostgresServer::Available(&why);
+    if (postgres) onPostgres = run(disk, documents, sample, test::PostgresServer::Shared().NewDatabase());
     double sync = syncFloor(disk, 200);
     double bare = bareFloor(memory, documents, sample);
 
@@ -253,6 +263,16 @@ int main(int argc, char** argv) {
                 inMemory.fileParses);
     std::printf("%-44s %14.2f %14.2f\n", "SQLite handles opened/document", onDisk.opens, inMemory.opens);
     std::printf("%-44s %14ld %14ld\n", "PUBLICATION rows at the end", onDisk.publications, inMemory.publications);
+    if (postgres) {
+      std::printf("PostgreSQL site (throwaway local cluster with fsync off, Unix socket, folders in %s)\n", disk.c_str());
+      std::printf("%-44s %14.1f\n", "documents/s", onPostgres.perSecond);
+      std::printf("%-44s %14.0f\n", "wall time per document (us)", 1e6 / onPostgres.perSecond);
+      std::printf("%-44s %14.2f\n", "syncs (fsync+fdatasync)/document, this process", onPostgres.syncs);
+      std::printf("%-44s %14ld\n", "PUBLICATION rows at the end", onPostgres.publications);
+      std::printf("%-44s %14.2f\n", "PostgreSQL / SQLite on disk, documents/s", onPostgres.perSecond / onDisk.perSecond);
+    } else {
+      std::printf("PostgreSQL site: not measured (%s)\n", why.c_str());
+    }
     std::printf("floor: one 4 KiB write + fdatasync on %-14s %10.2f ms (at most %.0f syncs/s)\n", disk.c_str(), sync,
                 1000.0 / sync);
     std::printf("floor: the same rows through the bare C API     %10.1f us/document in memory (%.0f documents/s)\n",
