@@ -126,6 +126,20 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
   makePrivate(dir, kPrivateFolder);
   if (fs::exists(DatabasePath(d)))
     throw Error(hr::kFail, kSource, "The folder '" + d + "' holds a site already (quillon.db exists).");
+  const bool server = !options.database.empty();
+  if (server) {
+    if (fs::exists(dir / kB2BConfigFileName))
+      throw Error(hr::kFail, kSource,
+                  "The folder '" + d + "' holds a site already (" + std::string(kB2BConfigFileName) + " exists).");
+    if (!DatabaseAdmin::IsPostgreSQL(options.database))
+      throw Error(hr::kInvalidArg, kSource,
+                  "The site database must be a PostgreSQL database (postgresql://… or Provider=PostgreSQL;…); "
+                  "without one the site keeps its SQLite file quillon.db.");
+  }
+  // Where the site's data lives: the connection string of the site
+  // configuration, and how the installer reaches it.
+  const std::string database = server ? options.database : DatabasePath(d);
+  const std::string connectionString = server ? options.database : "Provider=SQLite;Data Source=quillon.db";
 
   // Working folders, each named by a portal parameter.
   const std::vector<std::pair<std::string, std::string>> folders = {
@@ -162,11 +176,15 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
   params.push_back({"SiteLink", std::string("http://") + kHostName + "/" + kApplicationDirectory});
   params.push_back({"SiteLinkStartingPoint", "/portal/start"});
 
+  // The database first: a PostgreSQL database that cannot take the site
+  // (unreachable, not empty) leaves no configuration behind.
+  DatabaseAdmin::CreateDatabase(database, readFile(data / (server ? "schema.postgresql.sql" : "schema.sql")));
+
   // Paths in the configuration files are relative to the site folder, so a
   // copied or moved site works on its own database, directory and shares.
   // An operator may still write an absolute path; it is used as written.
   writeFile(dir / kB2BConfigFileName,
-            Configuration::Compose({{"Quillon", "Provider=SQLite;Data Source=quillon.db"}}, {{"GLOBAL", "B2BLogging", "0"}}));
+            Configuration::Compose({{"Quillon", connectionString}}, {{"GLOBAL", "B2BLogging", "0"}}));
   writeFile(dir / kSiteConfigFileName, Configuration::Compose({}, {
                                                                       {"GLOBAL", "ReceiveUrl", "http://localhost/quillon/receive"},
                                                                       {"GLOBAL", "IISVirtId", "1"},
@@ -186,40 +204,26 @@ void Site::Create(const std::string& dirIn, const SiteOptions& options) {
                                                                   }));
   writeFile(dir / "log" / "quillon.log", "");
 
-  // The schema is a script of many statements: it runs through the one call
-  // that is asked to run several, in one transaction (a failure undoes it).
-  DatabaseAdmin::CreateDatabase(DatabasePath(d), "");
-  {
-    auto conn = std::make_shared<Connection>();
-    conn->Open("Provider=SQLite;Data Source=" + DatabasePath(d));
-    try {
-      conn->ExecuteBatch("BEGIN TRANSACTION;\n" + readFile(data / "schema.sql") + "\nCOMMIT TRANSACTION;");
-    } catch (...) {
-      conn->Close();
-      throw;
-    }
-    conn->Close();
-  }
-  DatabaseAdmin::InsertRows(DatabasePath(d), "COLLABORATIONPARAMETER", {"PARAMNAME", "PARAMVALUE"}, params);
-  DatabaseAdmin::InsertRows(DatabasePath(d), "I18NTEXT", {"LABEL", "LOCALEID", "TEXT"}, labelRows(data / "labels"));
+  DatabaseAdmin::InsertRows(database, "COLLABORATIONPARAMETER", {"PARAMNAME", "PARAMVALUE"}, params);
+  DatabaseAdmin::InsertRows(database, "I18NTEXT", {"LABEL", "LOCALEID", "TEXT"}, labelRows(data / "labels"));
   const std::string directoryDb = DirectoryAdmin::DatabasePath((dir / kSiteConfigFileName).string());
   DirectoryAdmin::CreateEmpty(directoryDb);
 
   if (options.sampleData) {
     fs::path sample = data / "sample";
-    DatabaseAdmin::InsertRows(DatabasePath(d), "DOCUMENTTYPE",
+    DatabaseAdmin::InsertRows(database, "DOCUMENTTYPE",
                               {"DOCUMENTTYPEID", "DESCRIPTION", "EXTDESCRIPTION", "ICONFILENAME", "HTMLATTACHMENTXSL",
                                "SHOWACCEPTREJECT"},
                               {{"ORDER", "Purchase order", "Order placed by a buyer", "order.gif", "order.xsl", "1"},
                                {"INVOICE", "Invoice", "Invoice sent by a supplier", "invoice.gif", "", "0"}});
     // Who receives and who may send the demo types.
-    DatabaseAdmin::InsertRows(DatabasePath(d), "DISTRIBUTIONLIST",
+    DatabaseAdmin::InsertRows(database, "DISTRIBUTIONLIST",
                               {"DOCUMENTTYPEID", "BUSINESSPARTNERID", "USERID", "EMAIL", "HTMLATTACHMENT", "ATTACHMENTS"},
                               {{"ORDER", "200", "bob", "1", "1", "0"},
                                {"ORDER", "200", "carol", "0", "0", "0"},
                                {"ORDER", "300", "dave", "1", "0", "1"},
                                {"INVOICE", "100", "alice", "1", "0", "0"}});
-    DatabaseAdmin::InsertRows(DatabasePath(d), "SENDERLIST",
+    DatabaseAdmin::InsertRows(database, "SENDERLIST",
                               {"DOCUMENTTYPEID", "BUSINESSPARTNERID", "USERID", "NOTIFICATION", "ATTACHMENTS", "HTMLATTACHMENT"},
                               {{"ORDER", "100", "alice", "1", "0", "1"}, {"INVOICE", "200", "bob", "1", "0", "0"}});
     fs::copy(sample / "xsl", dir / "xsl" / "html", fs::copy_options::recursive | fs::copy_options::overwrite_existing);

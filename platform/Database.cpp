@@ -1,17 +1,15 @@
 #include "platform/Database.h"
 
-#include <sqlite3.h>
-
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/DatabaseBackend.h"
 #include "platform/Error.h"
+#include "platform/LazyModule.h"
 #include "platform/Log.h"
 #include "platform/SqlDialect.h"
 
@@ -22,8 +20,8 @@ namespace {
 constexpr const char* kSource = "Quillon.Database";
 // ADO's adErrObjectOpen (3705): Open on an object that is already open.
 constexpr std::int32_t kObjectOpen = static_cast<std::int32_t>(0x800A0E79);
-// Name of the rowid column added to the select list of updatable recordsets.
-constexpr const char* kRowidAlias = "__quillon_rowid";
+// Names of the key columns added to the select list of updatable recordsets.
+constexpr const char* kKeyAlias = "__quillon_key";
 // At most this many idle handles per data source stay pooled on a thread.
 constexpr std::size_t kMaxIdleHandles = 8;
 // At most this many prepared statements are kept per handle and cache.
@@ -35,23 +33,19 @@ constexpr std::size_t kMaxCachedStatements = 128;
 // the raised description carries only the message. Descriptions travel to
 // callers and their pages, and statements hold names and values that are
 // nobody's business there.
+void logStatement(const Error& e, const std::string& sql) {
+  Log().WriteError(kSource, e.description() + "\r\nSQL: " + sql, e.number());
+}
+
 [[noreturn]] void raiseForStatement(std::int32_t number, const std::string& message, const std::string& sql) {
-  Log().WriteError(kSource, message + "\r\nSQL: " + sql, number);
-  raise(number, message);
+  Error e(number, kSource, message);
+  logStatement(e, sql);
+  throw e;
 }
 
 [[noreturn]] void raiseSeveral(const std::string& sql) {
   raiseForStatement(hr::kDbSeveralStatements,
                     "The SQL text holds more than one statement; a call runs exactly one, so nothing was run.", sql);
-}
-
-// True when `tail` (what follows the first statement of a text) holds
-// anything besides blanks, comments and ";". The scanner knows literals,
-// quoted names and comments, so a ";" inside them does not count.
-bool holdsAnotherStatement(std::string_view tail) {
-  for (const SqlToken& t : SqlDialect::tokenize(tail))
-    if (t.significant() && !t.isPunct(';')) return true;
-  return false;
 }
 
 [[noreturn]] void raiseNoRow() {
@@ -68,22 +62,19 @@ std::string trim(std::string_view s) {
 }
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string lowerText(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = lower(c);
+  return out;
+}
 
 bool sameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (lower(a[i]) != lower(b[i])) return false;
   return true;
-}
-
-std::string quoteIdentifier(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
 }
 
 // The name a (possibly quoted) identifier token stands for.
@@ -99,113 +90,17 @@ std::string unquote(std::string_view t) {
 }
 
 // ---------------------------------------------------------------------------
-// Column types
+// Updatable selects
 
-// How a column's values are turned into Variants, from its declared type.
-enum class ValueKind { Storage, Int32, Int16, Byte, Double, Date };
-
-ValueKind kindOfDeclType(const char* declType) {
-  if (!declType) return ValueKind::Storage;
-  std::string word;
-  for (const char* p = declType; *p && *p != '(' && *p != ' '; ++p) word += lower(*p);
-  if (word == "integer" || word == "int" || word == "bigint" || word == "long" || word == "mediumint" ||
-      word == "int4" || word == "int8")
-    return ValueKind::Int32;
-  if (word == "smallint" || word == "int2") return ValueKind::Int16;
-  if (word == "tinyint" || word == "bit") return ValueKind::Byte;
-  if (word == "real" || word == "float" || word == "double" || word == "money" || word == "smallmoney")
-    return ValueKind::Double;
-  if (word == "datetime" || word == "date" || word == "smalldatetime" || word == "datetime2") return ValueKind::Date;
-  return ValueKind::Storage;
-}
-
-Variant integerVariant(sqlite3_int64 v) {
-  if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int>(v));
-  return Variant(static_cast<double>(v));
-}
-
-Variant readValue(sqlite3_stmt* s, int col, ValueKind kind) {
-  switch (sqlite3_column_type(s, col)) {
-    case SQLITE_NULL: return Variant::null();
-    case SQLITE_INTEGER: {
-      sqlite3_int64 v = sqlite3_column_int64(s, col);
-      if (kind == ValueKind::Int16 && v >= INT16_MIN && v <= INT16_MAX) return Variant(static_cast<std::int16_t>(v));
-      if (kind == ValueKind::Byte && v >= 0 && v <= 255) return Variant(static_cast<std::uint8_t>(v));
-      if (kind == ValueKind::Double) return Variant(static_cast<double>(v));
-      return integerVariant(v);
-    }
-    case SQLITE_FLOAT: return Variant(sqlite3_column_double(s, col));
-    case SQLITE_TEXT: {
-      const char* p = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-      std::string text(p, static_cast<std::size_t>(sqlite3_column_bytes(s, col)));
-      if (kind == ValueKind::Date) {
-        double d;
-        if (parseOleDate(text, d)) return Variant::date(d);
-      }
-      return Variant(std::move(text));
-    }
-    default: {  // SQLITE_BLOB
-      const char* p = static_cast<const char*>(sqlite3_column_blob(s, col));
-      return Variant(std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, col))));
-    }
-  }
-}
-
-void bindValue(sqlite3_stmt* s, int index, const Variant& v) {
-  switch (v.type()) {
-    case VarType::Empty:
-    case VarType::Null: sqlite3_bind_null(s, index); break;
-    case VarType::Boolean: sqlite3_bind_int(s, index, v.toBool() ? 1 : 0); break;
-    case VarType::Byte:
-    case VarType::Int16:
-    case VarType::Int32: sqlite3_bind_int(s, index, v.toInt32()); break;
-    case VarType::Double: sqlite3_bind_double(s, index, v.toDouble()); break;
-    case VarType::Date: {
-      std::string text = formatOleDate(v.toDate());
-      sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-      break;
-    }
-    case VarType::String: {
-      std::string text = v.toString();
-      sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-      break;
-    }
-    case VarType::Array: {
-      std::string bytes = v.array().bytes();
-      sqlite3_bind_blob(s, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-      break;
-    }
-    case VarType::Object: raise(hr::kTypeMismatch, "An object cannot be stored in a database field.");
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Result shapes and updatable selects
-
-struct Column {
-  std::string name;
-  ValueKind kind = ValueKind::Storage;
-  std::string origin;  // the table column behind it; empty for expressions
+// The parts of `SELECT <cols> FROM <table> [alias] [WHERE …] [ORDER BY …]
+// [LIMIT …]` the updatable recordset needs; nothing for other statements.
+struct SingleTableSelect {
+  std::string table;     // as written (may be quoted)
+  std::size_t listEnd;   // where the select list ends
+  std::size_t fromPos;   // where FROM begins
 };
 
-// The columns of a result. The rowid of an updatable select is the last
-// result column and is not listed in `columns`.
-struct Shape {
-  std::vector<Column> columns;
-  bool hasRowid = false;
-};
-
-// What is needed to write back to the one table of an updatable select.
-struct Target {
-  std::string table;      // as written in the FROM clause (may be quoted)
-  std::string tableName;  // unquoted, to compare with column origins
-  std::string reread;     // SELECT <same columns>, rowid … WHERE _rowid_=?
-};
-
-// For `SELECT <cols> FROM <table> [alias] [WHERE …] [ORDER BY …] [LIMIT …]`
-// gives the target and the select with the rowid added to its columns;
-// nothing for any other statement.
-std::optional<std::pair<Target, std::string>> singleTableSelect(const std::string& sql) {
+std::optional<SingleTableSelect> singleTableSelect(const std::string& sql) {
   std::vector<SqlToken> all = SqlDialect::tokenize(sql);
   // Significant tokens at parenthesis depth 0; anything nested is opaque.
   std::vector<const SqlToken*> top;
@@ -232,7 +127,6 @@ std::optional<std::pair<Target, std::string>> singleTableSelect(const std::strin
   if (!at(i) || i == listStart) return std::nullopt;
   const SqlToken* from = at(i);
   const SqlToken* lastOfList = at(i - 1);
-  std::size_t listBegin = top[listStart]->pos;
   std::size_t listEnd = lastOfList->pos + (lastOfList->isPunct('(') ? 0 : lastOfList->text.size());
   if (lastOfList->isPunct('(')) {  // the list ends with a parenthesised expression: find its close
     int d = 0;
@@ -253,7 +147,7 @@ std::optional<std::pair<Target, std::string>> singleTableSelect(const std::strin
                  t->isWord("WINDOW") || t->isWord("JOIN") || t->isWord("INNER") || t->isWord("LEFT") ||
                  t->isWord("RIGHT") || t->isWord("FULL") || t->isWord("CROSS") || t->isWord("NATURAL") ||
                  t->isWord("OUTER") || t->isWord("ON") || t->isWord("USING") || t->isWord("INDEXED") ||
-                 t->isWord("NOT"));
+                 t->isWord("NOT") || t->isWord("FOR") || t->isWord("OFFSET"));
   };
   if (!isName(at(i)) || isClause(at(i))) return std::nullopt;
   const SqlToken* tableFirst = at(i);
@@ -263,51 +157,41 @@ std::optional<std::pair<Target, std::string>> singleTableSelect(const std::strin
     tableLast = at(i + 1);
     i += 2;
   }
-  const SqlToken* fromLast = tableLast;
   if (at(i) && at(i)->isWord("AS")) ++i;
-  if (isName(at(i)) && !isClause(at(i))) fromLast = at(i++);
+  if (isName(at(i)) && !isClause(at(i))) ++i;  // an alias
   // Only WHERE / ORDER BY / LIMIT may follow at this level.
   for (std::size_t k = i; k < top.size(); ++k) {
     const SqlToken* t = top[k];
     if (k == i && !(t->isWord("WHERE") || t->isWord("ORDER") || t->isWord("LIMIT"))) return std::nullopt;
     if (t->isWord("GROUP") || t->isWord("HAVING") || t->isWord("UNION") || t->isWord("EXCEPT") ||
-        t->isWord("INTERSECT") || t->isWord("WINDOW") || t->isPunct(';'))
+        t->isWord("INTERSECT") || t->isWord("WINDOW") || t->isWord("FOR") || t->isPunct(';'))
       return std::nullopt;
   }
-  Target target;
-  target.table = sql.substr(tableFirst->pos, tableLast->pos + tableLast->text.size() - tableFirst->pos);
-  target.tableName = unquote(tableLast->text);
-  std::string list = sql.substr(listBegin, listEnd - listBegin);
-  std::string fromClause = sql.substr(tableFirst->pos, fromLast->pos + fromLast->text.size() - tableFirst->pos);
-  target.reread = "SELECT " + list + ", _rowid_ FROM " + fromClause + " WHERE _rowid_=?";
-  std::string withRowid = sql.substr(0, listEnd) + ", _rowid_ AS " + kRowidAlias + " " + sql.substr(from->pos);
-  return std::make_pair(std::move(target), std::move(withRowid));
+  SingleTableSelect s;
+  s.table = sql.substr(tableFirst->pos, tableLast->pos + tableLast->text.size() - tableFirst->pos);
+  s.listEnd = listEnd;
+  s.fromPos = from->pos;
+  return s;
 }
 
 // ---------------------------------------------------------------------------
-// Literals as host parameters
+// Literals as parameters
 //
 // The component pastes values into its SQL texts as literals, so the same
 // statement arrives with another document id or user each time. Before a
 // text is looked up in a handle's statement cache, its literals become
-// numbered host parameters ("?1", "?2", …) and their values are bound at
-// each run, so every variant of one statement shares one compiled program.
-// Only literals whose replacement cannot change the statement's meaning or
-// result are taken: the select list of a SELECT statement (whose texts name
-// the result columns), ORDER BY and GROUP BY terms (a number there is a
-// column position), the count of TOP, aliases and names, and N'…' or X'…'
-// forms stay as written. Texts that are not plain SELECT, INSERT, UPDATE
-// or DELETE statements, or that carry host parameters of their own, stay
+// numbered parameters ("?1" for SQLite, "$1" for PostgreSQL) and their
+// values are bound at each run, so every variant of one statement shares
+// one compiled program. Only literals whose replacement cannot change the
+// statement's meaning or result are taken: the select list of a SELECT
+// statement (whose texts name the result columns), ORDER BY and GROUP BY
+// terms (a number there is a column position), the count of TOP, aliases
+// and names, and N'…' or X'…' forms stay as written. For PostgreSQL, text
+// literals in any select list stay too: a parameter there would have no
+// type to take from its place. Texts that are not plain SELECT, INSERT,
+// UPDATE or DELETE statements, or that carry parameters of their own, stay
 // whole. Numbered parameters keep their values in place even when the
 // dialect translation drops a clause.
-
-struct Literal {
-  enum Kind { Integer, Real, Text } kind = Text;
-  sqlite3_int64 integer = 0;
-  double real = 0;
-  std::string text;
-};
-using Literals = std::vector<Literal>;
 
 // More literals than this and the text is compiled as it is.
 constexpr std::size_t kMaxLiterals = 250;
@@ -324,8 +208,8 @@ std::string stringValue(std::string_view token) {
 }
 
 // Reads a decimal number token; false for hexadecimal forms and integers
-// SQLite would turn into reals.
-bool numberValue(std::string_view token, Literal& out) {
+// beyond 64 bits.
+bool numberValue(std::string_view token, db::Param& out) {
   std::string text(token);
   if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) return false;
   if (text.find_first_of(".eE") == std::string::npos) {
@@ -333,21 +217,22 @@ bool numberValue(std::string_view token, Literal& out) {
     char* end = nullptr;
     long long v = std::strtoll(text.c_str(), &end, 10);
     if (errno == ERANGE || end != text.c_str() + text.size()) return false;
-    out.kind = Literal::Integer;
+    out.kind = db::Param::Integer;
     out.integer = v;
     return true;
   }
   char* end = nullptr;
   double d = std::strtod(text.c_str(), &end);
   if (end != text.c_str() + text.size()) return false;
-  out.kind = Literal::Real;
+  out.kind = db::Param::Real;
   out.real = d;
+  out.text = text;
   return true;
 }
 
 // Fills `key` with the text whose literals are parameters and `values`
 // with their values; false (and nothing filled) when the text stays whole.
-bool parameterise(const std::string& sql, std::string& key, Literals& values) {
+bool parameterise(const std::string& sql, std::string& key, db::Params& values, const db::Handle& engine) {
   std::vector<SqlToken> tokens = SqlDialect::tokenize(sql);
   const SqlToken* first = nullptr;
   for (const SqlToken& t : tokens)
@@ -359,15 +244,18 @@ bool parameterise(const std::string& sql, std::string& key, Literals& values) {
                   first->isWord("DELETE")))
     return false;
   const bool selectStatement = first->isWord("SELECT");
+  const bool typedPlaces = engine.target() == SqlTarget::PostgreSQL;
 
   // What holds at one parenthesis level.
   struct Level {
     bool keepAll = false;     // inside a select list of the statement, or TOP's count
+    bool keepText = false;    // inside any select list (typed parameters only)
     bool selectList = false;  // between SELECT and FROM of the statement's own select
+    bool anySelectList = false;  // between SELECT and FROM of any select
     bool ordering = false;    // in ORDER BY / GROUP BY terms
   };
   std::vector<Level> levels(1);
-  Literals found;
+  db::Params found;
   std::string out;
   out.reserve(sql.size() + 16);
   std::size_t copied = 0;
@@ -378,22 +266,24 @@ bool parameterise(const std::string& sql, std::string& key, Literals& values) {
     Level& level = levels.back();
     if (t.kind == SqlToken::Punct) {
       char c = t.text[0];
-      if (c == '?' || c == ':' || c == '$') return false;  // host parameters of its own
+      if (c == '?' || c == ':' || c == '$') return false;  // parameters of its own
       if (c == '(') {
         Level inner;
         inner.keepAll = level.keepAll || level.selectList || (prev && prev->isWord("TOP"));
+        inner.keepText = level.keepText || level.anySelectList;
         levels.push_back(inner);
       } else if (c == ')') {
         if (levels.size() > 1) levels.pop_back();
       } else if (c == ';') {
-        level.selectList = level.ordering = false;
+        level.selectList = level.anySelectList = level.ordering = false;
       }
     } else if (t.kind == SqlToken::Word) {
       if (t.text[0] == '@') return false;
       if (t.isWord("SELECT")) {
         if (levels.size() == 1 && selectStatement) level.selectList = true;
+        level.anySelectList = typedPlaces;
       } else if (t.isWord("FROM")) {
-        level.selectList = false;
+        level.selectList = level.anySelectList = false;
       } else if (t.isWord("BY")) {
         if (prev && (prev->isWord("ORDER") || prev->isWord("GROUP"))) level.ordering = true;
       } else if (t.isWord("LIMIT") || t.isWord("OFFSET") || t.isWord("HAVING") || t.isWord("UNION") ||
@@ -402,16 +292,19 @@ bool parameterise(const std::string& sql, std::string& key, Literals& values) {
       }
     } else if (t.kind == SqlToken::Number || t.kind == SqlToken::String) {
       bool keep = level.keepAll || level.selectList || level.ordering;
+      if (t.kind == SqlToken::String && (level.keepText || level.anySelectList)) keep = true;
       if (prev && (prev->isWord("TOP") || prev->isWord("AS") || prev->isPunct('.') || prev->isWord("COLLATE") ||
                    prev->isWord("INTO") || prev->isWord("FROM") || prev->isWord("JOIN") || prev->isWord("UPDATE") ||
-                   prev->isWord("TABLE")))
+                   prev->isWord("TABLE") || prev->isWord("ESCAPE")))
         keep = true;
       // N'…', X'…': a word glued to the literal.
       if (i > 0 && tokens[i - 1].kind == SqlToken::Word) keep = true;
-      Literal value;
+      db::Param value;
+      value.literal = true;
       if (!keep) {
         if (t.kind == SqlToken::String) {
-          if (t.text.size() < 2 || t.text.back() != '\'') return false;  // unterminated: let SQLite report it
+          if (t.text.size() < 2 || t.text.back() != '\'') return false;  // unterminated: let the engine report it
+          value.kind = db::Param::Text;
           value.text = stringValue(t.text);
         } else if (!numberValue(t.text, value)) {
           keep = true;
@@ -421,8 +314,7 @@ bool parameterise(const std::string& sql, std::string& key, Literals& values) {
         found.push_back(std::move(value));
         if (found.size() > kMaxLiterals) return false;
         out.append(sql, copied, t.pos - copied);
-        out += '?';
-        out += std::to_string(found.size());
+        out += engine.placeholder(static_cast<int>(found.size()));
         if (i + 1 < tokens.size() && (tokens[i + 1].kind == SqlToken::Word || tokens[i + 1].kind == SqlToken::Number))
           out += ' ';
         copied = t.pos + t.text.size();
@@ -437,139 +329,143 @@ bool parameterise(const std::string& sql, std::string& key, Literals& values) {
   return true;
 }
 
-void bindLiterals(sqlite3_stmt* s, const Literals& values) {
-  int count = sqlite3_bind_parameter_count(s);
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    int index = static_cast<int>(k) + 1;
-    // A clause the dialect dropped takes its parameters with it.
-    if (index > count) break;
-    const Literal& v = values[k];
-    switch (v.kind) {
-      case Literal::Integer: sqlite3_bind_int64(s, index, v.integer); break;
-      case Literal::Real: sqlite3_bind_double(s, index, v.real); break;
-      case Literal::Text:
-        sqlite3_bind_text(s, index, v.text.data(), static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
-        break;
+// ---------------------------------------------------------------------------
+// Result column names
+//
+// PostgreSQL reports unquoted names in lower case. A column the statement
+// names (a column, or an alias) gets the spelling the statement wrote, its
+// select list first; a column the statement does not name (one of `*`)
+// gets the name in upper case, as the site schema declares its columns.
+
+std::shared_ptr<const db::Shape> respelled(const db::Shape& shape, std::size_t shown, const std::string& sql) {
+  std::vector<SqlToken> tokens = SqlDialect::tokenize(sql);
+  std::size_t listEnd = sql.size();
+  int depth = 0;
+  for (const SqlToken& t : tokens) {
+    if (t.isPunct('(')) ++depth;
+    if (t.isPunct(')')) --depth;
+    if (depth == 0 && t.isWord("FROM")) {
+      listEnd = t.pos;
+      break;
     }
   }
+  std::unordered_map<std::string, std::string> spelling;
+  for (int pass = 0; pass < 2; ++pass)
+    for (const SqlToken& t : tokens) {
+      if ((pass == 0) != (t.pos < listEnd)) continue;
+      if (t.kind == SqlToken::Word) spelling.emplace(lowerText(t.text), std::string(t.text));
+      if (t.kind == SqlToken::Identifier) {
+        std::string name = unquote(t.text);
+        spelling.emplace(lowerText(name), name);
+      }
+    }
+  auto out = std::make_shared<db::Shape>(shape.begin(), shape.begin() + static_cast<std::ptrdiff_t>(shown));
+  for (db::Column& c : *out) {
+    auto it = spelling.find(lowerText(c.name));
+    if (it != spelling.end()) {
+      c.name = it->second;
+    } else if (c.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") == std::string::npos) {
+      for (char& ch : c.name) ch = upper(ch);
+    }
+  }
+  return out;
 }
 
 // ---------------------------------------------------------------------------
 // Physical handles, their statement caches, and the per-thread pool
 
+// How an updatable recordset writes back to its table.
+struct Target {
+  std::string table;  // as the statement wrote it
+  db::TableInfo info;
+};
+
 struct CachedStatement {
-  sqlite3_stmt* stmt = nullptr;
+  std::unique_ptr<db::Statement> stmt;
   bool several = false;  // the text holds more than one statement: refused, never run
   bool empty = false;    // the text holds no statement at all (blanks, comments, ";")
   std::shared_ptr<const Target> target;  // set when the select is updatable
-  std::shared_ptr<const Shape> shape;    // built on first use
-  int reprepares = -1;                   // SQLite's re-prepare count when `shape` was built
+  std::size_t hidden = 0;                // key columns at the end of the result
+  std::shared_ptr<const db::Shape> source;  // the engine's shape `shape` was made from
+  std::shared_ptr<const db::Shape> shape;   // the columns a recordset shows
   bool inUse = false;
 };
 
-class Handle {
+using StatementCache = std::unordered_map<std::string, CachedStatement>;
+
+class PooledHandle {
  public:
-  Handle(const std::string& path) : path_(path) {
-    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-      std::string why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      std::error_code ec;
-      if (!std::filesystem::exists(path, ec))
-        raise(hr::kDatabase, "The database file '" + path + "' does not exist.");
-      raise(hr::kDatabase, "Cannot open the database file '" + path + "': " + why);
-    }
-    sqlite3_extended_result_codes(db_, 1);
-    std::string why;
-    if (!configure(why)) {
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      raise(hr::kDatabase, "Cannot open the database file '" + path + "': " + why);
-    }
-    sqlite3_progress_handler(db_, 1000, &Handle::progress, this);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    // What this handle committed since its last durable point becomes
-    // durable before it goes, so a short process (one command) that wrote
-    // leaves nothing only in the page cache.
-    if (sqlite3_total_changes(db_) != changesAtDurablePoint_) {
-      try {
-        makeDurable();
-      } catch (...) {
-        // Closing must not fail; the commit itself is complete either way.
-      }
-    }
-    for (auto* cache : {&queries_, &updatable_, &direct_})
-      for (auto& [text, c] : *cache) sqlite3_finalize(c.stmt);
-    sqlite3_close_v2(db_);
+  PooledHandle(std::string key, std::unique_ptr<db::Handle> engine) : key_(std::move(key)), engine_(std::move(engine)) {}
+  PooledHandle(const PooledHandle&) = delete;
+  PooledHandle& operator=(const PooledHandle&) = delete;
+  ~PooledHandle() {
+    // Statements go before the connection they were compiled on.
+    queries_.clear();
+    updatable_.clear();
+    direct_.clear();
+    engine_.reset();
   }
 
-  // Makes every transaction committed so far on this database durable.
-  // In WAL mode with synchronous=NORMAL a commit only appends to the WAL
-  // file; one sync of that file puts every commit in it (of any connection
-  // or process) on disk. Checkpoints sync the WAL before they copy it and
-  // the database after, so what they moved is durable too. Without WAL
-  // every commit syncs (synchronous=FULL) and there is nothing to do.
-  void makeDurable();
-
-  sqlite3* db() const { return db_; }
-  const std::string& path() const { return path_; }
-
-  void setTimeout(long seconds) {
-    int ms = seconds <= 0 ? 24 * 3600 * 1000 : (seconds > INT_MAX / 1000 ? INT_MAX : static_cast<int>(seconds * 1000));
-    if (ms != busyMs_) {
-      sqlite3_busy_timeout(db_, ms);
-      busyMs_ = ms;
-    }
-    timeoutSeconds_ = seconds;
-  }
-  // Starts the clock for one statement's run time.
-  void arm() {
-    armed_ = timeoutSeconds_ > 0;
-    if (armed_) deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds_);
-  }
-  bool timedOut() const { return armed_ && std::chrono::steady_clock::now() > deadline_; }
-
-  [[noreturn]] void fail(const std::string& sql) const {
-    std::string message = sqlite3_errcode(db_) == SQLITE_INTERRUPT && timedOut() ? "Query timeout expired"
-                                                                                 : sqlite3_errmsg(db_);
-    raiseForStatement(hr::kDatabase, message, sql);
-  }
+  const std::string& key() const { return key_; }
+  db::Handle& engine() const { return *engine_; }
+  SqlTarget target() const { return engine_->target(); }
 
   // The prepared statement for a component SQL text, translated once; the
   // values of its literals, to bind at each run, go to `values`.
-  CachedStatement& query(const std::string& sql, Literals& values) {
-    values.clear();
-    auto it = queries_.find(sql);
-    if (it != queries_.end()) return it->second;
-    std::string key;
-    const std::string& text = parameterise(sql, key, values) ? key : sql;
-    if (&text != &sql && (it = queries_.find(text)) != queries_.end()) return it->second;
-    CachedStatement c;
-    prepare(SqlDialect::translate(text), sql, c);
-    return insert(queries_, text, std::move(c));
-  }
+  CachedStatement& query(const std::string& sql, db::Params& values) { return lookup(queries_, sql, values, false); }
   // The same, for a recordset that may write back: a single-table select
-  // gets the rowid among its columns. Other texts behave as query().
-  CachedStatement& updatableQuery(const std::string& sql, Literals& values) {
-    values.clear();
-    auto it = updatable_.find(sql);
-    if (it != updatable_.end()) return it->second;
-    std::string key;
-    const std::string& text = parameterise(sql, key, values) ? key : sql;
-    if (&text != &sql && (it = updatable_.find(text)) != updatable_.end()) return it->second;
-    CachedStatement c;
-    std::string translated = SqlDialect::translate(text);
-    if (auto single = singleTableSelect(translated)) {
-      // A view or a table without rowid refuses _rowid_; such a select is read-only.
-      if (tryPrepare(single->second, c)) c.target = std::make_shared<const Target>(std::move(single->first));
-    }
-    if (!c.stmt) prepare(translated, sql, c);
-    return insert(updatable_, text, std::move(c));
+  // of a table gets the table's key among its columns. Other texts behave
+  // as query().
+  CachedStatement& updatableQuery(const std::string& sql, db::Params& values) {
+    return lookup(updatable_, sql, values, true);
   }
+
+  // A statement this layer wrote itself (the engine's SQL, no translation).
+  CachedStatement& direct(const std::string& text) {
+    auto it = direct_.find(text);
+    if (it != direct_.end()) return it->second;
+    CachedStatement c;
+    try {
+      db::Prepared p = engine_->prepare(text, {});
+      c.stmt = std::move(p.statement);
+    } catch (const Error& e) {
+      logStatement(e, text);
+      throw;
+    }
+    return insert(direct_, text, std::move(c));
+  }
+
+  // Runs a cached statement; a failure is logged with `sql`, the text as
+  // the caller wrote it.
+  long run(CachedStatement& c, const db::Params& values, std::vector<db::Row>* rows, const std::string& sql) {
+    struct InUse {
+      CachedStatement& c;
+      explicit InUse(CachedStatement& s) : c(s) { c.inUse = true; }
+      ~InUse() { c.inUse = false; }
+    } inUse(c);
+    try {
+      return c.stmt->run(values, rows);
+    } catch (const Error& e) {
+      logStatement(e, sql);
+      throw;
+    }
+  }
+
+  // The columns a recordset shows for a statement that has run.
+  const std::shared_ptr<const db::Shape>& shownShape(CachedStatement& c, const std::string& sql) {
+    std::shared_ptr<const db::Shape> source = c.stmt->shape();
+    if (c.shape && source == c.source) return c.shape;
+    std::size_t shown = source->size() >= c.hidden ? source->size() - c.hidden : 0;
+    if (engine_->foldsNames())
+      c.shape = respelled(*source, shown, sql);
+    else if (c.hidden == 0)
+      c.shape = source;
+    else
+      c.shape = std::make_shared<db::Shape>(source->begin(), source->begin() + static_cast<std::ptrdiff_t>(shown));
+    c.source = std::move(source);
+    return c.shape;
+  }
+
   // Statement shapes (texts with literals as parameters) known to only read.
   bool knownReadOnly(const std::string& shape) const { return readOnly_.count(shape) != 0; }
   void rememberReadOnly(const std::string& shape) {
@@ -577,155 +473,91 @@ class Handle {
     readOnly_.insert(shape);
   }
 
-  // A statement this layer wrote itself (SQLite syntax, no translation).
-  CachedStatement& direct(const std::string& sql) {
-    auto it = direct_.find(sql);
-    if (it != direct_.end()) return it->second;
-    CachedStatement c;
-    prepare(sql, sql, c);
-    return insert(direct_, sql, std::move(c));
-  }
-
  private:
-  static int progress(void* self) { return static_cast<Handle*>(self)->timedOut() ? 1 : 0; }
-
-  // WAL mode, so readers and one writer of several processes work side by
-  // side, and in it synchronous=NORMAL: commits do not sync, durable
-  // points do (makeDurable). A file system without WAL support keeps its
-  // rollback journal with the default, a sync per commit.
-  bool configure(std::string& why) {
-    sqlite3_stmt* st = nullptr;
-    int rc = sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &st, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW) {
-      const unsigned char* mode = sqlite3_column_text(st, 0);
-      wal_ = mode && sameText(reinterpret_cast<const char*>(mode), "wal");
-      rc = SQLITE_OK;
+  CachedStatement& lookup(StatementCache& cache, const std::string& sql, db::Params& values, bool updatable) {
+    values.clear();
+    auto it = cache.find(sql);
+    if (it != cache.end()) return it->second;
+    std::string key;
+    bool parameterised = parameterise(sql, key, values, *engine_);
+    if (parameterised && (it = cache.find(key)) != cache.end()) return it->second;
+    CachedStatement c;
+    try {
+      try {
+        build(c, parameterised ? key : sql, values, updatable);
+      } catch (const Error&) {
+        if (!parameterised) throw;
+        // Some places take no parameter (one whose type the engine cannot
+        // tell): the text is compiled with its literals instead.
+        values.clear();
+        parameterised = false;
+        c = CachedStatement();
+        build(c, sql, values, updatable);
+      }
+    } catch (const Error& e) {
+      logStatement(e, sql);
+      throw;
     }
-    sqlite3_finalize(st);
-    const char* settings = wal_ ? "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF;" : "PRAGMA foreign_keys=OFF;";
-    char* err = nullptr;
-    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, settings, nullptr, nullptr, &err);
-    if (rc == SQLITE_OK) return true;
-    why = err ? err : sqlite3_errmsg(db_);
-    sqlite3_free(err);
-    return false;
+    return insert(cache, parameterised ? key : sql, std::move(c));
   }
 
-  // The open WAL file of this handle, or null before its first read.
-  sqlite3_file* walFile() {
-    sqlite3_file* f = nullptr;
-    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &f) != SQLITE_OK) return nullptr;
-    return f && f->pMethods ? f : nullptr;
+  void build(CachedStatement& c, const std::string& text, const db::Params& values, bool updatable) {
+    std::string translated = SqlDialect::translate(text, engine_->target());
+    if (updatable) {
+      if (auto single = singleTableSelect(translated)) {
+        std::optional<db::TableInfo> info;
+        try {
+          info = engine_->describeTable(single->table);
+        } catch (const Error&) {
+          // Not a table this layer can address: the recordset is read-only.
+        }
+        if (info) {
+          std::string keys;
+          for (std::size_t k = 0; k < info->key.size(); ++k)
+            keys += ", " + info->key[k] + " AS " + engine_->quoteName(kKeyAlias + std::to_string(k));
+          std::string withKeys = translated.substr(0, single->listEnd) + keys + " " + translated.substr(single->fromPos);
+          try {
+            db::Prepared p = engine_->prepare(withKeys, values);
+            if (p.statement) {
+              c.stmt = std::move(p.statement);
+              c.hidden = info->key.size();
+              c.target = std::make_shared<const Target>(Target{single->table, std::move(*info)});
+              return;
+            }
+          } catch (const Error&) {
+            // The plain text below reports what is wrong with it.
+          }
+        }
+      }
+    }
+    db::Prepared p = engine_->prepare(translated, values);
+    c.stmt = std::move(p.statement);
+    c.several = p.several;
+    c.empty = p.empty;
   }
 
-  // Prepares a text of exactly one statement; false (nothing kept) otherwise.
-  bool tryPrepare(const std::string& text, CachedStatement& c) {
-    const char* tail = nullptr;
-    if (sqlite3_prepare_v3(db_, text.data(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT, &c.stmt,
-                           &tail) != SQLITE_OK ||
-        !c.stmt || holdsAnotherStatement(std::string_view(tail, text.data() + text.size() - tail))) {
-      sqlite3_finalize(c.stmt);
-      c.stmt = nullptr;
-      return false;
-    }
-    return true;
-  }
-
-  void prepare(const std::string& text, const std::string& original, CachedStatement& c) {
-    const char* tail = nullptr;
-    if (sqlite3_prepare_v3(db_, text.data(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT, &c.stmt,
-                           &tail) != SQLITE_OK) {
-      sqlite3_finalize(c.stmt);
-      c.stmt = nullptr;
-      fail(original);
-    }
-    // Blanks and comments only: no statement. Anything but blanks, comments
-    // and ';' after the first statement: a second one, never run.
-    if (!c.stmt) {
-      c.empty = !holdsAnotherStatement(std::string_view(tail, text.data() + text.size() - tail));
-      c.several = !c.empty;
-    } else if (holdsAnotherStatement(std::string_view(tail, text.data() + text.size() - tail))) {
-      sqlite3_finalize(c.stmt);
-      c.stmt = nullptr;
-      c.several = true;
-    }
-  }
-
-  CachedStatement& insert(std::unordered_map<std::string, CachedStatement>& cache, const std::string& key,
-                          CachedStatement c) {
+  CachedStatement& insert(StatementCache& cache, const std::string& key, CachedStatement c) {
     if (cache.size() >= kMaxCachedStatements) {
       for (auto it = cache.begin(); it != cache.end();) {
-        if (it->second.inUse) {
+        if (it->second.inUse)
           ++it;
-        } else {
-          sqlite3_finalize(it->second.stmt);
+        else
           it = cache.erase(it);
-        }
       }
     }
     return cache.emplace(key, std::move(c)).first->second;
   }
 
-  std::string path_;
-  sqlite3* db_ = nullptr;
-  bool wal_ = false;
-  int changesAtDurablePoint_ = 0;
-  int busyMs_ = -1;
-  long timeoutSeconds_ = 30;
-  bool armed_ = false;
-  std::chrono::steady_clock::time_point deadline_;
-  std::unordered_map<std::string, CachedStatement> queries_;
-  std::unordered_map<std::string, CachedStatement> updatable_;
-  std::unordered_map<std::string, CachedStatement> direct_;
+  std::string key_;
+  std::unique_ptr<db::Handle> engine_;
+  StatementCache queries_;
+  StatementCache updatable_;
+  StatementCache direct_;
   std::unordered_set<std::string> readOnly_;
 };
 
-// Marks a cached statement busy for one run and resets it afterwards, so a
-// finished statement never holds a read lock.
-class StatementRun {
- public:
-  StatementRun(Handle& h, CachedStatement& c) : c_(c), s_(c.stmt) {
-    c_.inUse = true;
-    h.arm();
-  }
-  ~StatementRun() {
-    sqlite3_reset(s_);
-    sqlite3_clear_bindings(s_);
-    c_.inUse = false;
-  }
-  StatementRun(const StatementRun&) = delete;
-  StatementRun& operator=(const StatementRun&) = delete;
-  sqlite3_stmt* stmt() const { return s_; }
-
- private:
-  CachedStatement& c_;
-  sqlite3_stmt* s_;
-};
-
-void Handle::makeDurable() {
-  if (!sqlite3_get_autocommit(db_))
-    raise(hr::kDatabase, "A transaction is still open: commit it before making the database durable.");
-  if (!wal_) return;
-  sqlite3_file* wal = walFile();
-  if (!wal) {
-    // The handle opens the WAL with its first read.
-    CachedStatement& c = direct("SELECT 1 FROM sqlite_schema LIMIT 1");
-    StatementRun run(*this, c);
-    int rc = sqlite3_step(run.stmt());
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-      raise(hr::kDatabase, "Cannot read '" + path_ + "' to make it durable: " + sqlite3_errmsg(db_));
-  }
-  wal = walFile();
-  if (!wal) raise(hr::kDatabase, "The write-ahead log of '" + path_ + "' is not open, so it cannot be synced.");
-  int rc = wal->pMethods->xSync(wal, SQLITE_SYNC_NORMAL);
-  if (rc != SQLITE_OK)
-    raise(hr::kDatabase, "The write-ahead log of '" + path_ + "' could not be synced: " + sqlite3_errstr(rc));
-  changesAtDurablePoint_ = sqlite3_total_changes(db_);
-}
-
 struct Pool {
-  std::unordered_map<std::string, std::vector<std::unique_ptr<Handle>>> idle;
+  std::unordered_map<std::string, std::vector<std::unique_ptr<PooledHandle>>> idle;
   ~Pool();
 };
 thread_local bool tPoolGone = false;
@@ -735,45 +567,126 @@ Pool::~Pool() {
   tPoolGone = true;
 }
 
-std::unique_ptr<Handle> acquireHandle(const std::string& path) {
+std::unique_ptr<PooledHandle> acquireHandle(const db::ConnectionSpec& spec) {
   if (!tPoolGone) {
-    auto it = tPool.idle.find(path);
-    if (it != tPool.idle.end() && !it->second.empty()) {
-      std::unique_ptr<Handle> h = std::move(it->second.back());
+    auto it = tPool.idle.find(spec.poolKey);
+    while (it != tPool.idle.end() && !it->second.empty()) {
+      std::unique_ptr<PooledHandle> h = std::move(it->second.back());
       it->second.pop_back();
-      return h;
+      if (h->engine().usable()) return h;
     }
   }
-  return std::make_unique<Handle>(path);
+  return std::make_unique<PooledHandle>(spec.poolKey, db::OpenHandle(spec));
 }
 
-void releaseHandle(std::unique_ptr<Handle> h) {
+void releaseHandle(std::unique_ptr<PooledHandle> h) {
   if (!h) return;
-  if (!sqlite3_get_autocommit(h->db())) sqlite3_exec(h->db(), "ROLLBACK", nullptr, nullptr, nullptr);
-  if (tPoolGone) return;
-  auto& idle = tPool.idle[h->path()];
+  try {
+    if (h->engine().inTransaction()) h->engine().rollback();
+  } catch (...) {
+    return;  // a handle that cannot roll back is not used again
+  }
+  if (tPoolGone || !h->engine().usable()) return;
+  auto& idle = tPool.idle[h->key()];
   if (idle.size() < kMaxIdleHandles) idle.push_back(std::move(h));
 }
 
-// "Provider=SQLite;Data Source=PATH": the path, or empty when none is given.
-std::string dataSourceOf(const std::string& connectionString) {
-  std::string_view rest = connectionString;
-  while (!rest.empty()) {
-    std::size_t semi = rest.find(';');
-    std::string_view part = rest.substr(0, semi);
-    rest = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
-    std::size_t eq = part.find('=');
-    if (eq == std::string_view::npos) continue;
-    if (!sameText(trim(part.substr(0, eq)), "data source")) continue;
-    std::string value = trim(part.substr(eq + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-      value = value.substr(1, value.size() - 2);
-    return value;
-  }
-  return {};
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// What the engines share (DatabaseBackend.h)
+
+namespace db {
+
+void Raise(std::int32_t number, const std::string& message) { throw Error(number, kSource, message); }
+
+Variant IntegerVariant(std::int64_t v) {
+  if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int>(v));
+  return Variant(static_cast<double>(v));
 }
 
-}  // namespace
+ValueKind KindOfTypeName(std::string_view declared) {
+  std::string word;
+  for (char c : declared) {
+    if (c == '(' || c == ' ') break;
+    word += lower(c);
+  }
+  if (word == "integer" || word == "int" || word == "bigint" || word == "long" || word == "mediumint" ||
+      word == "int4" || word == "int8")
+    return ValueKind::Int32;
+  if (word == "smallint" || word == "int2") return ValueKind::Int16;
+  if (word == "tinyint" || word == "bit") return ValueKind::Byte;
+  if (word == "real" || word == "float" || word == "double" || word == "money" || word == "smallmoney" ||
+      word == "float4" || word == "float8")
+    return ValueKind::Double;
+  if (word == "datetime" || word == "date" || word == "smalldatetime" || word == "datetime2" || word == "timestamp")
+    return ValueKind::Date;
+  return ValueKind::Storage;
+}
+
+Variant ConformToKind(Variant v, ValueKind kind) {
+  switch (kind) {
+    case ValueKind::Date:
+      if (v.isString()) {
+        double d;
+        if (parseOleDate(v.text(), d)) return Variant::date(d);
+      }
+      return v;
+    case ValueKind::Int16:
+      if (v.type() == VarType::Int32 && v.toInt32() >= INT16_MIN && v.toInt32() <= INT16_MAX)
+        return Variant(static_cast<std::int16_t>(v.toInt32()));
+      return v;
+    case ValueKind::Byte:
+      if ((v.type() == VarType::Int32 || v.type() == VarType::Int16) && v.toInt32() >= 0 && v.toInt32() <= 255)
+        return Variant(static_cast<std::uint8_t>(v.toInt32()));
+      return v;
+    default: return v;
+  }
+}
+
+Param ParamOf(const Variant& v) {
+  Param p;
+  switch (v.type()) {
+    case VarType::Empty:
+    case VarType::Null: break;
+    case VarType::Boolean:
+      p.kind = Param::Integer;
+      p.integer = v.toBool() ? 1 : 0;
+      break;
+    case VarType::Byte:
+    case VarType::Int16:
+    case VarType::Int32:
+      p.kind = Param::Integer;
+      p.integer = v.toInt32();
+      break;
+    case VarType::Double:
+      p.kind = Param::Real;
+      p.real = v.toDouble();
+      break;
+    case VarType::Date:
+      p.kind = Param::Text;
+      p.text = formatOleDate(v.toDate());
+      break;
+    case VarType::String:
+      p.kind = Param::Text;
+      p.text = v.toString();
+      break;
+    case VarType::Array:
+      p.kind = Param::Bytes;
+      p.text = v.array().bytes();
+      break;
+    case VarType::Object: raise(hr::kTypeMismatch, "An object cannot be stored in a database field.");
+  }
+  return p;
+}
+
+std::unique_ptr<Handle> OpenHandle(const ConnectionSpec& spec) {
+  if (spec.engine == Engine::SQLite) return OpenSqlite(spec.path);
+  static OpenPostgresFunction* open = LazyModule::Function<OpenPostgresFunction>(kPostgresModule, kPostgresSymbol);
+  return std::unique_ptr<Handle>(open(spec));
+}
+
+}  // namespace db
 
 // ---------------------------------------------------------------------------
 // Connection
@@ -782,9 +695,9 @@ class ConnectionImpl {
  public:
   std::string connectionString;
   long commandTimeout = 30;
-  std::unique_ptr<Handle> handle;
+  std::unique_ptr<PooledHandle> handle;
 
-  Handle& open() const {
+  PooledHandle& open() const {
     if (!handle) raiseClosed();
     return *handle;
   }
@@ -800,12 +713,12 @@ class RecordsetImpl {
   int lockType = ado::adLockReadOnly;
 
   std::shared_ptr<Connection> connection;
-  std::shared_ptr<const Shape> shape;
+  std::shared_ptr<const db::Shape> shape;
   std::shared_ptr<const Target> target;  // set while the recordset can write back
   std::string sql;
 
-  std::vector<std::vector<Variant>> rows;
-  std::vector<sqlite3_int64> rowids;
+  std::vector<db::Row> rows;
+  std::vector<db::Row> keys;  // per row, the values of the table's key (updatable only)
   long current = 0;
   bool currentDeleted = false;
 
@@ -816,8 +729,13 @@ class RecordsetImpl {
   static constexpr char kChunked = 2;
   long positionBeforeAdd = 0;
 
+  // What INSERT and UPDATE read back: the table's columns among the
+  // fields (by field index), then the key.
+  std::string returning;
+  std::vector<int> returnedFields;
+
   long count() const { return static_cast<long>(rows.size()); }
-  int fieldCount() const { return shape ? static_cast<int>(shape->columns.size()) : 0; }
+  int fieldCount() const { return shape ? static_cast<int>(shape->size()) : 0; }
 
   void requireOpen() const {
     if (state != ado::adStateOpen) raiseClosed();
@@ -832,45 +750,56 @@ class RecordsetImpl {
     shape.reset();
     target.reset();
     rows.clear();
-    rowids.clear();
+    keys.clear();
     current = 0;
     currentDeleted = false;
     editing = Editing::None;
     buffer.clear();
     changed.clear();
+    returning.clear();
+    returnedFields.clear();
     owner_.fields_.clear();
   }
 
   void makeFields() {
     owner_.fields_.clear();
-    owner_.fields_.reserve(shape->columns.size());
-    for (std::size_t i = 0; i < shape->columns.size(); ++i)
-      owner_.fields_.push_back(std::unique_ptr<Field>(new Field(&owner_, shape->columns[i].name, static_cast<int>(i))));
+    owner_.fields_.reserve(shape->size());
+    for (std::size_t i = 0; i < shape->size(); ++i)
+      owner_.fields_.push_back(std::unique_ptr<Field>(new Field(&owner_, (*shape)[i].name, static_cast<int>(i))));
   }
 
-  // Reads the rows of a statement that has been stepped once (rc).
-  void load(Handle& h, sqlite3_stmt* s, int rc, const std::string& originalSql) {
-    int visible = fieldCount();
-    while (rc == SQLITE_ROW) {
-      std::vector<Variant> row;
-      row.reserve(static_cast<std::size_t>(visible));
-      for (int i = 0; i < visible; ++i) row.push_back(readValue(s, i, shape->columns[static_cast<std::size_t>(i)].kind));
-      if (shape->hasRowid) rowids.push_back(sqlite3_column_int64(s, visible));
-      rows.push_back(std::move(row));
-      rc = sqlite3_step(s);
+  // Takes the rows of a run; for an updatable select the key columns at the
+  // end of each row go to `keys`.
+  void load(std::vector<db::Row> all, std::size_t hidden) {
+    if (hidden == 0) {
+      rows = std::move(all);
+      return;
     }
-    if (rc != SQLITE_DONE) h.fail(originalSql);
+    rows.reserve(all.size());
+    keys.reserve(all.size());
+    for (db::Row& row : all) {
+      std::size_t shown = row.size() >= hidden ? row.size() - hidden : 0;
+      keys.emplace_back(std::make_move_iterator(row.begin() + static_cast<std::ptrdiff_t>(shown)),
+                        std::make_move_iterator(row.end()));
+      row.resize(shown);
+      rows.push_back(std::move(row));
+    }
   }
 
   // --- writing ---------------------------------------------------------
 
-  Handle& writableHandle() const {
+  bool fromTarget(int index) const {
+    const db::Column& col = (*shape)[static_cast<std::size_t>(index)];
+    return !col.origin.empty() && sameText(col.table, target->info.name);
+  }
+
+  PooledHandle& writableHandle() const {
     if (!connection) raise(hr::kDbNotUpdatable, "The recordset is not connected to a database, so it cannot be updated.");
     if (!target)
       raise(hr::kDbNotUpdatable,
             "Current Recordset does not support updating. Open a single-table SELECT with a lock type other than "
             "read-only to update it.");
-    Handle* h = connection->impl()->handle.get();
+    PooledHandle* h = connection->impl()->handle.get();
     if (!h) raiseClosed();
     return *h;
   }
@@ -886,10 +815,9 @@ class RecordsetImpl {
     requireOpen();
     writableHandle();
     requireRow();
-    const Column& col = shape->columns[static_cast<std::size_t>(index)];
-    if (col.origin.empty())
-      raise(hr::kDbNotUpdatable, "The field '" + col.name + "' is not a column of table " + target->table +
-                                     " and cannot be updated.");
+    if (!fromTarget(index))
+      raise(hr::kDbNotUpdatable, "The field '" + (*shape)[static_cast<std::size_t>(index)].name +
+                                     "' is not a column of table " + target->table + " and cannot be updated.");
     if (v.isObject()) raise(hr::kTypeMismatch, "An object cannot be stored in a database field.");
     beginEdit();
     buffer[static_cast<std::size_t>(index)] = std::move(v);
@@ -919,7 +847,7 @@ class RecordsetImpl {
     if (editing != Editing::None) update();
     positionBeforeAdd = current;
     rows.emplace_back(static_cast<std::size_t>(fieldCount()), Variant::null());
-    rowids.push_back(0);
+    keys.emplace_back(target->info.key.size(), Variant::null());
     current = count() - 1;
     currentDeleted = false;
     buffer = rows.back();
@@ -927,15 +855,41 @@ class RecordsetImpl {
     editing = Editing::AddNew;
   }
 
+  // The RETURNING clause: the table's columns among the fields and the key.
+  const std::string& returningClause(const db::Handle& engine) {
+    if (!returning.empty()) return returning;
+    returnedFields.clear();
+    for (int i = 0; i < fieldCount(); ++i) {
+      if (!fromTarget(i)) continue;
+      returning += (returning.empty() ? " RETURNING " : ", ") + engine.quoteName((*shape)[static_cast<std::size_t>(i)].origin);
+      returnedFields.push_back(i);
+    }
+    for (const std::string& k : target->info.key) returning += (returning.empty() ? " RETURNING " : ", ") + k;
+    return returning;
+  }
+
+  // The condition that picks the current row by its key.
+  std::string keyCondition(const db::Handle& engine, db::Params& params) const {
+    std::string where;
+    const db::Row& key = keys[static_cast<std::size_t>(current)];
+    for (std::size_t k = 0; k < target->info.key.size(); ++k) {
+      params.push_back(db::ParamOf(key[k]));
+      where += (k ? " AND " : " WHERE ") + target->info.key[k] + " = " +
+               engine.placeholder(static_cast<int>(params.size()));
+    }
+    return where;
+  }
+
   void update() {
     requireOpen();
-    Handle& h = writableHandle();
+    PooledHandle& h = writableHandle();
     if (editing == Editing::None) return;
-    std::string text;
+    db::Handle& engine = h.engine();
     std::vector<int> cols;
     for (std::size_t i = 0; i < changed.size(); ++i)
       if (changed[i]) cols.push_back(static_cast<int>(i));
-    sqlite3_int64 rowid = rowids[static_cast<std::size_t>(current)];
+    std::string text;
+    db::Params params;
     if (editing == Editing::AddNew) {
       if (cols.empty()) {
         text = "INSERT INTO " + target->table + " DEFAULT VALUES";
@@ -943,12 +897,9 @@ class RecordsetImpl {
         text = "INSERT INTO " + target->table + " (";
         std::string marks;
         for (std::size_t k = 0; k < cols.size(); ++k) {
-          if (k) {
-            text += ", ";
-            marks += ", ";
-          }
-          text += quoteIdentifier(shape->columns[static_cast<std::size_t>(cols[k])].origin);
-          marks += '?';
+          params.push_back(db::ParamOf(buffer[static_cast<std::size_t>(cols[k])]));
+          text += (k ? ", " : "") + engine.quoteName((*shape)[static_cast<std::size_t>(cols[k])].origin);
+          marks += (k ? ", " : "") + engine.placeholder(static_cast<int>(k + 1));
         }
         text += ") VALUES (" + marks + ")";
       }
@@ -959,49 +910,42 @@ class RecordsetImpl {
       }
       text = "UPDATE " + target->table + " SET ";
       for (std::size_t k = 0; k < cols.size(); ++k) {
-        if (k) text += ", ";
-        text += quoteIdentifier(shape->columns[static_cast<std::size_t>(cols[k])].origin) + "=?";
+        params.push_back(db::ParamOf(buffer[static_cast<std::size_t>(cols[k])]));
+        text += (k ? ", " : "") + engine.quoteName((*shape)[static_cast<std::size_t>(cols[k])].origin) + " = " +
+                engine.placeholder(static_cast<int>(k + 1));
       }
-      text += " WHERE _rowid_=?";
+      text += keyCondition(engine, params);
     }
-    {
-      CachedStatement& c = h.direct(text);
-      StatementRun run(h, c);
-      int n = 0;
-      for (int col : cols) bindValue(run.stmt(), ++n, buffer[static_cast<std::size_t>(col)]);
-      if (editing == Editing::Edit) sqlite3_bind_int64(run.stmt(), ++n, rowid);
-      if (sqlite3_step(run.stmt()) != SQLITE_DONE) h.fail(text);
-    }
-    if (editing == Editing::AddNew) rowid = sqlite3_last_insert_rowid(h.db());
-    rowids[static_cast<std::size_t>(current)] = rowid;
-    rows[static_cast<std::size_t>(current)] = std::move(buffer);
+    text += returningClause(engine);
+    std::vector<db::Row> back;
+    long affected = h.run(h.direct(text), params, &back, text);
+    if (editing == Editing::Edit && affected == 0)
+      raiseForStatement(hr::kDbRowNotLocated,
+                        "Row cannot be located for updating. Some values may have been changed since it was last read.",
+                        text);
+    auto& row = rows[static_cast<std::size_t>(current)];
+    row = std::move(buffer);
     editing = Editing::None;
     buffer.clear();
     changed.clear();
-    reread(h, rowid);
-  }
-
-  // Reads the row back, so keys and defaults the database assigned show.
-  void reread(Handle& h, sqlite3_int64 rowid) {
-    CachedStatement& c = h.direct(target->reread);
-    StatementRun run(h, c);
-    sqlite3_bind_int64(run.stmt(), 1, rowid);
-    int rc = sqlite3_step(run.stmt());
-    if (rc == SQLITE_ROW) {
-      auto& row = rows[static_cast<std::size_t>(current)];
-      for (int i = 0; i < fieldCount(); ++i)
-        row[static_cast<std::size_t>(i)] = readValue(run.stmt(), i, shape->columns[static_cast<std::size_t>(i)].kind);
-    } else if (rc != SQLITE_DONE) {
-      h.fail(target->reread);
+    // The row as stored, so keys and defaults the database assigned show.
+    if (!back.empty()) {
+      const db::Row& stored = back.front();
+      std::size_t k = 0;
+      for (; k < returnedFields.size() && k < stored.size(); ++k) {
+        std::size_t field = static_cast<std::size_t>(returnedFields[k]);
+        row[field] = db::ConformToKind(stored[k], (*shape)[field].kind);
+      }
+      db::Row& key = keys[static_cast<std::size_t>(current)];
+      for (std::size_t j = 0; j < key.size() && k + j < stored.size(); ++j) key[j] = stored[k + j];
     }
-    // No row: the update moved it (a new key); keep the values as written.
   }
 
   void cancelUpdate() {
     requireOpen();
     if (editing == Editing::AddNew) {
       rows.pop_back();
-      rowids.pop_back();
+      keys.pop_back();
       current = positionBeforeAdd;
     }
     editing = Editing::None;
@@ -1011,23 +955,18 @@ class RecordsetImpl {
 
   void deleteCurrent() {
     requireOpen();
-    Handle& h = writableHandle();
+    PooledHandle& h = writableHandle();
     if (editing == Editing::AddNew) {  // the new row was never stored
       cancelUpdate();
       return;
     }
     editing = Editing::None;
     if (!onRow()) raiseNoRow();
-    static const std::string kDelete = "DELETE FROM ";
-    std::string text = kDelete + target->table + " WHERE _rowid_=?";
-    {
-      CachedStatement& c = h.direct(text);
-      StatementRun run(h, c);
-      sqlite3_bind_int64(run.stmt(), 1, rowids[static_cast<std::size_t>(current)]);
-      if (sqlite3_step(run.stmt()) != SQLITE_DONE) h.fail(text);
-    }
+    db::Params params;
+    std::string text = "DELETE FROM " + target->table + keyCondition(h.engine(), params);
+    h.run(h.direct(text), params, nullptr, text);
     rows.erase(rows.begin() + current);
-    rowids.erase(rowids.begin() + current);
+    keys.erase(keys.begin() + current);
     // As in ADO the deleted row stays current until the cursor moves; the
     // next row now sits at `current`.
     currentDeleted = true;
@@ -1246,76 +1185,6 @@ class RecordsetImpl {
   Recordset& owner_;
 };
 
-namespace {
-
-// Builds the column list of a statement that has just been stepped. For an
-// updatable select, the columns that come from its table remember their
-// table column (a subquery in the select list may name another table's).
-std::shared_ptr<const Shape> shapeOf(sqlite3_stmt* s, const Target* target) {
-  auto shape = std::make_shared<Shape>();
-  int n = sqlite3_column_count(s);
-  bool hasRowid = target != nullptr;
-  if (hasRowid) --n;
-  shape->hasRowid = hasRowid;
-  shape->columns.reserve(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    Column col;
-    const char* name = sqlite3_column_name(s, i);
-    col.name = name ? name : "";
-    col.kind = kindOfDeclType(sqlite3_column_decltype(s, i));
-    if (target) {
-      const char* origin = sqlite3_column_origin_name(s, i);
-      const char* table = sqlite3_column_table_name(s, i);
-      if (origin && table && sameText(table, target->tableName)) col.origin = origin;
-    }
-    shape->columns.push_back(std::move(col));
-  }
-  return shape;
-}
-
-// The shape of a cached statement, rebuilt when SQLite re-prepared it (the
-// schema changed).
-const std::shared_ptr<const Shape>& cachedShape(CachedStatement& c) {
-  int reprepares = sqlite3_stmt_status(c.stmt, SQLITE_STMTSTATUS_REPREPARE, 0);
-  if (!c.shape || reprepares != c.reprepares) {
-    c.shape = shapeOf(c.stmt, c.target.get());
-    c.reprepares = reprepares;
-  }
-  return c.shape;
-}
-
-// Runs a script of several statements in order without caching them and
-// returns the rows they changed; rows of queries are read and dropped.
-long runBatch(Handle& h, const std::string& original) {
-  std::string text = SqlDialect::translate(original);
-  const char* p = text.c_str();
-  const char* end = p + text.size();
-  long affected = 0;
-  h.arm();
-  while (p < end) {
-    sqlite3_stmt* s = nullptr;
-    const char* tail = nullptr;
-    if (sqlite3_prepare_v2(h.db(), p, static_cast<int>(end - p), &s, &tail) != SQLITE_OK) {
-      sqlite3_finalize(s);
-      h.fail(original);
-    }
-    p = tail;
-    if (!s) continue;  // blanks or a comment
-    struct Finalize {
-      sqlite3_stmt* s;
-      ~Finalize() { sqlite3_finalize(s); }
-    } finalize{s};
-    int before = sqlite3_total_changes(h.db());
-    int rc = sqlite3_step(s);
-    while (rc == SQLITE_ROW) rc = sqlite3_step(s);
-    if (rc != SQLITE_DONE) h.fail(original);
-    if (sqlite3_total_changes(h.db()) != before) affected += sqlite3_changes(h.db());
-  }
-  return affected;
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // Connection members
 
@@ -1328,26 +1197,37 @@ Connection::~Connection() {
   }
 }
 
-void Connection::Open(const std::string& connectionString, const std::string&, const std::string&, long) {
+void Connection::Open(const std::string& connectionString, const std::string& user, const std::string& password,
+                      long) {
   if (impl_->handle) raise(kObjectOpen, "Operation is not allowed when the object is open.");
   // The component opens the same connection string over and over; remember
   // the last one read on this thread.
-  thread_local std::string lastString, lastPath;
-  if (connectionString != lastString || lastPath.empty()) {
-    std::string path = dataSourceOf(connectionString);
-    if (path.empty())
-      raise(hr::kDatabase, "No data source is given in the connection string \"" + connectionString +
-                               "\" (expected \"Provider=SQLite;Data Source=PATH\").");
-    lastString = connectionString;
-    lastPath = std::move(path);
+  thread_local std::string lastString;
+  thread_local std::optional<db::ConnectionSpec> lastSpec;
+  std::optional<db::ConnectionSpec> given;
+  const db::ConnectionSpec* spec;
+  if (!user.empty() || !password.empty()) {
+    given = db::ParseConnectionString(connectionString, user, password);
+    spec = &*given;
+  } else {
+    if (!lastSpec || connectionString != lastString) {
+      lastSpec.reset();
+      lastSpec = db::ParseConnectionString(connectionString);
+      lastString = connectionString;
+    }
+    spec = &*lastSpec;
   }
-  std::unique_ptr<Handle> h = acquireHandle(lastPath);
-  h->setTimeout(impl_->commandTimeout);
+  std::unique_ptr<PooledHandle> h = acquireHandle(*spec);
+  h->engine().setTimeout(impl_->commandTimeout);
   impl_->handle = std::move(h);
   if (impl_->connectionString != connectionString) impl_->connectionString = connectionString;
 }
 
 void Connection::Close() { releaseHandle(std::move(impl_->handle)); }
+
+void Connection::ReleaseIdleHandles() {
+  if (!tPoolGone) tPool.idle.clear();
+}
 
 int Connection::State() const { return impl_->handle ? ado::adStateOpen : ado::adStateClosed; }
 
@@ -1355,34 +1235,38 @@ long Connection::CommandTimeout() const { return impl_->commandTimeout; }
 
 void Connection::SetCommandTimeout(long seconds) {
   impl_->commandTimeout = seconds < 0 ? 0 : seconds;
-  if (impl_->handle) impl_->handle->setTimeout(impl_->commandTimeout);
+  if (impl_->handle) impl_->handle->engine().setTimeout(impl_->commandTimeout);
 }
 
 const std::string& Connection::ConnectionString() const { return impl_->connectionString; }
 
-void Connection::MakeDurable() { impl_->open().makeDurable(); }
+bool Connection::IsPostgreSQL() const { return impl_->open().target() == SqlTarget::PostgreSQL; }
+
+void Connection::MakeDurable() { impl_->open().engine().makeDurable(); }
+
+void Connection::BeginTrans() { impl_->open().engine().begin(); }
+void Connection::CommitTrans() { impl_->open().engine().commit(); }
+void Connection::RollbackTrans() { impl_->open().engine().rollback(); }
+bool Connection::InTransaction() const { return impl_->open().engine().inTransaction(); }
 
 std::shared_ptr<Recordset> Connection::Execute(const std::string& sql, long* recordsAffected, long) {
-  Handle& h = impl_->open();
+  PooledHandle& h = impl_->open();
   auto rs = std::make_shared<Recordset>();
   RecordsetImpl& r = *rs->impl();
-  Literals values;
+  db::Params values;
   CachedStatement& c = h.query(sql, values);
   long affected = 0;
   if (c.several) raiseSeveral(sql);
   if (!c.empty) {
-    StatementRun run(h, c);
-    bindLiterals(run.stmt(), values);
-    sqlite3* db = h.db();
-    int before = sqlite3_total_changes(db);
-    int rc = sqlite3_step(run.stmt());
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) h.fail(sql);
-    if (sqlite3_column_count(run.stmt()) > 0) {
-      r.shape = cachedShape(c);
-      r.load(h, run.stmt(), rc, sql);
+    std::vector<db::Row> rows;
+    long changed = h.run(c, values, &rows, sql);
+    const std::shared_ptr<const db::Shape>& shape = h.shownShape(c, sql);
+    if (!shape->empty()) {
+      r.shape = shape;
+      r.rows = std::move(rows);
       affected = -1;
     } else {
-      affected = sqlite3_total_changes(db) != before ? sqlite3_changes(db) : 0;
+      affected = changed;
     }
   }
   if (r.shape) {
@@ -1397,60 +1281,34 @@ std::shared_ptr<Recordset> Connection::Execute(const std::string& sql, long* rec
   return rs;
 }
 
-namespace {
-
-// Allows what a plain query needs and denies everything else.
-int readOnlyAuthorizer(void*, int action, const char*, const char*, const char*, const char*) {
-  switch (action) {
-    case SQLITE_SELECT:
-    case SQLITE_READ:
-    case SQLITE_FUNCTION:
-    case SQLITE_RECURSIVE:
-      return SQLITE_OK;
-    default:
-      return SQLITE_DENY;
-  }
-}
-
-}  // namespace
-
 void Connection::RequireReadOnly(const std::string& sql) {
-  Handle& h = impl_->open();
-  // Setting an authorizer expires every compiled statement of the handle,
-  // so a statement shape found to only read is remembered: values do not
-  // change what a statement does.
+  PooledHandle& h = impl_->open();
+  // SQLite checks under an authorizer, and setting one expires every
+  // compiled statement of the handle, so a statement shape found to only
+  // read is remembered: values do not change what a statement does.
+  // PostgreSQL's check is made each time, as it also makes the next run of
+  // the statement read-only.
   std::string key;
-  Literals values;
-  const std::string& shape = parameterise(sql, key, values) ? key : sql;
-  if (h.knownReadOnly(shape)) return;
-  std::string text = SqlDialect::translate(sql);
-  sqlite3* db = h.db();
-  // Each statement is only prepared (never stepped) under the authorizer.
-  sqlite3_set_authorizer(db, readOnlyAuthorizer, nullptr);
-  struct Restore {
-    sqlite3* db;
-    ~Restore() { sqlite3_set_authorizer(db, nullptr, nullptr); }
-  } restore{db};
-  const char* p = text.c_str();
-  const char* end = p + text.size();
-  while (p < end) {
-    sqlite3_stmt* s = nullptr;
-    const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(db, p, static_cast<int>(end - p), &s, &tail);
-    bool readOnly = rc == SQLITE_OK && (!s || sqlite3_stmt_readonly(s));
-    sqlite3_finalize(s);
-    // Any other failure (a syntax error, an unknown table) is left for the
-    // run itself to report; nothing after it runs.
-    if (rc != SQLITE_OK && rc != SQLITE_AUTH) return;
-    if (!readOnly) raise(hr::kDatabase, "Only a query that reads is allowed here: " + sql);
-    p = tail;
+  db::Params values;
+  const std::string& shape = parameterise(sql, key, values, h.engine()) ? key : sql;
+  if (h.target() == SqlTarget::SQLite && h.knownReadOnly(shape)) return;
+  try {
+    h.engine().requireReadOnly(SqlDialect::translate(shape, h.target()));
+  } catch (const Error& e) {
+    logStatement(e, sql);
+    throw;
   }
   h.rememberReadOnly(shape);
 }
 
 long Connection::ExecuteBatch(const std::string& script) {
-  Handle& h = impl_->open();
-  return runBatch(h, script);
+  PooledHandle& h = impl_->open();
+  try {
+    return h.engine().runScript(SqlDialect::translate(script, h.target()));
+  } catch (const Error& e) {
+    logStatement(e, script);
+    throw;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -1495,22 +1353,21 @@ void Recordset::Open(const std::string& sql, const std::shared_ptr<Connection>& 
   RecordsetImpl& r = *impl_;
   if (r.state == ado::adStateOpen) raise(kObjectOpen, "Operation is not allowed when the object is open.");
   if (!connection) raise(hr::kDbClosed, "The recordset has no open connection to run its query on.");
-  Handle& h = connection->impl()->open();
+  PooledHandle& h = connection->impl()->open();
   r.reset();
   bool writable = lockType == ado::adLockPessimistic || lockType == ado::adLockOptimistic ||
                   lockType == ado::adLockBatchOptimistic;
-  Literals values;
+  db::Params values;
   CachedStatement& c = writable ? h.updatableQuery(sql, values) : h.query(sql, values);
   if (c.several) raiseSeveral(sql);
   if (!c.empty) {
-    StatementRun run(h, c);
-    bindLiterals(run.stmt(), values);
-    int rc = sqlite3_step(run.stmt());
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) h.fail(sql);
-    if (sqlite3_column_count(run.stmt()) == 0) return;  // not a query: it ran, the recordset stays closed
-    r.shape = cachedShape(c);
+    std::vector<db::Row> rows;
+    h.run(c, values, &rows, sql);
+    const std::shared_ptr<const db::Shape>& shape = h.shownShape(c, sql);
+    if (shape->empty()) return;  // not a query: it ran, the recordset stays closed
+    r.shape = shape;
     r.target = c.target;
-    r.load(h, run.stmt(), rc, sql);
+    r.load(std::move(rows), c.hidden);
   }
   if (!r.shape) return;
   r.state = ado::adStateOpen;
@@ -1629,6 +1486,9 @@ const ClassInfo* connectionClass() {
                     return Variant(rs);
                   })
           .method("State", {}, [](Connection& c, Args&) { return Variant(c.State()); })
+          .method("BeginTrans", {}, [](Connection& c, Args&) { c.BeginTrans(); return Variant(1); })
+          .method("CommitTrans", {}, [](Connection& c, Args&) { c.CommitTrans(); return Variant(); })
+          .method("RollbackTrans", {}, [](Connection& c, Args&) { c.RollbackTrans(); return Variant(); })
           .method("ConnectionString", {}, [](Connection& c, Args&) { return Variant(c.ConnectionString()); })
           .done();
   return info;

@@ -1,8 +1,10 @@
 #include "platform/DatabaseAdmin.h"
 
-#include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "platform/DatabaseBackend.h"
 #include "platform/Error.h"
 
 namespace quillon::DatabaseAdmin {
@@ -11,68 +13,100 @@ namespace {
 
 const char* kSource = "Quillon.DatabaseAdmin";
 
-struct Handle {
-  sqlite3* db = nullptr;
-  ~Handle() { sqlite3_close_v2(db); }
-};
-
-[[noreturn]] void fail(sqlite3* db, const std::string& what) {
-  throw Error(hr::kDatabase, kSource, what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+std::string lowered(const std::string& s) {
+  std::string out = s;
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 
-void exec(sqlite3* db, const std::string& sql, const std::string& what) {
-  char* msg = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
-    std::string m = msg ? msg : "unknown failure";
-    sqlite3_free(msg);
-    throw Error(hr::kDatabase, kSource, what + ": " + m);
+db::ConnectionSpec specOf(const std::string& database) {
+  std::string l = lowered(database);
+  bool connectionString = l.rfind("postgresql://", 0) == 0 || l.rfind("postgres://", 0) == 0 ||
+                          l.find("provider") != std::string::npos || l.find("data source") != std::string::npos;
+  return db::ParseConnectionString(connectionString ? database : "Provider=SQLite;Data Source=" + database);
+}
+
+// Runs `work` on a handle of its own inside one transaction; failures carry
+// `what` and the engine's message.
+template <class Work>
+void inTransaction(db::Handle& h, const std::string& what, Work work) {
+  try {
+    h.begin();
+    work();
+    h.commit();
+  } catch (const Error& e) {
+    try {
+      h.rollback();
+    } catch (...) {
+    }
+    throw Error(hr::kDatabase, kSource, what + ": " + e.description());
   }
+}
+
+long long countTables(db::Handle& h) {
+  db::Prepared p = h.prepare("SELECT COUNT(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema()", {});
+  std::vector<db::Row> rows;
+  p.statement->run({}, &rows);
+  return rows.empty() ? 0 : static_cast<long long>(rows[0][0].toDouble());
 }
 
 }  // namespace
 
-void CreateDatabase(const std::string& path, const std::string& script) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) throw Error(hr::kFail, kSource, "The database '" + path + "' exists already.");
-  Handle h;
-  if (sqlite3_open_v2(path.c_str(), &h.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-    fail(h.db, "Cannot create the database '" + path + "'");
-  exec(h.db, "PRAGMA journal_mode=WAL;", "Cannot switch '" + path + "' to WAL mode");
-  exec(h.db, "BEGIN;" + script + "\nCOMMIT;", "The schema script failed on '" + path + "'");
+bool IsPostgreSQL(const std::string& database) { return specOf(database).engine == db::Engine::PostgreSQL; }
+
+void CreateDatabase(const std::string& database, const std::string& script) {
+  db::ConnectionSpec spec = specOf(database);
+  std::unique_ptr<db::Handle> h;
+  if (spec.engine == db::Engine::SQLite) {
+    // A new, empty file (an empty file is an empty database).
+    int fd = ::open(spec.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      struct stat st {};
+      if (::stat(spec.path.c_str(), &st) == 0)
+        throw Error(hr::kFail, kSource, "The database '" + spec.path + "' exists already.");
+      throw Error(hr::kDatabase, kSource, "Cannot create the database '" + spec.path + "'.");
+    }
+    ::close(fd);
+    try {
+      h = db::OpenSqlite(spec.path);
+    } catch (const Error& e) {
+      ::unlink(spec.path.c_str());
+      throw Error(hr::kDatabase, kSource, "Cannot create the database '" + spec.path + "': " + e.description());
+    }
+  } else {
+    h = db::OpenHandle(spec);
+    if (countTables(*h) > 0)
+      throw Error(hr::kFail, kSource, "The PostgreSQL " + spec.description + " holds tables already.");
+  }
+  inTransaction(*h, "The schema script failed on the " + spec.description, [&] { h->runScript(script); });
+  h->makeDurable();
 }
 
-void InsertRows(const std::string& path, const std::string& table, const std::vector<std::string>& columns,
+void InsertRows(const std::string& database, const std::string& table, const std::vector<std::string>& columns,
                 const std::vector<std::vector<std::string>>& rows) {
-  Handle h;
-  if (sqlite3_open_v2(path.c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-    fail(h.db, "Cannot open the database '" + path + "'");
-  sqlite3_busy_timeout(h.db, 30000);
-  std::string sql = "INSERT INTO \"" + table + "\" (";
+  db::ConnectionSpec spec = specOf(database);
+  std::unique_ptr<db::Handle> h = db::OpenHandle(spec);
+  h->setTimeout(30);
+  std::string sql = "INSERT INTO " + h->quoteName(table) + " (";
   std::string marks;
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    sql += (i ? ", \"" : "\"") + columns[i] + "\"";
-    marks += i ? ", ?" : "?";
+    sql += (i ? ", " : "") + h->quoteName(columns[i]);
+    marks += (i ? ", " : "") + h->placeholder(static_cast<int>(i + 1));
   }
   sql += ") VALUES (" + marks + ")";
-  exec(h.db, "BEGIN;", "Cannot begin a transaction");
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(h.db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) fail(h.db, "Cannot prepare " + sql);
-  for (const auto& row : rows) {
-    sqlite3_reset(stmt);
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (i < row.size())
-        sqlite3_bind_text(stmt, static_cast<int>(i + 1), row[i].c_str(), static_cast<int>(row[i].size()), SQLITE_TRANSIENT);
-      else
-        sqlite3_bind_null(stmt, static_cast<int>(i + 1));
+  inTransaction(*h, "Cannot insert into " + table, [&] {
+    db::Prepared p = h->prepare(sql, {});
+    for (const auto& row : rows) {
+      db::Params params(columns.size());
+      for (std::size_t i = 0; i < columns.size() && i < row.size(); ++i) {
+        params[i].kind = db::Param::Text;
+        params[i].text = row[i];
+      }
+      p.statement->run(params, nullptr);
     }
-    if (sqlite3_step(stmt) != SQLITE_DONE) {
-      std::string m = sqlite3_errmsg(h.db);
-      sqlite3_finalize(stmt);
-      throw Error(hr::kDatabase, kSource, "Cannot insert into " + table + ": " + m);
-    }
-  }
-  sqlite3_finalize(stmt);
-  exec(h.db, "COMMIT;", "Cannot commit the rows of " + table);
+  });
+  h->makeDurable();
 }
 
 }  // namespace quillon::DatabaseAdmin

@@ -79,7 +79,8 @@ struct Edit {
 
 class Translator {
  public:
-  explicit Translator(std::string_view sql) : sql_(sql), tokens_(SqlDialect::tokenize(sql)), edits_(tokens_.size()) {}
+  Translator(std::string_view sql, SqlTarget target)
+      : sql_(sql), target_(target), tokens_(SqlDialect::tokenize(sql)), edits_(tokens_.size()) {}
 
   std::string run() {
     insertUnlessPresent();
@@ -139,18 +140,24 @@ class Translator {
     return true;
   }
 
+  bool postgres() const { return target_ == SqlTarget::PostgreSQL; }
+
   void identifier(std::size_t i) {
     std::string name = identifierName(tokens_[i]);
     if (equalsUpper(name, "DBO") && dropOwnerPrefix(i)) return;
-    if (tokens_[i].text[0] != '[') return;
+    if (tokens_[i].text[0] != '[' && !postgres()) return;
     std::string quoted = "\"";
     for (char c : name) {
       if (c == '"') quoted += '"';
-      quoted += c;
+      // PostgreSQL keeps quoted names as written and the schema's names are
+      // folded to lower case (ASCII letters only, as PostgreSQL folds them).
+      quoted += postgres() ? lowerAscii(c) : c;
     }
     quoted += '"';
     replace(i, std::move(quoted));
   }
+
+  static char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
   static bool equalsUpper(const std::string& s, std::string_view upperWord) {
     if (s.size() != upperWord.size()) return false;
@@ -166,14 +173,14 @@ class Translator {
     } else if (t.isWord("SELECT")) {
       top(i);
     } else if (t.isWord("ISNULL")) {
-      if (punctAt(nextSignificant(i), '(')) replace(i, "IFNULL");
+      if (punctAt(nextSignificant(i), '(')) replace(i, postgres() ? "COALESCE" : "IFNULL");
     } else if (t.isWord("LEN")) {
       if (punctAt(nextSignificant(i), '(')) replace(i, "LENGTH");
     } else if (t.isWord("GETDATE")) {
       std::size_t open = nextSignificant(i);
       std::size_t close = nextSignificant(open);
       if (punctAt(open, '(') && punctAt(close, ')')) {
-        replace(i, "datetime('now','localtime')");
+        replace(i, postgres() ? "LOCALTIMESTAMP(0)" : "datetime('now','localtime')");
         dropRange(i + 1, close);
       }
     } else if (t.isWord("N")) {
@@ -186,10 +193,32 @@ class Translator {
         else
           edits_[i].drop = true;
       }
+    } else if (t.isWord("LIKE")) {
+      if (postgres()) like(i);
     } else if (t.isWord("TRAN")) {
       std::size_t p = previousSignificant(i);
       if (wordAt(p, "BEGIN") || wordAt(p, "COMMIT") || wordAt(p, "ROLLBACK")) replace(i, "TRANSACTION");
     }
+  }
+
+  // LIKE ignores letter case in SQL Server (its default collation) and
+  // SQLite (ASCII letters); PostgreSQL's ILIKE does so too. A pattern that
+  // is a literal or a parameter gets ESCAPE '', as PostgreSQL would
+  // otherwise read a backslash in it as an escape character.
+  void like(std::size_t i) {
+    replace(i, "ILIKE");
+    std::size_t p = nextSignificant(i);
+    if (p >= tokens_.size()) return;
+    std::size_t last;
+    if (tokens_[p].kind == SqlToken::String) {
+      last = p;
+    } else if ((punctAt(p, '$') || punctAt(p, '?')) && p + 1 < tokens_.size() &&
+               tokens_[p + 1].kind == SqlToken::Number) {
+      last = p + 1;
+    } else {
+      return;
+    }
+    if (!wordAt(nextSignificant(last), "ESCAPE")) edits_[last].suffix += " ESCAPE ''";
   }
 
   // SELECT [DISTINCT|ALL] TOP n … : drop "TOP n" and put "LIMIT n" at the end
@@ -254,7 +283,11 @@ class Translator {
       }
       last = k;
     }
-    if (compound) {
+    if (compound && postgres()) {
+      // A member of a compound takes its own LIMIT inside parentheses.
+      edits_[select].prefix += "(";
+      edits_[last].suffix += " LIMIT " + count + ")";
+    } else if (compound) {
       // SQLite allows LIMIT only after the last select of a compound, so a
       // limited member becomes a subquery of its own.
       edits_[select].prefix += "SELECT * FROM (";
@@ -297,7 +330,10 @@ class Translator {
   // result aside before inserting; without it the rows go in as they are
   // read, and T's unique key over the compared columns skips those already
   // there (and a row the SELECT gives twice). The form is used only on
-  // tables with such a key.
+  // tables with such a key. For PostgreSQL the same insert ends with ON
+  // CONFLICT DO NOTHING: its SELECT sees the table as it was when the
+  // statement began, so a row the SELECT gives twice would otherwise
+  // violate the key.
   void insertUnlessPresent() {
     std::size_t insert = 0;
     while (insert < tokens_.size() && !tokens_[insert].significant()) ++insert;
@@ -355,10 +391,13 @@ class Translator {
     if (rest < close && !wordAt(rest, "WHERE") && !tableName(rest).empty()) rest = nextSignificant(rest);  // an alias
     if (rest != close && !wordAt(rest, "WHERE")) return;
 
-    edits_[insert].suffix += " OR IGNORE";
     std::size_t dropFrom = lastAnd;
     if (lastAnd > 0 && tokens_[lastAnd - 1].kind == SqlToken::Space) --dropFrom;
     dropRange(dropFrom, close);
+    if (postgres())
+      edits_[close].suffix += " ON CONFLICT DO NOTHING";
+    else
+      edits_[insert].suffix += " OR IGNORE";
   }
 
   std::size_t matchingParen(std::size_t open) const {
@@ -377,6 +416,7 @@ class Translator {
   }
 
   std::string_view sql_;
+  SqlTarget target_;
   std::vector<SqlToken> tokens_;
   std::vector<Edit> edits_;
 };
@@ -429,6 +469,8 @@ std::vector<SqlToken> SqlDialect::tokenize(std::string_view s) {
   return out;
 }
 
-std::string SqlDialect::translate(const std::string& sqlServerText) { return Translator(sqlServerText).run(); }
+std::string SqlDialect::translate(const std::string& sqlServerText, SqlTarget target) {
+  return Translator(sqlServerText, target).run();
+}
 
 }  // namespace quillon

@@ -1,7 +1,8 @@
-// SqlDialect: adapts SQL Server texts to SQLite.
+// SqlDialect: adapts SQL Server texts to SQLite or PostgreSQL.
 //
 // The component writes its SQL for SQL Server. translate() rewrites the
-// constructs SQLite lacks and leaves everything else as written:
+// constructs the target database lacks and leaves everything else as
+// written. For SQLite:
 //   SELECT [DISTINCT] TOP n …      -> SELECT [DISTINCT] … LIMIT n  (per statement
 //                                     or parenthesised subquery; TOP 100 PERCENT
 //                                     is dropped)
@@ -16,9 +17,27 @@
 //                                     (insert only what T lacks: T's unique
 //                                     key over the compared columns skips
 //                                     the rest; used where T has one)
-// Single-quoted literals, double-quoted identifiers and comments are never
-// changed. `+` as string concatenation cannot be told from addition and is
-// left alone.
+// For PostgreSQL the same, except:
+//   SELECT … TOP n in a member of UNION/EXCEPT/INTERSECT
+//                                  -> (SELECT … LIMIT n)
+//   [NAME], "NAME"                 -> "name"  (PostgreSQL folds unquoted names
+//                                     to lower case and the schema's names
+//                                     are unquoted, so a quoted name must be
+//                                     in lower case to find them)
+//   ISNULL( / GETDATE()            -> COALESCE( / LOCALTIMESTAMP(0)
+//   x LIKE 'p' (also NOT LIKE)     -> x ILIKE 'p' ESCAPE ''  (SQL Server's
+//                                     default collation ignores letter case;
+//                                     PostgreSQL's LIKE would read "\" as an
+//                                     escape character, SQL Server's does not)
+//   INSERT … NOT IN (…) as above   -> INSERT INTO T … ON CONFLICT DO NOTHING
+// `+` between texts is concatenation in SQL Server. SQLite has no form for
+// it (the text is left alone, and SQLite adds the texts as numbers). A
+// PostgreSQL site database defines the operator text + text as
+// concatenation (data/schema.postgresql.sql), so PostgreSQL's own type
+// resolution tells concatenation from addition and the text stays as
+// written.
+// Single-quoted literals, comments and the names inside quoted identifiers
+// (apart from letter case for PostgreSQL) are never changed.
 //
 // tokenize() is the scanner translate() works on; the database layer uses
 // it to recognise single-table SELECTs.
@@ -49,8 +68,11 @@ struct SqlToken {
   bool isPunct(char c) const { return kind == Punct && text.size() == 1 && text[0] == c; }
 };
 
+// The database a text is translated for.
+enum class SqlTarget { SQLite, PostgreSQL };
+
 struct SqlDialect {
-  static std::string translate(const std::string& sqlServerText);
+  static std::string translate(const std::string& sqlServerText, SqlTarget target = SqlTarget::SQLite);
   static std::vector<SqlToken> tokenize(std::string_view sql);
 };
 

@@ -20,6 +20,9 @@ PACKAGES=(
   python3-aiosmtpd python3-pyftpdlib dovecot-imapd openssl
   libreoffice-calc-nogui libreoffice-dev
   python3-xlrd
+  # PostgreSQL sites: libpq for the engine module, and the server binaries
+  # (initdb, pg_ctl) the conformance suite starts a throwaway cluster with.
+  postgresql-15 libpq-dev
   # Fuzz targets of the test script (libFuzzer with sanitizers).
   clang-14 libclang-rt-14-dev
 )

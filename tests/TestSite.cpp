@@ -12,6 +12,8 @@
 #include "foundation/General.h"
 #include "foundation/Site.h"
 #include "platform/Configuration.h"
+#include "platform/Database.h"
+#include "tests/PostgresServer.h"
 
 namespace fs = std::filesystem;
 
@@ -29,19 +31,58 @@ void TestSite::SetUp() {
 void TestSite::createSite(bool sampleData) {
   SiteOptions options;
   options.sampleData = sampleData;
+  if (TestOnPostgres()) {
+    database_ = PostgresServer::Shared().NewDatabase();
+    options.database = database_;
+  }
   Site::Create(dir_, options);
+  if (!database_.empty()) {
+    // Tests check results with SQLite's IFNULL and GROUP_CONCAT; the same
+    // on the test's PostgreSQL database (never part of a site's schema).
+    const std::size_t at = database_.find("@/") + 2;
+    const std::string name = database_.substr(at, database_.find('?') - at);
+    PostgresServer::Shared().Psql(name, R"(
+CREATE FUNCTION ifnull(anycompatible, anycompatible) RETURNS anycompatible LANGUAGE sql IMMUTABLE
+  AS 'SELECT coalesce($1, $2)';
+CREATE FUNCTION group_concat_step(text, anyelement) RETURNS text LANGUAGE sql IMMUTABLE
+  AS 'SELECT CASE WHEN $2 IS NULL THEN $1 WHEN $1 IS NULL THEN $2::text ELSE $1 || '','' || $2::text END';
+CREATE AGGREGATE group_concat(anyelement) (SFUNC = group_concat_step, STYPE = text);
+CREATE FUNCTION group_concat_step(text, anyelement, text) RETURNS text LANGUAGE sql IMMUTABLE
+  AS 'SELECT CASE WHEN $2 IS NULL THEN $1 WHEN $1 IS NULL THEN $2::text ELSE $1 || $3 || $2::text END';
+CREATE AGGREGATE group_concat(anyelement, text) (SFUNC = group_concat_step, STYPE = text);
+)");
+  }
   General::ResetThreadState();
 }
 
 void TestSite::TearDown() {
   General::ResetThreadState();
+  // The server's connections of this test's database are not kept idle.
+  if (!database_.empty()) Connection::ReleaseIdleHandles();
   std::error_code ec;
   if (!dir_.empty()) fs::remove_all(dir_, ec);
 }
 
 std::string TestSite::dbPath() const { return Site::DatabasePath(dir_); }
 
+std::string TestSite::connectionString() const {
+  return database_.empty() ? "Provider=SQLite;Data Source=" + dbPath() : database_;
+}
+
 void TestSite::exec(const std::string& sql) const {
+  if (!database_.empty()) {
+    // Through the database layer, so the same SQL Server text is adapted
+    // to PostgreSQL as the component's are.
+    try {
+      auto conn = std::make_shared<Connection>();
+      conn->Open(database_);
+      conn->ExecuteBatch(sql);
+      conn->Close();
+    } catch (const Error& e) {
+      FAIL() << e.description() << " in " << sql;
+    }
+    return;
+  }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2(dbPath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
   sqlite3_busy_timeout(db, 10000);
@@ -54,6 +95,25 @@ void TestSite::exec(const std::string& sql) const {
 }
 
 std::string TestSite::scalar(const std::string& sql) const {
+  if (!database_.empty()) {
+    try {
+      auto conn = std::make_shared<Connection>();
+      conn->Open(database_);
+      auto rs = conn->Execute(sql);
+      std::string out = "<no row>";
+      if (!rs->EOF_()) {
+        Variant v = rs->Fields(0).Value();
+        // A comparison reads as a Boolean on PostgreSQL, as 1/0 on SQLite.
+        out = v.isNull() ? "NULL" : v.type() == VarType::Boolean ? (v.toBool() ? "1" : "0") : v.toString();
+      }
+      rs->Close();
+      conn->Close();
+      return out;
+    } catch (const Error& e) {
+      ADD_FAILURE() << e.description() << " in " << sql;
+      return "<error>";
+    }
+  }
   sqlite3* db = nullptr;
   sqlite3_open_v2(dbPath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* st = nullptr;

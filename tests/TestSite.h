@@ -25,7 +25,12 @@ class TestSite : public ::testing::Test {
   void createSite(bool sampleData = false);
 
   const std::string& dir() const { return dir_; }
-  std::string dbPath() const;
+  std::string dbPath() const;  // the SQLite file (SQLite sites only)
+  // The site database's connection string (SQLite or PostgreSQL: the
+  // environment variable QUILLON_TEST_DATABASE=postgresql makes every site
+  // of the process a PostgreSQL one, tests/PostgresServer.h).
+  std::string connectionString() const;
+  bool onPostgres() const { return !database_.empty(); }
   // Runs SQL directly on the site database (test set-up only).
   void exec(const std::string& sql) const;
   // One value of a query, as text ("NULL" for SQL NULL).
@@ -44,6 +49,7 @@ class TestSite : public ::testing::Test {
 
  private:
   std::string dir_;
+  std::string database_;  // PostgreSQL sites: the connection string
 };
 
 // Accepted by EXPECT_RAISES when any Error will do.

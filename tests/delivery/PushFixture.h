@@ -90,7 +90,7 @@ class PushSite : public TestSite {
   std::string history(std::int32_t docID) const {
     return scalar("SELECT GROUP_CONCAT(SENDMETHODID || ':' || BUSINESSPARTNERID || ':' || RULEID || ':' || Status, ' ') "
                   "FROM (SELECT * FROM SENDMETHODHISTORY WHERE DOCUMENTID = " + std::to_string(docID) +
-                  " ORDER BY HISTORYID)");
+                  " ORDER BY HISTORYID) AS H");
   }
   std::string errorCount(std::int32_t docID) const {
     return scalar("SELECT COUNT(*) FROM PUBLICATIONERRORS WHERE DOCUMENTID = " + std::to_string(docID));
