@@ -209,13 +209,28 @@ std::int32_t Rules::SenderLocale(std::int32_t docID) {
 std::int32_t Rules::ExecuteSendMethodRuleSet(std::int32_t iDocID, const std::string& iDocTypeID,
                                              std::int32_t iBusinessPartnerID) {
   return Guarded("Quillon.Rules.ExecuteSendMethodRuleSet", [&]() -> std::int32_t {
-    SendMethodRuleInput input;
-    Document document;
-    input.dom = document.GetXmlDomDocument(iDocID);
-    input.locale = SenderLocale(iDocID);
+    SendMethodRuleInput input = SendMethodRuleInput::Read(*this, iDocID);
     return SendMethodRuleSetOn(input, iDocTypeID, iBusinessPartnerID);
   });
 }
+
+namespace {
+
+// Whether any rule reads the document: a rule without lines (its one row
+// has no LINEID) and without a plug-in compares nothing and never holds,
+// so a rule set made only of such rules (or of none) gives -1 whatever the
+// document says.
+template <class Rule>
+bool readsDocument(const std::vector<Rule>& rules) {
+  for (const Rule& rule : rules) {
+    if (!rule.methodCall.empty()) return true;
+    for (const auto& line : rule.lines)
+      if (!line.lineID.isNull()) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 std::int32_t Rules::SendMethodRuleSetOn(const SendMethodRuleInput& input, const std::string& iDocTypeID,
                                         std::int32_t iBusinessPartnerID) {
@@ -224,19 +239,27 @@ std::int32_t Rules::SendMethodRuleSetOn(const SendMethodRuleInput& input, const 
                      "SENDMETHOD.BUSINESSPARTNERID = " + SqlLong(iBusinessPartnerID) + " AND " +
                      "RULEHEADER.ENABLED = 1 " + "ORDER BY RULEHEADER.SEQUENCENUMBER, RULELINE.SEQUENCENUMBER",
                  false);
+  // Most routes have no rule: the stored document is then not parsed and
+  // the sender not looked up.
+  if (!readsDocument(rules)) return -1;
+  input.Load(*this);
   for (const Rule& rule : rules)
     if (ExecuteRule(rule, input.dom, input.locale)) return rule.id;
   return -1;
 }
 
-SendMethodRuleInput SendMethodRuleInput::Read(Rules& rules, std::int32_t docID) {
-  return Guarded("Quillon.Rules.ExecuteSendMethodRuleSet", [&] {
-    SendMethodRuleInput input;
-    Document document;
-    input.dom = document.GetXmlDomDocument(docID);
-    input.locale = rules.SenderLocale(docID);
-    return input;
-  });
+SendMethodRuleInput SendMethodRuleInput::Read(Rules&, std::int32_t docID) {
+  SendMethodRuleInput input;
+  input.docID = docID;
+  return input;
+}
+
+void SendMethodRuleInput::Load(Rules& rules) const {
+  if (loaded) return;
+  Document document;
+  dom = document.GetXmlDomDocument(docID);
+  locale = rules.SenderLocale(docID);
+  loaded = true;  // only once both are read: a failure is met again by the next rule set
 }
 
 std::int32_t ExecuteSendMethodRuleSetOn(Rules& rules, const SendMethodRuleInput& input, const std::string& iDocTypeID,

@@ -119,13 +119,23 @@ class Rules : public Object {
 
 // What the send-method rules of a document read besides the rules: the
 // document's DOM and its sender's locale. The push engine asks the rule set
-// of every receiving partner of one document; it reads these once and
-// evaluates each partner's rules on them. Read and ExecuteSendMethodRuleSetOn
-// fail as ExecuteSendMethodRuleSet does (same number, source and text).
+// of every receiving partner of one document; the first rule set that has
+// a rule to evaluate reads these, and the others evaluate on them. A rule
+// set without rule lines reads neither (the document may then even be
+// missing or its sender unknown). Reading fails inside
+// ExecuteSendMethodRuleSetOn as ExecuteSendMethodRuleSet does (same number,
+// source and text), and is tried again by the next rule set.
 struct SendMethodRuleInput {
-  std::shared_ptr<DomNode> dom;
-  std::int32_t locale = 0;
-  static SendMethodRuleInput Read(Rules& rules, std::int32_t docID);
+  static SendMethodRuleInput Read(Rules& rules, std::int32_t docID);  // reads nothing yet
+
+  std::int32_t docID = 0;
+  mutable std::shared_ptr<DomNode> dom;
+  mutable std::int32_t locale = 0;
+
+ private:
+  friend class Rules;
+  void Load(Rules& rules) const;
+  mutable bool loaded = false;
 };
 std::int32_t ExecuteSendMethodRuleSetOn(Rules& rules, const SendMethodRuleInput& input, const std::string& iDocTypeID,
                                         std::int32_t iBusinessPartnerID);

@@ -42,6 +42,9 @@
 #include <unordered_set>
 #include <utility>
 
+#include <sys/stat.h>
+#include <time.h>
+
 #include "platform/Error.h"
 #include "platform/Http.h"
 #include "platform/LazyModule.h"
@@ -548,6 +551,28 @@ bool readFile(const std::string& path, std::string& bytes) {
   return !in.bad();
 }
 
+// A file's device, inode, size and modification time as one text: equal
+// texts mean the file was not replaced or written in between, as far as
+// stat() tells. Empty when the file cannot be stat'ed.
+std::string fileStampOf(const std::string& path, std::int64_t& modifiedNs) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+         std::to_string(modifiedNs);
+}
+
+std::int64_t nowNs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// A time stamp moves in clock ticks, so two writes within one tick can
+// leave the same stamp: a file is trusted to match its stamp only when it
+// had not changed for this long before it was read.
+constexpr std::int64_t kSettledNs = 2000000000;
+
 std::string dumpBuffer(xmlBufferPtr buf) {
   const xmlChar* content = xmlBufferContent(buf);
   std::string out = content ? std::string(reinterpret_cast<const char*>(content), xmlBufferLength(buf)) : std::string();
@@ -674,6 +699,13 @@ struct XmlDocHolder {
   bool hadDeclaration = false;
   bool preserveWhiteSpace = false;
   bool remote = false;  // fetched over HTTP(S)
+  // Set by load() of a local file that had settled (see kSettledNs): the
+  // file's absolute path and its stamp, under which the XSLT module keeps
+  // the style sheet compiled. Cleared by every change to the tree, so a
+  // document that no longer matches its file is compiled afresh.
+  std::string filePath;
+  std::string fileStamp;
+  void changed() { filePath.clear(); }
   std::vector<xmlNodePtr> detached;
   std::size_t pruneAt = 64;
   std::string selectionNamespaces;
@@ -870,6 +902,7 @@ std::string DomNode::text() const {
 }
 
 void DomNode::setText(const std::string& value) {
+  doc_->changed();
   xmlNodePtr n = asNode(node_);
   switch (n->type) {
     case XML_ELEMENT_NODE:
@@ -946,6 +979,7 @@ bool DomNode::hasAttribute(const std::string& name) const {
 }
 
 void DomNode::setAttribute(const std::string& name, const std::string& value) {
+  doc_->changed();
   xmlNodePtr n = asNode(node_);
   if (n->type != XML_ELEMENT_NODE) fail("setAttribute: " + nodeName() + " is not an element");
   if (!isValidQName(name)) fail("setAttribute: '" + name + "' is not a valid attribute name", hr::kInvalidArg);
@@ -957,6 +991,7 @@ void DomNode::setAttribute(const std::string& name, const std::string& value) {
 }
 
 void DomNode::setAttributeNode(const std::shared_ptr<DomNode>& attribute) {
+  doc_->changed();
   xmlNodePtr n = asNode(node_);
   if (n->type != XML_ELEMENT_NODE) fail("setAttributeNode: " + nodeName() + " is not an element");
   xmlNodePtr a = rawNode(attribute, "setAttributeNode");
@@ -976,6 +1011,7 @@ void DomNode::setAttributeNode(const std::shared_ptr<DomNode>& attribute) {
 }
 
 void DomNode::removeAttribute(const std::string& name) {
+  doc_->changed();
   xmlNodePtr n = asNode(node_);
   if (n->type != XML_ELEMENT_NODE) return;
   if (xmlAttrPtr a = findAttribute(n, name)) {
@@ -993,6 +1029,7 @@ std::shared_ptr<DomNodeList> DomNode::attributes() const {
 }
 
 std::shared_ptr<DomNode> DomNode::appendChild(const std::shared_ptr<DomNode>& child) {
+  doc_->changed();
   xmlNodePtr parent = asNode(node_);
   xmlNodePtr c = rawNode(child, "appendChild");
   if (!isContainer(parent)) fail("appendChild: a " + nodeName() + " node cannot have children");
@@ -1031,6 +1068,7 @@ std::shared_ptr<DomNode> DomNode::appendChild(const std::shared_ptr<DomNode>& ch
 }
 
 void DomNode::removeChild(const std::shared_ptr<DomNode>& child) {
+  doc_->changed();
   xmlNodePtr c = rawNode(child, "removeChild");
   if (c->parent != asNode(node_) || c->type == XML_ATTRIBUTE_NODE)
     fail("removeChild: the node to be removed is not a child of this node", hr::kInvalidArg);
@@ -1115,6 +1153,7 @@ bool DomDocument::load(const std::string& location) {
   reset();
   std::string bytes;
   std::string baseUrl;
+  std::string filePath, fileStamp;
   const bool remote = startsWithNoCase(location, "http://") || startsWithNoCase(location, "https://");
   if (remote) {
     if (!serverHttp_) {
@@ -1141,9 +1180,19 @@ bool DomDocument::load(const std::string& location) {
       parseError_ = notFound(location, "Unsupported URL scheme.");
       return false;
     }
+    std::int64_t modifiedNs = 0, afterNs = 0;
+    const std::int64_t readNs = nowNs();
+    fileStamp = path.empty() ? std::string() : fileStampOf(path, modifiedNs);
     if (path.empty() || !readFile(path, bytes)) {
       parseError_ = notFound(location);
       return false;
+    }
+    if (fileStamp.empty() || fileStampOf(path, afterNs) != fileStamp || modifiedNs + kSettledNs >= readNs) {
+      fileStamp.clear();  // written while or shortly before it was read: never taken from a cache
+    } else {
+      std::error_code ec;
+      filePath = std::filesystem::absolute(path, ec).lexically_normal().string();
+      if (ec) fileStamp.clear();
     }
     baseUrl = take(xmlPathToURI(X(path)));
   }
@@ -1158,6 +1207,11 @@ bool DomDocument::load(const std::string& location) {
   doc_->remote = remote;
   node_ = parsed.doc;
   if (!doc_->preserveWhiteSpace) stripWhiteSpace(parsed.doc);
+  if (!remote && !fileStamp.empty()) {
+    // The white-space switch shapes the tree: it is part of what was compiled.
+    doc_->filePath = std::move(filePath);
+    doc_->fileStamp = fileStamp + (doc_->preserveWhiteSpace ? ":keep" : ":strip");
+  }
   return true;
 }
 
@@ -1166,6 +1220,7 @@ std::string DomDocument::xml() const { return serializeDocument(*doc_); }
 std::shared_ptr<DomNode> DomDocument::documentElement() const { return wrap(doc_, xmlDocGetRootElement(doc_->doc)); }
 
 void DomDocument::setDocumentElement(const std::shared_ptr<DomNode>& element) {
+  doc_->changed();
   xmlNodePtr e = rawNode(element, "documentElement");
   if (e->type != XML_ELEMENT_NODE) fail("documentElement: the node is not an element", hr::kInvalidArg);
   if (e->doc != doc_->doc) {
@@ -1234,7 +1289,12 @@ std::string DomDocument::transformNode(const DomDocument& stylesheet) const {
   static XsltTransform* transform = LazyModule::Function<XsltTransform>("xslt", "quillon_xslt_transform");
   static const XsltHooks hooks{collectGeneric, allowNextEntityLoad, entitiesWithinLimit};
   std::string text, failure;
-  int rc = transform(styleSource, doc_->doc, stylesheet.doc_->remote, hooks, text, failure);
+  // A style sheet read unchanged from a local file is compiled once per
+  // thread and file version; remote ones are compiled at every use.
+  const XmlDocHolder& sheet = *stylesheet.doc_;
+  const XsltCacheKey key{sheet.filePath.c_str(), sheet.fileStamp.c_str()};
+  const bool cacheable = !sheet.remote && !sheet.filePath.empty();
+  int rc = transform(styleSource, doc_->doc, sheet.remote, cacheable ? &key : nullptr, hooks, text, failure);
   if (rc == XsltResult::OutOfMemory) throw Error(hr::kOutOfMemory, kSource, failure);
   if (rc != XsltResult::Done) raise(failure);
   return text;

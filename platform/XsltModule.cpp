@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "platform/XsltModule.h"
 
@@ -85,10 +86,24 @@ void init(const quillon::XsltHooks& hooks) {
   });
 }
 
+using StylesheetPtr = std::unique_ptr<xsltStylesheet, void (*)(xsltStylesheetPtr)>;
+
+struct CachedSheet {
+  std::string stamp;
+  StylesheetPtr style{nullptr, xsltFreeStylesheet};
+};
+
+// Compiled local style sheets of this thread by path. A compiled sheet is
+// only read while applied, but libxslt's dictionaries are not shared
+// between threads: each thread keeps its own.
+constexpr std::size_t kMaxCachedSheets = 32;
+thread_local std::unordered_map<std::string, CachedSheet> tSheets;
+
 }  // namespace
 
 extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, bool remote,
-                                      const quillon::XsltHooks& hooks, std::string& text, std::string& failure) {
+                                      const quillon::XsltCacheKey* cacheKey, const quillon::XsltHooks& hooks,
+                                      std::string& text, std::string& failure) {
   namespace XsltResult = quillon::XsltResult;
   init(hooks);
   struct LocalReads {
@@ -96,23 +111,45 @@ extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, b
     explicit LocalReads(bool forbid) { tLocalReadsForbidden = forbid; }
     ~LocalReads() { tLocalReadsForbidden = previous; }
   } localReads(remote);
-  // libxslt takes the document over and strips it while compiling: give it a copy.
-  xmlDocPtr styleDoc = xmlCopyDoc(styleSource, 1);
-  if (!styleDoc) {
-    failure = "Out of memory copying the stylesheet";
-    return XsltResult::OutOfMemory;
+  // A sheet fetched over HTTP is never kept: it is compiled with its own
+  // restrictions at every use.
+  if (remote) cacheKey = nullptr;
+  StylesheetPtr compiled(nullptr, xsltFreeStylesheet);
+  xsltStylesheetPtr styleSheet = nullptr;
+  if (cacheKey) {
+    auto it = tSheets.find(cacheKey->path);
+    if (it != tSheets.end() && it->second.stamp == cacheKey->stamp) styleSheet = it->second.style.get();
   }
-  std::unique_ptr<xsltStylesheet, void (*)(xsltStylesheetPtr)> style(xsltParseStylesheetDoc(styleDoc),
-                                                                      xsltFreeStylesheet);
-  if (!style) {
-    xmlFreeDoc(styleDoc);
-    failure = "the stylesheet does not compile";
-    return XsltResult::Failed;
+  if (!styleSheet) {
+    // libxslt takes the document over and strips it while compiling: give it a copy.
+    xmlDocPtr styleDoc = xmlCopyDoc(styleSource, 1);
+    if (!styleDoc) {
+      failure = "Out of memory copying the stylesheet";
+      return XsltResult::OutOfMemory;
+    }
+    compiled.reset(xsltParseStylesheetDoc(styleDoc));
+    if (!compiled) {
+      xmlFreeDoc(styleDoc);
+      failure = "the stylesheet does not compile";
+      return XsltResult::Failed;
+    }
+    styleSheet = compiled.get();
+    // Only a sheet that is one file is kept: an included or imported file
+    // could change without the stamp of the main file showing it.
+    if (cacheKey && !compiled->imports && !compiled->docList) {
+      if (tSheets.size() >= kMaxCachedSheets && !tSheets.count(cacheKey->path)) tSheets.clear();
+      CachedSheet& entry = tSheets[cacheKey->path];
+      entry.stamp = cacheKey->stamp;
+      entry.style = std::move(compiled);
+    } else if (cacheKey) {
+      tSheets.erase(cacheKey->path);
+    }
   }
+  xsltStylesheet* const style = styleSheet;
 
   std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> sourceCopy(nullptr, xmlFreeDoc);
   using ContextPtr = std::unique_ptr<xsltTransformContext, void (*)(xsltTransformContextPtr)>;
-  ContextPtr ctxt(xsltNewTransformContext(style.get(), source), xsltFreeTransformContext);
+  ContextPtr ctxt(xsltNewTransformContext(style, source), xsltFreeTransformContext);
   if (ctxt && xsltNeedElemSpaceHandling(ctxt.get())) {
     // xsl:strip-space removes nodes from the input document; the caller's
     // document must stay as it is, so the stylesheet gets a copy.
@@ -123,7 +160,7 @@ extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, b
       return XsltResult::OutOfMemory;
     }
     source = sourceCopy.get();
-    ctxt.reset(xsltNewTransformContext(style.get(), source));
+    ctxt.reset(xsltNewTransformContext(style, source));
   }
   if (!ctxt) {
     failure = "Out of memory creating a transformation context";
@@ -134,7 +171,7 @@ extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, b
   xsltSetCtxtParseOptions(ctxt.get(), XML_PARSE_NONET);
 
   std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> result(
-      xsltApplyStylesheetUser(style.get(), source, nullptr, nullptr, nullptr, ctxt.get()), xmlFreeDoc);
+      xsltApplyStylesheetUser(style, source, nullptr, nullptr, nullptr, ctxt.get()), xmlFreeDoc);
   if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED) {
     failure = "the transformation reported an error";
     return XsltResult::Failed;
@@ -147,7 +184,7 @@ extern "C" int quillon_xslt_transform(xmlDocPtr styleSource, xmlDocPtr source, b
     failure = "Out of memory serialising the result";
     return XsltResult::OutOfMemory;
   }
-  if (xsltSaveResultTo(out, result.get(), style.get()) >= 0) {
+  if (xsltSaveResultTo(out, result.get(), style) >= 0) {
     const xmlChar* content = xmlOutputBufferGetContent(out);
     if (content) text.assign(reinterpret_cast<const char*>(content), xmlOutputBufferGetSize(out));
   }

@@ -19,18 +19,32 @@ struct XsltHooks {
   bool (*entitiesWithinLimit)(struct _xmlDoc* doc);
 };
 
+// Names the local file a style sheet document was read from, unchanged
+// since: `path` (absolute) and `stamp` (the file's identity, size and time
+// stamp, and how the document was parsed). The module keeps the compiled
+// style sheet of such a document per thread and path and compiles again
+// when the stamp differs.
+struct XsltCacheKey {
+  const char* path;
+  const char* stamp;
+};
+
 namespace XsltResult {
 enum : int { Done = 0, Failed = 1, OutOfMemory = 2 };
 }
 
-// quillon_xslt_transform(styleSource, source, remote, hooks, text, failure):
-// applies the style sheet document to the source document (neither is
-// changed) and fills `text` with the serialised result. Otherwise returns
+// quillon_xslt_transform(styleSource, source, remote, cacheKey, hooks, text,
+// failure): applies the style sheet document to the source document
+// (neither is changed) and fills `text` with the serialised result. With a
+// cacheKey (never for a remote sheet) the style sheet compiled for the same
+// path and stamp is used again; a sheet that includes or imports other
+// files is not kept (those may change unseen). Otherwise returns
 // Failed or OutOfMemory and says what failed in `failure`. A `remote`
 // style sheet (fetched over HTTP) may read no file and load no document,
 // neither while it is compiled (xsl:include, xsl:import) nor applied
 // (document()); a local one may read local files.
-using XsltTransform = int(struct _xmlDoc* styleSource, struct _xmlDoc* source, bool remote, const XsltHooks& hooks,
-                          std::string& text, std::string& failure);
+using XsltTransform = int(struct _xmlDoc* styleSource, struct _xmlDoc* source, bool remote,
+                          const XsltCacheKey* cacheKey, const XsltHooks& hooks, std::string& text,
+                          std::string& failure);
 
 }  // namespace quillon

@@ -273,6 +273,38 @@ TEST_F(RulesTest, DatesAreReadInTheLocaleOfTheDocumentsSender) {
   EXPECT_RAISES(hr::kNoSuchEntry, rules.ExecuteSendMethodRuleSet(fromStranger, "ORDER", kReceiver));
 }
 
+TEST_F(RulesTest, ARouteWithoutRuleLinesReadsNeitherTheDocumentNorItsSender) {
+  const std::string order = "<ORDER><TYPE>rush</TYPE></ORDER>";
+  std::int32_t fromStranger = storeDocument("stranger", order);
+  std::int32_t fromMary = storeDocument("mary", order);
+  const std::int32_t missing = fromMary + 100;
+  route(5, kReceiver, "ORDER", -1);
+  // A rule without lines and without a plug-in never holds.
+  routedRule("no lines", 1, "AND", {});
+  for (std::int32_t doc : {fromStranger, fromMary, missing})
+    EXPECT_EQ(rules.ExecuteSendMethodRuleSet(doc, "ORDER", kReceiver), -1) << doc;
+
+  // Once a rule has a line, the document and its sender are needed again,
+  // with the same failure as before.
+  std::int32_t rush = routedRule("rush", 2, "AND", {{STR, TAG, "TYPE", EQ, "rush"}});
+  EXPECT_EQ(rules.ExecuteSendMethodRuleSet(fromMary, "ORDER", kReceiver), rush);
+  Error e = EXPECT_RAISES(hr::kNoSuchEntry, rules.ExecuteSendMethodRuleSet(fromStranger, "ORDER", kReceiver));
+  EXPECT_NE(e.description().find("METHOD: Quillon.Rules.ExecuteSendMethodRuleSet caught: "), std::string::npos);
+
+  // One input for several partners: a partner without rules does not read
+  // it; a failed read fails that partner and is tried again by the next.
+  SendMethodRuleInput input = SendMethodRuleInput::Read(rules, fromStranger);
+  EXPECT_EQ(ExecuteSendMethodRuleSetOn(rules, input, "ORDER", 999), -1);
+  Error again = EXPECT_RAISES(hr::kNoSuchEntry, ExecuteSendMethodRuleSetOn(rules, input, "ORDER", kReceiver));
+  EXPECT_EQ(again.description(), e.description());
+  addUser("stranger", 1033);
+  EXPECT_EQ(ExecuteSendMethodRuleSetOn(rules, input, "ORDER", kReceiver), rush);
+  // A plug-in rule is asked even without lines.
+  std::int32_t plugin = routedRule("plug-in", 0, "AND", {}, "Nobody.Here");
+  EXPECT_RAISES(hr::kCannotCreate, rules.ExecuteSendMethodRuleSet(fromMary, "ORDER", kReceiver));
+  rules.DeleteRule(plugin);
+}
+
 TEST_F(RulesTest, PluginsDecideFromTheSelectedValues) {
   std::int32_t big = storeDocument("mary", "<ORDER><AMOUNT>1500</AMOUNT><NOTE>very URGENT</NOTE></ORDER>");
   std::int32_t small = storeDocument("mary", "<ORDER><AMOUNT>999</AMOUNT><NOTE>calm</NOTE></ORDER>");

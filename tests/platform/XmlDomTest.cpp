@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -386,6 +387,82 @@ TEST(XmlDom, TransformReadsLocalIncludesButNeverWritesOrFetches) {
   EXPECT_RAISES(hr::kFail, source->transformNode(*fetcher));
 }
 
+// A style sheet that says `word` for any document; all such sheets have
+// the same size, so only the time stamp tells their versions apart.
+std::string sayingSheet(const std::string& word) {
+  return R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">)"
+         R"(<xsl:output method="text"/><xsl:template match="/">)" + word + "</xsl:template></xsl:stylesheet>";
+}
+
+void ageFile(const std::string& path, int seconds) {
+  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(seconds));
+}
+
+std::string applyFile(const std::string& path) {
+  DomDocument style;
+  EXPECT_TRUE(style.load(path)) << style.parseError().reason;
+  return parsed("<x/>")->transformNode(style);
+}
+
+// Local style sheets are compiled once per file version and thread: every
+// change of the file, and every change of the loaded document, must still
+// be seen by the next transformation.
+TEST(XmlDom, ALocalStylesheetIsSeenAsItIsNow) {
+  TempDir dir;
+  std::string path = dir.write("sheet.xsl", sayingSheet("first"));
+  ageFile(path, 60);
+  EXPECT_EQ(applyFile(path), "first");
+  EXPECT_EQ(applyFile(path), "first");
+  // Rewritten in place, same size, older stamp than now but not the same.
+  dir.write("sheet.xsl", sayingSheet("again"));
+  ageFile(path, 30);
+  EXPECT_EQ(applyFile(path), "again");
+  // Replaced by another file (a new inode) with the very same time stamp.
+  const auto stamp = fs::last_write_time(path);
+  std::string other = dir.write("other.xsl", sayingSheet("moved"));
+  fs::last_write_time(other, stamp);
+  fs::rename(other, path);
+  EXPECT_EQ(applyFile(path), "moved");
+
+  // Two writes within one clock tick leave the same stamp: a file written
+  // in the last two seconds is never taken from what was compiled.
+  dir.write("sheet.xsl", sayingSheet("third"));
+  const auto young = fs::last_write_time(path);
+  EXPECT_EQ(applyFile(path), "third");
+  dir.write("sheet.xsl", sayingSheet("forth"));
+  fs::last_write_time(path, young);
+  EXPECT_EQ(applyFile(path), "forth");
+
+  // A loaded sheet changed through the DOM is compiled as it now reads.
+  ageFile(path, 20);
+  EXPECT_EQ(applyFile(path), "forth");
+  DomDocument style;
+  ASSERT_TRUE(style.load(path));
+  auto templ = style.selectSingleNode("//*[local-name()='template']");
+  ASSERT_NE(templ, nullptr);
+  templ->setText("fifth");
+  auto source = parsed("<x/>");
+  EXPECT_EQ(source->transformNode(style), "fifth");
+  EXPECT_EQ(applyFile(path), "forth");
+  // A sheet that includes another file sees that file's changes too.
+  std::string inc = dir.write("inc.xsl", R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">)"
+                                         R"(<xsl:template name="w">one</xsl:template></xsl:stylesheet>)");
+  std::string main = dir.write("main.xsl", R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">)"
+                                           R"(<xsl:include href="inc.xsl"/><xsl:output method="text"/>)"
+                                           R"(<xsl:template match="/"><xsl:call-template name="w"/></xsl:template></xsl:stylesheet>)");
+  ageFile(inc, 60);
+  ageFile(main, 60);
+  EXPECT_EQ(applyFile(main), "one");
+  dir.write("inc.xsl", R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">)"
+                       R"(<xsl:template name="w">two</xsl:template></xsl:stylesheet>)");
+  EXPECT_EQ(applyFile(main), "two");
+
+  // Each thread keeps its own compiled sheets.
+  std::string seen;
+  std::thread([&] { seen = applyFile(path); }).join();
+  EXPECT_EQ(seen, "forth");
+}
+
 TEST(XmlDom, FailingStylesheetsRaiseWithLibxsltMessages) {
   auto source = parsed(kItems);
   struct Case {
@@ -543,13 +620,40 @@ TEST(XmlDom, RemoteStylesheetsReadNothingLocal) {
     EXPECT_EQ(out.find("SECRET"), std::string::npos) << name << ": " << out;
     EXPECT_EQ(out.find("INCLUDED"), std::string::npos) << name << ": " << out;
   }
-  // The same sheets read from a local file keep their rights.
-  for (const char* name : {"document.xsl", "include.xsl"}) {
-    DomDocument localStyle;
-    ASSERT_TRUE(localStyle.load((served.path() / name).string()));
-    std::string out = source->transformNode(localStyle);
-    EXPECT_TRUE(out.find("SECRET") != std::string::npos || out.find("INCLUDED") != std::string::npos) << out;
+  // The same sheets read from a local file keep their rights, also when
+  // they are settled files whose compiled form is kept.
+  for (const char* name : {"document.xsl", "absolute.xsl", "include.xsl"}) ageFile((served.path() / name).string(), 60);
+  for (int round = 0; round < 2; ++round) {
+    for (const char* name : {"document.xsl", "absolute.xsl", "include.xsl"}) {
+      DomDocument localStyle;
+      ASSERT_TRUE(localStyle.load((served.path() / name).string()));
+      std::string out = source->transformNode(localStyle);
+      EXPECT_TRUE(out.find("SECRET") != std::string::npos || out.find("INCLUDED") != std::string::npos) << out;
+    }
   }
+  // ... and compiling them locally gives the remote copies no rights.
+  for (const char* name : {"document.xsl", "absolute.xsl", "include.xsl"}) {
+    ASSERT_TRUE(style.load(url(name))) << name;
+    std::string out;
+    try {
+      out = source->transformNode(style);
+    } catch (const Error& e) {
+      out = e.description();
+    }
+    EXPECT_EQ(out.find("SECRET"), std::string::npos) << name << ": " << out;
+    EXPECT_EQ(out.find("INCLUDED"), std::string::npos) << name << ": " << out;
+  }
+  // A remote sheet is fetched and compiled anew at every use: an edit on
+  // the server shows at once, whatever its time stamp says.
+  served.write("plain.xsl", sayingSheet("first"));
+  ageFile((served.path() / "plain.xsl").string(), 60);
+  ASSERT_TRUE(style.load(url("plain.xsl")));
+  EXPECT_EQ(source->transformNode(style), "first");
+  const auto stamp = fs::last_write_time(served.path() / "plain.xsl");
+  served.write("plain.xsl", sayingSheet("again"));
+  fs::last_write_time(served.path() / "plain.xsl", stamp);
+  ASSERT_TRUE(style.load(url("plain.xsl")));
+  EXPECT_EQ(source->transformNode(style), "again");
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
 }
