@@ -109,9 +109,9 @@ TEST_F(ProcessDocumentTest, AScheduledIntakeStoresConvertsRecordsAndPublishes) {
   EXPECT_NE(body.find("<STANDARD>yes</STANDARD>"), std::string::npos) << body;
   EXPECT_EQ(body.find("mallory"), std::string::npos) << "the routing tags are emptied once read";
   EXPECT_EQ(scalar("SELECT GROUP_CONCAT(TAGVALUE, ',') FROM (SELECT TAGVALUE FROM TAGSVALUE WHERE DOCUMENTID = " +
-                   std::to_string(id) + " ORDER BY TAGID)"),
+                   std::to_string(id) + " ORDER BY TAGID) AS T"),
             "PO-7,yes");
-  EXPECT_EQ(scalar("SELECT GROUP_CONCAT(USERID, ',') FROM (SELECT USERID FROM PUBLICATION ORDER BY USERID)"), "bob,dave");
+  EXPECT_EQ(scalar("SELECT GROUP_CONCAT(USERID, ',') FROM (SELECT USERID FROM PUBLICATION ORDER BY USERID) AS P"), "bob,dave");
   EXPECT_EQ(scalar("SELECT LABEL FROM PUBLICATIONERRORS"), "SLBSH0008");  // mallory
   EXPECT_TRUE(mails().empty()) << "a successful intake tells the administrator nothing";
 }
@@ -125,7 +125,8 @@ TEST_F(ProcessDocumentTest, OneIntakeSyncsTheDiskOnceAndParsesItsTextOnce) {
   in.run(kOrder);
   const test::CallCounts used = test::Counts() - before;
   ASSERT_GT(in.docID, 0);
-  EXPECT_EQ(used.syncs, 1u) << "one durable point per intake";
+  // On PostgreSQL the server makes the commit durable; this process syncs nothing.
+  EXPECT_EQ(used.syncs, onPostgres() ? 0u : 1u) << "one durable point per intake";
   EXPECT_EQ(used.textParses, 1u) << "without a receive method the received DOM serves every step";
 }
 
@@ -286,7 +287,7 @@ TEST_F(ProcessDocumentTest, NotificationsAfterDeliveryNeverUndoTheIntake) {
   EXPECT_EQ(row("STATUS", in.docID), "1");
   const std::string id = std::to_string(in.docID);
   EXPECT_EQ(scalar("SELECT GROUP_CONCAT(LABEL, ',') FROM (SELECT LABEL FROM PUBLICATIONERRORS WHERE DOCUMENTID = " +
-                   id + " ORDER BY PUBLICATIONERRORID)"),
+                   id + " ORDER BY PUBLICATIONERRORID) AS E"),
             "SLBSH0008,SLBSH6082,SLBSH6082,SLBSH1810");
   const std::string sender = scalar("SELECT ERRORNUMBER || '|' || DESCRIPTION FROM PUBLICATIONERRORS WHERE LABEL = "
                                     "'SLBSH1810'");
