@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "imports/DocumentImport.h"
 #include "imports/EDI.h"
 #include "platform/Error.h"
 
@@ -45,11 +46,23 @@ JobOutcome runEdi() {
   return out;
 }
 
+JobOutcome runFolderImport() {
+  FolderImportSummary s = RunFolderImport();
+  JobOutcome out;
+  out.ran = s.ran;
+  out.failure = s.failure;
+  out.figures = counted(s.filesSeen, "file seen", "files seen") + ", " +
+                counted(s.documents, "document made", "documents made") + ", " + counted(s.errors, "error", "errors");
+  if (s.staleReported > 0) out.figures += ", " + counted(s.staleReported, "stale claim reported", "stale claims reported");
+  return out;
+}
+
 // The scheduled jobs by name. Each runs once and never raises: a job logs
 // what fails on the way and goes on, and reports ran = false only when it
 // could not run at all.
 const Job kJobs[] = {
     {"edi", "exchange files with the EDI networks (EDI.Run)", runEdi},
+    {"folder-import", "take in the files of the import folders (DocumentImport.Run)", runFolderImport},
 };
 
 int usage(const std::string& message) {
