@@ -93,8 +93,10 @@ void Sync(const fs::path& path, bool folder, const std::string& source) {
 // it: a claim nobody holds locked belongs to a worker that is gone.
 class Claim {
  public:
+  // Waits for nothing but a stale-claim check, which holds the lock for an
+  // instant only.
   explicit Claim(const fs::path& file) : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ >= 0) ::flock(fd_, LOCK_EX | LOCK_NB);
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
   }
   ~Claim() {
     if (fd_ >= 0) ::close(fd_);
