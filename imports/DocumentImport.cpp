@@ -18,11 +18,13 @@
 #include "document/FileHandling.h"
 #include "document/OBI.h"
 #include "foundation/DBUtils.h"
+#include "foundation/Encoding.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "foundation/General.h"
 #include "foundation/I18N.h"
 #include "imports/B2BExcel.h"
 #include "platform/Configuration.h"
+#include "platform/Database.h"
 #include "platform/Error.h"
 #include "platform/FileStore.h"
 #include "platform/LocalFiles.h"
@@ -244,31 +246,46 @@ bool processDocumentNode(RunState& st, const std::string& xml, const FileRef& f,
 
 // ---- the kinds of file -------------------------------------------------------------------
 
+// The documents of an XML file's text, as the import hands them on: the
+// whole text when it parses, else each element of the text wrapped in one
+// element. `stage` follows the work for the label of a failure.
+struct XmlDocuments {
+  bool several = false;
+  std::vector<std::string> texts;
+};
+
+XmlDocuments documentsOfText(const std::string& text, const std::string& delimiter, const char*& stage) {
+  XmlDocuments out;
+  const std::string content = removeTrailingDelimiter(text, delimiter);
+  stage = "SLBSH1819";
+  DomDocument dom;
+  if (dom.loadXML(content)) {
+    out.texts.push_back(dom.xml());
+    return out;
+  }
+  DomDocument wrapped;
+  if (!wrapped.loadXML("<CustomTag>" + withoutXmlDeclarations(content) + "</CustomTag>"))
+    throw Error(wrapped.parseError().errorCode, "MSXML.DOMDocument", wrapped.parseError().reason);
+  stage = "SLBSH0015";
+  out.several = true;
+  const auto children = wrapped.documentElement()->childNodes();
+  for (const auto& child : children->nodes())
+    if (child->nodeType() == DomNodeType::Element) out.texts.push_back(child->xml());
+  stage = "SLBSH1819";
+  return out;
+}
+
 void processXMLFile(RunState& st, const FileRef& f) {
   const std::string source = Source("processXMLFile");
   const char* failureLabel = "SLBSH0017";
   bool keepInErrorFolder = false;
   try {
-    std::string content = FileHandling().GetFileContentAsString(f.ClaimedShown());
-    content = removeTrailingDelimiter(content, st.delimiter);
-
-    failureLabel = "SLBSH1819";
-    DomDocument dom;
-    if (dom.loadXML(content)) {
-      processDocumentNode(st, dom.xml(), f, source);
+    const XmlDocuments documents =
+        documentsOfText(FileHandling().GetFileContentAsString(f.ClaimedShown()), st.delimiter, failureLabel);
+    if (!documents.several) {
+      processDocumentNode(st, documents.texts.front(), f, source);
     } else {
-      // Several documents one after another: each child of a wrapper
-      // element is a document of its own.
-      DomDocument wrapped;
-      if (!wrapped.loadXML("<CustomTag>" + withoutXmlDeclarations(content) + "</CustomTag>"))
-        throw Error(wrapped.parseError().errorCode, "MSXML.DOMDocument", wrapped.parseError().reason);
-      failureLabel = "SLBSH0015";
-      std::vector<std::string> documents;
-      const auto children = wrapped.documentElement()->childNodes();
-      for (const auto& child : children->nodes())
-        if (child->nodeType() == DomNodeType::Element) documents.push_back(child->xml());
-      failureLabel = "SLBSH1819";
-      for (const std::string& xml : documents) {
+      for (const std::string& xml : documents.texts) {
         try {
           processDocumentNode(st, xml, f, source);
         } catch (...) {
@@ -358,6 +375,34 @@ std::string LocalTimeText(std::time_t t) {
   return buffer;
 }
 
+// What the operator needs to decide about a stale XML claim: the documents
+// stored since the claim whose text is one of the file's documents.
+std::string WhatWasStored(const RunState& st, const StaleClaim& claim) {
+  const std::string unknown = "Some of its documents may have been taken in already.";
+  if (text::LCase(FileHandling().GetFileExtension(claim.shown)) != "xml") return unknown;
+  try {
+    const char* stage = "";
+    const XmlDocuments documents =
+        documentsOfText(FileHandling().GetFileContentAsString(claim.shown), st.delimiter, stage);
+    std::string ids;
+    long found = 0;
+    for (const std::string& xml : documents.texts) {
+      auto rs = DBUtils::getDisconnectedReadOnlyRecordSet(
+          "SELECT DOCUMENTID FROM DOCUMENT WHERE CREATIONDATE >= " + Encoding::SqlText(LocalTimeText(claim.claimedAt)) +
+          " AND ORIGINALXMLBODY = " + Encoding::SqlText(xml) + " ORDER BY DOCUMENTID");
+      if (rs->EOF_()) continue;
+      ++found;
+      for (; !rs->EOF_(); rs->MoveNext()) ids += (ids.empty() ? "" : ", ") + rs->Fields(0).Value().text();
+    }
+    const std::string total = std::to_string(documents.texts.size());
+    if (found == 0) return "None of its " + total + " document(s) was stored since the claim.";
+    return std::to_string(found) + " of its " + total + " document(s) were stored since the claim, as document(s) " +
+           ids + ".";
+  } catch (...) {
+    return unknown;
+  }
+}
+
 // The record of the claims reported already, shared by every worker of
 // the site: one line per claim, rewritten under an exclusive lock with
 // the claims that still exist.
@@ -428,8 +473,8 @@ void ReportStaleClaims(RunState& st, const std::vector<StaleClaim>& stale) {
     const std::string message =
         "The file '" + claim.shown + "' was claimed for import at " + LocalTimeText(claim.claimedAt) +
         " and was not finished: its worker stopped before the end, or its conversion failed. It is never taken "
-        "again. Some of its documents may have been taken in: check them, then remove the file or give it back its "
-        "name without the leading '~'.";
+        "again. " + WhatWasStored(st, claim) +
+        " Check them, then remove the file or give it back its name without the leading '~'.";
     General::LogError(source, message);
     try {
       const std::string admin = DBUtils::GetParameter("AdminEmailAddress");

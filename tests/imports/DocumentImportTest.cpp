@@ -202,13 +202,18 @@ TEST_F(DocumentImportTest, AStaleClaimIsReportedOnceAndLeftWhereItIsWhileAHeldOn
   ASSERT_GE(held, 0);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
+  // One of the two documents of the file left behind was stored after the claim.
+  put(in1(), "~two.xml", order("T1") + order("T2"));
+  put(in1(), "t1.xml", order("T1"));
   FolderImportSummary s = RunFolderImport();
-  EXPECT_EQ(s.staleReported, 1);
+  EXPECT_EQ(s.staleReported, 2);
   EXPECT_TRUE(logged("'" + in1() + "/~left.xml' was claimed for import"));
+  EXPECT_TRUE(logged("None of its 1 document(s) was stored since the claim"));
+  EXPECT_TRUE(logged("1 of its 2 document(s) were stored since the claim, as document(s) 1."));
   EXPECT_FALSE(logged("~held.xml"));
   EXPECT_EQ(mailsWith("~left.xml"), 1);
-  EXPECT_EQ(names(in1()), (std::set<std::string>{"~left.xml", "~held.xml"}));
-  EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENT"), "0") << "a stale claim may be imported in part: never retried";
+  EXPECT_EQ(names(in1()), (std::set<std::string>{"~left.xml", "~held.xml", "~two.xml"}));
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM DOCUMENT"), "1") << "a stale claim may be imported in part: never retried";
 
   // Reported once; a worker that dies with the other claim gets it reported.
   ::close(held);

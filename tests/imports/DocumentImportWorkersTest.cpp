@@ -182,7 +182,15 @@ TEST_F(DocumentImportWorkersTest, WorkersKilledAtRandomMomentsLoseNothingAndImpo
     EXPECT_EQ(claimable.count(name), 0u) << name << " left claimable after a full run";
     const bool isClaimed = claimed.count("~" + name) != 0;
     if (isClaimed) {
-      EXPECT_NE(log.find("/~" + name + "' was claimed for import"), std::string::npos) << name << " not reported";
+      // The report tells whether the file's document was stored.
+      const std::size_t at = log.find("/~" + name + "' was claimed for import");
+      EXPECT_NE(at, std::string::npos) << name << " not reported";
+      if (at != std::string::npos) {
+        const std::string line = log.substr(at, log.find('\n', at) - at);
+        EXPECT_NE(line.find(count == 1 ? "1 of its 1 document(s) were stored" : "None of its 1 document(s)"),
+                  std::string::npos)
+            << line;
+      }
       ++claimedReported;
       if (count == 1) ++importedAndClaimed;
     }
