@@ -254,10 +254,25 @@ struct XmlDocuments {
   std::vector<std::string> texts;
 };
 
-XmlDocuments documentsOfText(const std::string& text, const std::string& delimiter, const char*& stage) {
+// The steps of an XML file, each with the text of its failure.
+enum class XmlStage { Reading, Parsing, Separating };
+
+std::string FailureText(XmlStage stage, const std::string& file) {
+  switch (stage) {
+    case XmlStage::Reading:
+      return I18N::LabelWith("SLBSH0017", {{"[%FILE%]", file}});
+    case XmlStage::Separating:
+      return I18N::LabelWith("SLBSH0015", {{"[%FILE%]", file}});
+    case XmlStage::Parsing:
+      break;
+  }
+  return I18N::LabelWith("SLBSH1819", {{"[%FILE%]", file}});
+}
+
+XmlDocuments documentsOfText(const std::string& text, const std::string& delimiter, XmlStage& stage) {
   XmlDocuments out;
   const std::string content = removeTrailingDelimiter(text, delimiter);
-  stage = "SLBSH1819";
+  stage = XmlStage::Parsing;
   DomDocument dom;
   if (dom.loadXML(content)) {
     out.texts.push_back(dom.xml());
@@ -266,22 +281,22 @@ XmlDocuments documentsOfText(const std::string& text, const std::string& delimit
   DomDocument wrapped;
   if (!wrapped.loadXML("<CustomTag>" + withoutXmlDeclarations(content) + "</CustomTag>"))
     throw Error(wrapped.parseError().errorCode, "MSXML.DOMDocument", wrapped.parseError().reason);
-  stage = "SLBSH0015";
+  stage = XmlStage::Separating;
   out.several = true;
   const auto children = wrapped.documentElement()->childNodes();
   for (const auto& child : children->nodes())
     if (child->nodeType() == DomNodeType::Element) out.texts.push_back(child->xml());
-  stage = "SLBSH1819";
+  stage = XmlStage::Parsing;
   return out;
 }
 
 void processXMLFile(RunState& st, const FileRef& f) {
   const std::string source = Source("processXMLFile");
-  const char* failureLabel = "SLBSH0017";
+  XmlStage stage = XmlStage::Reading;
   bool keepInErrorFolder = false;
   try {
     const XmlDocuments documents =
-        documentsOfText(FileHandling().GetFileContentAsString(f.ClaimedShown()), st.delimiter, failureLabel);
+        documentsOfText(FileHandling().GetFileContentAsString(f.ClaimedShown()), st.delimiter, stage);
     if (!documents.several) {
       processDocumentNode(st, documents.texts.front(), f, source);
     } else {
@@ -291,13 +306,13 @@ void processXMLFile(RunState& st, const FileRef& f) {
         } catch (...) {
           // A rejected document that could not be kept: the whole file
           // goes to the error folder instead of being deleted.
-          General::LogError(source, I18N::LabelWith("SLBSH1819", {{"[%FILE%]", f.name}}));
+          General::LogError(source, FailureText(XmlStage::Parsing, f.name));
           keepInErrorFolder = true;
         }
       }
     }
   } catch (...) {
-    General::LogError(source, I18N::LabelWith(failureLabel, {{"[%FILE%]", f.name}}));
+    General::LogError(source, FailureText(stage, f.name));
     ++st.errors;
     MoveToErrorFolder(f);
     return;
@@ -381,7 +396,7 @@ std::string WhatWasStored(const RunState& st, const StaleClaim& claim) {
   const std::string unknown = "Some of its documents may have been taken in already.";
   if (text::LCase(FileHandling().GetFileExtension(claim.shown)) != "xml") return unknown;
   try {
-    const char* stage = "";
+    XmlStage stage = XmlStage::Reading;
     const XmlDocuments documents =
         documentsOfText(FileHandling().GetFileContentAsString(claim.shown), st.delimiter, stage);
     std::string ids;
