@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <set>
 #include <vector>
@@ -110,16 +111,13 @@ class Claim {
   int fd_;
 };
 
-enum class ClaimOutcome { Claimed, Missed };
-
 // Renames name to "~" + name in its folder, never replacing a file: when
 // the name is gone (another worker has it) or "~" + name exists already
 // (an earlier claim of a file of that name), the file is not ours.
-ClaimOutcome ClaimFile(const FileRef& f) {
+bool ClaimFile(const FileRef& f) {
   const fs::path from = f.localFolder / f.name;
   const fs::path to = f.ClaimedLocal();
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return ClaimOutcome::Claimed;
-  return ClaimOutcome::Missed;
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 // ---- texts -------------------------------------------------------------------------------
@@ -506,6 +504,29 @@ void ReportStaleClaims(RunState& st, const std::vector<StaleClaim>& stale) {
 
 // ---- the sweep ---------------------------------------------------------------------------
 
+// One claimed file by its kind. Raises what the file's own handling let
+// through.
+void ImportClaimedFile(RunState& st, const FileRef& f, std::optional<bool>& spreadsheetEngine) {
+  const std::string source = Source("ImportFilesForFolder");
+  if (f.extension == "obi") {
+    ProcessObiFile(st, f);
+  } else if (f.extension == "xml") {
+    processXMLFile(st, f);
+  } else {
+    // Asked only when a workbook comes: the answer loads the engine.
+    if (!spreadsheetEngine) spreadsheetEngine = Utility().IsExcelInstalled();
+    if (*spreadsheetEngine) {
+      std::shared_ptr<DomDocument> dom;
+      B2BExcel().TransformExcelToXML(f.ClaimedLocal().string(), dom);
+      ProcessExcelFile(st, dom, f, source);
+    } else {
+      ++st.errors;
+      moveFileToErrorFolder(f);
+      General::LogError(source, I18N::GetLabel("SLBSH0040"));
+    }
+  }
+}
+
 void ImportFilesForFolder(RunState& st, const std::string& folder) {
   const std::string source = Source("ImportFilesForFolder");
   FileHandling files;
@@ -518,8 +539,7 @@ void ImportFilesForFolder(RunState& st, const std::string& folder) {
   if (!listing || listing->Count() == 0) return;
   const fs::path localFolder = LocalOf(folder, source);
 
-  bool excelChecked = false;
-  bool excelInstalled = false;
+  std::optional<bool> spreadsheetEngine;  // asked at the first workbook
   std::vector<StaleClaim> stale;
   st.Trace("readOneFileToBeProcessed_start  - file :");
   for (long i = 1; i <= listing->Count(); ++i) {
@@ -540,32 +560,14 @@ void ImportFilesForFolder(RunState& st, const std::string& folder) {
         } else {
           f.name = name;
           f.extension = extension;
-          if (ClaimFile(f) == ClaimOutcome::Claimed) {
+          if (ClaimFile(f)) {
             Claim held(f.ClaimedLocal());
             ++st.filesSeen;
             // The claim reaches the disk before any document is made from
             // the file: after a power failure the file cannot come back
             // under its own name and be taken a second time.
             Sync(localFolder, true, source);
-            if (extension == "obi") {
-              ProcessObiFile(st, f);
-            } else if (extension == "xml") {
-              processXMLFile(st, f);
-            } else {
-              if (!excelChecked) {
-                excelInstalled = Utility().IsExcelInstalled();
-                excelChecked = true;
-              }
-              if (excelInstalled) {
-                std::shared_ptr<DomDocument> dom;
-                B2BExcel().TransformExcelToXML(text::LocalPath(f.ClaimedLocal().string()), dom);
-                ProcessExcelFile(st, dom, f, source);
-              } else {
-                ++st.errors;
-                moveFileToErrorFolder(f);
-                General::LogError(source, I18N::GetLabel("SLBSH0040"));
-              }
-            }
+            ImportClaimedFile(st, f, spreadsheetEngine);
           }
         }
       }
