@@ -56,6 +56,18 @@ class DocumentImportWorkersTest : public test::TestSite {
   void putFiles(int count) const {
     for (int n = 0; n < count; ++n) std::ofstream(in1() + "/" + fileName(n)) << order(n);
   }
+  // The same, where every twentieth file is no XML and every twentieth
+  // (shifted by ten) holds a document of an unknown type.
+  static bool broken(int n) { return n % 20 == 0; }
+  static bool rejected(int n) { return n % 20 == 10; }
+  void putMixedFiles(int count) const {
+    for (int n = 0; n < count; ++n) {
+      std::string text = order(n);
+      if (broken(n)) text = text.substr(0, text.size() - 3);
+      if (rejected(n)) text.replace(text.find(">ORDER<"), 7, ">NOSUCHTYPE<");
+      std::ofstream(in1() + "/" + fileName(n)) << text;
+    }
+  }
 
   // Starts `quillon --site DIR run folder-import` with its output in a file.
   pid_t startWorker() const {
@@ -137,11 +149,12 @@ TEST_F(DocumentImportWorkersTest, TwoWorkersTakeEveryFileExactlyOnce) {
 
 // Workers killed with SIGKILL at random moments, one or two at a time, then
 // one that runs to the end and reports what the killed ones left claimed.
-// Every file must end imported once, in the error folder, or claimed and
-// reported; none imported twice, none claimable left, none lost.
+// Every file must end imported once, in the error folder (files that are no
+// XML, rejected documents), or claimed and reported; none imported twice,
+// none claimable left, none lost.
 TEST_F(DocumentImportWorkersTest, WorkersKilledAtRandomMomentsLoseNothingAndImportNothingTwice) {
   constexpr int kFiles = 300;
-  putFiles(kFiles);
+  putMixedFiles(kFiles);
   std::mt19937 random(20261208);
   std::uniform_int_distribution<int> delayMs(0, 250);
   int kills = 0;
@@ -196,6 +209,9 @@ TEST_F(DocumentImportWorkersTest, WorkersKilledAtRandomMomentsLoseNothingAndImpo
     }
     if (errors.count(name)) ++inErrorFolder;
     if (count == 1) ++imported;
+    if (broken(n) || rejected(n)) {
+      EXPECT_EQ(count, 0) << name;
+    }
     EXPECT_TRUE(count == 1 || isClaimed || errors.count(name)) << name << " lost";
   }
   std::printf("[ counts   ] %d kills; %d files: %d imported once (%d of them left claimed), %d claimed and "
