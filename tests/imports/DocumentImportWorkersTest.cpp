@@ -121,6 +121,20 @@ class DocumentImportWorkersTest : public test::TestSite {
   }
 };
 
+TEST_F(DocumentImportWorkersTest, TheCommandFailsOnlyWhenTheJobCannotRun) {
+  std::ofstream(in1() + "/broken.xml") << "<ORDER>";
+  std::ofstream(in1() + "/good.xml") << order(1);
+  int status = wait(startWorker());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a failed file is no failure of the job";
+  EXPECT_NE(read(dir() + "/worker-output.txt").find("folder-import: 2 files seen, 1 document made, 1 error, "),
+            std::string::npos)
+      << read(dir() + "/worker-output.txt");
+
+  exec("UPDATE COLLABORATIONPARAMETER SET PARAMVALUE = '' WHERE PARAMNAME = 'EDIDelimiter'");
+  status = wait(startWorker());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "without a delimiter the job cannot run";
+}
+
 TEST_F(DocumentImportWorkersTest, TwoWorkersTakeEveryFileExactlyOnce) {
   constexpr int kFiles = 200;
   putFiles(kFiles);
