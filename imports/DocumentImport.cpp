@@ -11,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
-#include <regex>
 #include <set>
 #include <vector>
 
@@ -141,10 +140,30 @@ std::string removeTrailingDelimiter(const std::string& s, const std::string& del
 }
 
 // The XML declarations of documents written one after another: inside the
-// wrapper element they would not be well-formed.
+// wrapper element they would not be well-formed. A declaration is "<?xml"
+// followed by a blank, up to the next "?>". (A plain scan: the text comes
+// from outside and may be large.)
 std::string withoutXmlDeclarations(const std::string& s) {
-  static const std::regex declaration(R"(<\?xml[ \t\r\n][^?]*\?>)");
-  return std::regex_replace(s, declaration, "");
+  std::string out;
+  out.reserve(s.size());
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t at = s.find("<?xml", from);
+    const bool declaration = at != std::string::npos && at + 5 < s.size() &&
+                             (s[at + 5] == ' ' || s[at + 5] == '\t' || s[at + 5] == '\r' || s[at + 5] == '\n');
+    if (at == std::string::npos) break;
+    if (!declaration) {
+      out.append(s, from, at + 5 - from);
+      from = at + 5;
+      continue;
+    }
+    const std::size_t end = s.find("?>", at + 5);
+    if (end == std::string::npos) break;  // no declaration ends after this point
+    out.append(s, from, at - from);
+    from = end + 2;
+  }
+  out.append(s, from, std::string::npos);
+  return out;
 }
 
 // ---- the error folder --------------------------------------------------------------------
