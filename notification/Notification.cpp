@@ -92,7 +92,7 @@ void sendMail(const std::string& from, const std::string& to, const std::string&
   Guarded(kSource + "SendMail", [&] {
     auto u = utility(kSource + "SendMail");
     const std::string html = withHtml ? run.htmlFile() : std::string();
-    static const Variant none;
+    static const Variant none{};
     const Variant& attachments = withAttachments ? run.attachments() : none;
     if (attachments.isEmpty())
       u->SendEmail(from, to, subject, body, html, "");
