@@ -111,6 +111,42 @@ void receiveLocalFile(const Place& file, const Place& import, const Network& net
   }
 }
 
+// One file of the FTP in folder: fetched under a "~" name, deleted on the
+// server, then published in the import folder. Raises when the file cannot
+// be fetched or deleted; no local copy is left then.
+void receiveFtpFile(FtpConnection& connection, const std::string& name, const Place& import, const Network& network,
+                    Counts& counts) {
+  const std::string source = Source("moveFilesFromEDINetworkToB2B");
+  net::FtpSession& ftp = connection.session();
+  const std::string flags = std::to_string(TransferFlagsOf(network.ftpTransferType));
+  const std::string finalName = freeName(import, MakeIncomingFileName(name, network.id, std::time(nullptr)));
+  const Place temporary = Child(import, "~" + finalName);
+  try {
+    ftp.GetFile(name, temporary.local.string(), TransferModeOf(network.ftpTransferType));
+  } catch (...) {
+    // A partial copy is never taken for the file.
+    RemoveQuietly(temporary.local);
+    connection.Fail(source, "WinInet.FtpGetFile",
+                    {{"hFtpSession", connection.handle()},
+                     {"lpszRemoteFile", name},
+                     {"lpszNewFile", temporary.shown},
+                     {"fFailIfExist", "False"},
+                     {"dwFlagsAndAttributes", "128"},
+                     {"dwFlags", flags},
+                     {"dwContext", "0"}});
+  }
+  try {
+    ftp.Delete(name);
+  } catch (...) {
+    // Kept, the copy would be taken in again with the next run's copy.
+    RemoveQuietly(temporary.local);
+    connection.Fail(source, "WinInet.FtpDeleteFile", {{"hFtpSession", connection.handle()}, {"lpszFileName", name}});
+  }
+  ++counts.filesReceived;
+  std::error_code ec;
+  if (!publish(temporary, import, finalName, ec)) logStaysAsTemporary(temporary, name, ec, counts);
+}
+
 void receiveByFtp(const Network& network, const std::string& server, const std::string& folder, const Place& import,
                   Counts& counts) {
   const std::string source = Source("moveFilesFromEDINetworkToB2B");
@@ -127,35 +163,18 @@ void receiveByFtp(const Network& network, const std::string& server, const std::
                      {"dwFlags", "0"},
                      {"dwContext", "0"}});
   }
-  const std::string flags = std::to_string(TransferFlagsOf(network.ftpTransferType));
   for (const std::string& listedName : names) {
     const std::string name = text::Trim(listedName);
     // A "~" file is still being written.
     if (name.empty() || name == "." || name == ".." || name[0] == '~') continue;
-    const std::string finalName = freeName(import, MakeIncomingFileName(name, network.id, std::time(nullptr)));
-    const Place temporary = Child(import, "~" + finalName);
+    // A file that cannot be fetched or let go (a folder the server does
+    // not tell apart, a file it may not read) is logged and the next file
+    // follows, so one such entry never blocks the rest of the folder.
     try {
-      ftp.GetFile(name, temporary.local.string(), TransferModeOf(network.ftpTransferType));
+      receiveFtpFile(connection, name, import, network, counts);
     } catch (...) {
-      connection.Fail(source, "WinInet.FtpGetFile",
-                      {{"hFtpSession", connection.handle()},
-                       {"lpszRemoteFile", name},
-                       {"lpszNewFile", temporary.shown},
-                       {"fFailIfExist", "False"},
-                       {"dwFlagsAndAttributes", "128"},
-                       {"dwFlags", flags},
-                       {"dwContext", "0"}});
+      LogFailure(source, "Error in moving file '" + name + "' from the EDI network to '" + import.shown + "'", counts);
     }
-    try {
-      ftp.Delete(name);
-    } catch (...) {
-      // Kept, the copy would be taken in again with the next run's copy.
-      RemoveQuietly(temporary.local);
-      connection.Fail(source, "WinInet.FtpDeleteFile", {{"hFtpSession", connection.handle()}, {"lpszFileName", name}});
-    }
-    ++counts.filesReceived;
-    std::error_code ec;
-    if (!publish(temporary, import, finalName, ec)) logStaysAsTemporary(temporary, name, ec, counts);
   }
 }
 

@@ -167,6 +167,39 @@ TEST_F(EDIFtpTest, AFetchedFileTheServerDoesNotLetGoIsNotTakenIn) {
   EXPECT_EQ(files(dir() + "/xml/in1").size(), 1u);
 }
 
+TEST_F(EDIFtpTest, AFileTheServerCannotSendIsLoggedAndTheOthersStillComeDown) {
+  EdiNetworkRow n = ftpNetwork();
+  addNetwork(n);
+  // The server may not read the first and last file, in whatever order it
+  // lists them: each is logged on its own and the readable one comes down.
+  for (const char* name : {"A.001", "B.001", "C.001"})
+    servers.WriteServerFile(remote(std::string("edi/in/") + name), std::string("<") + name[0] + "/>");
+  for (const char* name : {"A.001", "C.001"}) fs::permissions(remote(std::string("edi/in/") + name), fs::perms::none);
+
+  EDIRunSummary s = RunEDIExchange();
+  EXPECT_EQ(s.errors, 2);
+  EXPECT_EQ(s.filesReceived, 1);
+  std::vector<std::string> got = files(dir() + "/xml/in1");
+  ASSERT_EQ(got.size(), 1u);  // no "~" copy of a failed fetch stays
+  EXPECT_EQ(got[0].rfind("B_NET1_", 0), 0u) << got[0];
+  EXPECT_EQ(read(dir() + "/xml/in1/" + got[0]), "<B/>");
+  EXPECT_EQ(files(remote("edi/in")), (std::vector<std::string>{"A.001", "C.001"}));
+  auto entries = logged("WinInet.FtpGetFile");
+  ASSERT_EQ(entries.size(), 2u);
+  for (const LogEntry& e : entries) {
+    EXPECT_NE(e.message.find("Error in moving file '"), std::string::npos) << e.message;
+    EXPECT_EQ(e.message.find(kPassword), std::string::npos) << e.message;
+  }
+
+  // Readable again, they come down with the next run.
+  for (const char* name : {"A.001", "C.001"})
+    fs::permissions(remote(std::string("edi/in/") + name), fs::perms::owner_read | fs::perms::owner_write);
+  s = RunEDIExchange();
+  EXPECT_EQ(s.errors, 0);
+  EXPECT_EQ(s.filesReceived, 2);
+  EXPECT_TRUE(files(remote("edi/in")).empty());
+}
+
 TEST_F(EDIFtpTest, PresenceAndDeletionByNameWithCommandTextsThatHideThePassword) {
   servers.WriteServerFile(remote("edi/cmd/SEMAPHORE"), "");
   EDI edi;
