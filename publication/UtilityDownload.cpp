@@ -69,7 +69,6 @@ Variant Utility::DownloadDocument(std::int32_t i_lDocumentID, const std::string&
     TSendMethodProperties properties;
     sendMethodID = sendMethods.GetSendMethodManualDownload(partner, type, static_cast<std::int16_t>(format),
                                                           static_cast<std::uint8_t>(fileFormat), properties);
-    Collaboration().SetPublicationStatus(i_lDocumentID, i_sUserID, value(PUBLICATIONSTATUS::PUBLICATIONDOWNLOADED), 0);
     std::string xsl = text::Trim(properties.sXslFileName);
     if (!xsl.empty()) xml = transformXMLStringToHTML(xml, GetTransformXSLPath() + xsl);
 
@@ -112,6 +111,9 @@ Variant Utility::DownloadDocument(std::int32_t i_lDocumentID, const std::string&
       }
       files.DeleteFileFromDisk(workbookFile);
     }
+    // Marked downloaded only once the answer is there: a download that
+    // fails leaves the recipient's copy as it was.
+    Collaboration().SetPublicationStatus(i_lDocumentID, i_sUserID, value(PUBLICATIONSTATUS::PUBLICATIONDOWNLOADED), 0);
     sendMethods.AddSendMethodToHistory(sendMethodID, partner, -1, i_lDocumentID, type, 0,
                                        sendMethods.getSendMethodStatus_SENT());
     return answer;

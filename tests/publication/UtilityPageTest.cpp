@@ -158,6 +158,14 @@ TEST_F(DownloadTest, AFailedDownloadIsAPublicationErrorAndANotSentEntry) {
             "0," + scalar("SELECT PUBLICATIONERRORID FROM PUBLICATIONERRORS"));
   // The copy was not marked downloaded.
   EXPECT_EQ(scalar("SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = 10 AND USERID = 'bob'"), "5");
+
+  // The route exists but its style sheet does not: the download fails after
+  // the route was found, and the copy still is not marked downloaded.
+  addDownload(ESendMethodFormat::XML, ESendMethodFileFormat::Unicode, "missing.xsl");
+  EXPECT_RAISES(test::kAnyError,
+                u.DownloadDocument(10, "bob", static_cast<std::int16_t>(value(ESendMethodFileFormat::Unicode))));
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATIONERRORS WHERE DOCUMENTID = 10"), "2");
+  EXPECT_EQ(scalar("SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = 10 AND USERID = 'bob'"), "5");
 }
 
 TEST_F(DownloadTest, TheExcelFormatAnswersTheWorkbooksBytesAndLeavesNoFile) {
