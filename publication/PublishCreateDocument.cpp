@@ -231,8 +231,10 @@ std::int32_t PublishCreateDocument::PublishDocumentSync(const std::string& xml, 
     Variant files = attachments;
     document.ProcessDocumentWithAttachments(0, xml, originalType, originalRecipient, files, docID, senderBP, type,
                                             sender, defaultRecipient, status, -1);
+    // The intake returned without an error of its own: the failure carries
+    // no description, so the label below is its whole text.
     if (docID == 0 || senderBP == 0 || text::Trim(type).empty() || sender.empty())
-      throw Error(ProcessDocumentError, source, I18N::GetLabel("SLBSH0003"));
+      throw Error(ProcessDocumentError, source, "");
     return docID;
   } catch (...) {
     const ErrorInfo pending = ErrorInfo::current();

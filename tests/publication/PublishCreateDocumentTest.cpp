@@ -96,6 +96,15 @@ TEST_F(PublishCreateDocumentTest, ARejectedPublicationKeepsItsInputInTheErrorFol
   EXPECT_GE(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.rfind("Error", 0) == 0; }), 2);
 }
 
+TEST_F(PublishCreateDocumentTest, AnIntakeThatReturnsNoDocumentFailsWithTheLabelOnce) {
+  // An empty text passes the intake without an error but gives no document.
+  Error e = EXPECT_RAISES(ProcessDocumentError, publisher.MainX(""));
+  const std::string label = I18N::GetLabel("SLBSH0003");
+  const std::string& d = e.description();
+  EXPECT_NE(d.find("Additional information: " + label), std::string::npos) << d;
+  EXPECT_EQ(d.find(label), d.rfind(label)) << "the label appears once: " << d;
+}
+
 TEST_F(PublishCreateDocumentTest, AnAttachmentThatCannotBeCopiedFailsNothingButIsRecorded) {
   const std::string present = writeFile("in/present.txt", "here");
   const std::int32_t id =
