@@ -39,9 +39,17 @@ void recordError(std::int32_t docID, std::int32_t number, const std::string& tex
   }
 }
 
-// The source document's attachment rows become the new document's, and its
-// attachment folder is copied beside it.
+// The source document's attachment folder is copied beside it, and then its
+// attachment rows become the new document's: a copy that fails leaves the
+// new document no rows naming files it does not have.
 void copyAttachments(std::int32_t sourceID, std::int32_t newID, const std::string& attachmentPath) {
+  // The store reaches shares and local folders alike; the folder names are
+  // the two document ids, so the copy stays below the attachment path.
+  const std::string from = text::JoinPath(attachmentPath, std::to_string(sourceID));
+  const std::string to = text::JoinPath(attachmentPath, std::to_string(newID));
+  FileStore store;
+  if (store.FolderExists(from)) store.CopyFolder(from, to, true);
+
   std::vector<std::string> names;
   {
     ConnectionScope conn;
@@ -61,12 +69,6 @@ void copyAttachments(std::int32_t sourceID, std::int32_t newID, const std::strin
     }
     rows->Close();
   }
-  // The store reaches shares and local folders alike; the folder names are
-  // the two document ids, so the copy stays below the attachment path.
-  const std::string from = text::JoinPath(attachmentPath, std::to_string(sourceID));
-  const std::string to = text::JoinPath(attachmentPath, std::to_string(newID));
-  FileStore store;
-  if (store.FolderExists(from)) store.CopyFolder(from, to, true);
 }
 
 }  // namespace

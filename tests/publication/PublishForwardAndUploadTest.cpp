@@ -1,6 +1,7 @@
 // Forwarding stored documents and reading what uploads left, on a real
 // sample site with real files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -70,6 +71,19 @@ TEST_F(PublishForwardDocumentTest, AnAttachmentFailureIsRecordedAndTheForwardSta
   EXPECT_NE(description.find("attachments refused"), std::string::npos) << description;
   EXPECT_NE(description.find("\r\nCopy from document: '41'\r\nPath : '" + dir() + "/attachments'"), std::string::npos);
   EXPECT_EQ(scalar("SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = 41"), "1");
+
+  // A folder that cannot be copied (a pipe is no file to copy) leaves the
+  // new document no rows naming files it does not have.
+  exec("DROP TRIGGER refuse");
+  storeSource(44, kOrder);
+  ASSERT_EQ(::mkfifo((dir() + "/attachments/44/pipe").c_str(), 0600), 0);
+  const std::int32_t second = forward.Main2(44, "INVOICE", "bob", dir() + "/attachments");
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM ATTACHMENT WHERE DOCUMENTID = " + std::to_string(second)), "0");
+  const std::string copyFailure = scalar("SELECT DESCRIPTION FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1808' AND "
+                                         "DOCUMENTID = " + std::to_string(second));
+  EXPECT_NE(copyFailure.find("\r\nCopy from document: '44'"), std::string::npos) << copyFailure;
+  EXPECT_EQ(scalar("SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = 44"), "1");
 }
 
 TEST_F(PublishForwardDocumentTest, WhatCannotBeForwardedSaysWhichStageFailed) {
