@@ -301,12 +301,13 @@ void PublishCreateDocument::CopyAttachmentCollection(std::int32_t i_lDocID, cons
     ConnectionScope conn;
     auto rows = OpenForUpdate("SELECT DOCUMENTID, ATTACHMENTFILENAME FROM ATTACHMENT WHERE 1=0", conn.get());
     FileHandling files;
-    std::vector<std::string> seenPaths;  // lower case
+    // A path given twice is one attachment. Paths are compared as written:
+    // two that differ only in letter case are two files here.
+    std::vector<std::string> seenPaths;
     std::vector<std::string> usedNames;  // lower case, the names this call stored
     for (const std::string& path : paths) {
-      const std::string key = text::LCase(path);
-      if (contains(seenPaths, key)) continue;
-      seenPaths.push_back(key);
+      if (contains(seenPaths, path)) continue;
+      seenPaths.push_back(path);
       try {
         const std::string extension = files.GetFileExtension(path);
         std::string name = files.GetBaseName(path) + (extension.empty() ? "" : "." + extension);

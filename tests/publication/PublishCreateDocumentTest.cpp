@@ -115,6 +115,18 @@ TEST_F(PublishCreateDocumentTest, AnAttachmentThatCannotBeCopiedFailsNothingButI
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1816'"), "1");
 }
 
+TEST_F(PublishCreateDocumentTest, PathsThatDifferOnlyInLetterCaseAreTwoAttachments) {
+  const std::string upper = writeFile("in/Terms.txt", "upper"), lower = writeFile("in/terms.txt", "lower");
+  const std::int32_t id = publisher.Main(kOrder, collectionOf({upper, lower, upper}));
+  ASSERT_GT(id, 0);
+  std::vector<std::string> contents;
+  for (const auto& [name, content] : filesBelow("attachments/" + std::to_string(id))) contents.push_back(content);
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(contents, (std::vector<std::string>{"lower", "upper"}));
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM ATTACHMENT WHERE DOCUMENTID = " + std::to_string(id)), "2");
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1816'"), "0");
+}
+
 TEST_F(PublishCreateDocumentTest, ADroppedPublicationIsARenamedFileWithTheFirstFreeCounter) {
   Error e = EXPECT_RAISES(AttachmentsSupported,
                           publisher.PublishXmlDocument(kOrder, collectionOf({writeFile("in/a.txt", "a")}), false));
