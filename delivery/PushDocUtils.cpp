@@ -386,16 +386,33 @@ void PushDocUtils::ExecuteSendMethod(std::int32_t i_lBPID, std::int32_t i_lDocID
       failure = ErrorInfo::current();
     }
 
-    Collaboration collaboration;
+    // The bookkeeping after the attempt is logged, never raised: the
+    // outcome the caller hears is the transport's. A delivered document
+    // reported as failed would be delivered again by a re-push, and a
+    // failure record that cannot be written must not keep the attempt out
+    // of the history.
+    auto closeOldError = [&] {
+      if (i_lPublicationErrorID <= 0) return;
+      logged(kExecuteSource, [&] {
+        Collaboration collaboration;
+        collaboration.ClosePublicationErrors(i_lPublicationErrorID, 0);
+      });
+    };
     if (!sent) {
-      const std::int32_t errorID = logSendFailure(i_lDocID, PublishDocumentError, failure.description,
-                                                  kExecuteSource, failureValues(i_lDocID, i_lBPID, &properties));
-      if (i_lPublicationErrorID > 0) collaboration.ClosePublicationErrors(i_lPublicationErrorID, 0);
-      addHistory(i_lSendMethodID, i_lBPID, i_lruleid, i_lDocID, docTypeID, errorID, false);
+      std::int32_t errorID = 0;
+      logged(kExecuteSource, [&] {
+        errorID = logSendFailure(i_lDocID, PublishDocumentError, failure.description, kExecuteSource,
+                                 failureValues(i_lDocID, i_lBPID, &properties));
+      });
+      // The old error stays open when no new one took its place: the
+      // error box keeps a trace of the failure.
+      if (errorID > 0) closeOldError();
+      logged(kExecuteSource,
+             [&] { addHistory(i_lSendMethodID, i_lBPID, i_lruleid, i_lDocID, docTypeID, errorID, false); });
       throw Error(CannotExecuteSendMethod, kExecuteSource, I18N::GetLabel("SLBSH0875"));
     }
-    if (i_lPublicationErrorID > 0) collaboration.ClosePublicationErrors(i_lPublicationErrorID, 0);
-    addHistory(i_lSendMethodID, i_lBPID, i_lruleid, i_lDocID, docTypeID, 0, true);
+    closeOldError();
+    logged(kExecuteSource, [&] { addHistory(i_lSendMethodID, i_lBPID, i_lruleid, i_lDocID, docTypeID, 0, true); });
   });
 }
 

@@ -259,6 +259,36 @@ TEST_F(PushEngineTest, OnlyTheSenderMayPushAgainFromTheErrorBox) {
             "0");
 }
 
+TEST_F(PushEngineTest, TheBookkeepingAfterASendNeverChangesItsOutcome) {
+  const std::string out = folder("out/delta");
+  const std::int32_t working = addSendMethod(kDelta, folderMethod(out));
+  const std::int32_t broken = addSendMethod(kNordic, brokenMethod());
+  const std::int32_t doc = storeOrder();
+  push.PushDocumentToReceivers(doc, "ORDER");
+  const std::int32_t oldError = std::stoi(errorField(doc, "PUBLICATIONERRORID"));
+
+  // Delivered, but the error box cannot be written: still a success.
+  exec("DROP TABLE PUBLICATIONERRORS");
+  std::filesystem::remove(out + "/" + std::to_string(doc) + ".xml");
+  push.ExecuteSendMethod(kDelta, doc, working, -1, "", oldError);
+  EXPECT_EQ(fileOf(out, doc), "<ORDER><NUMBER>4711</NUMBER><AMOUNT>1500</AMOUNT></ORDER>");
+  EXPECT_TRUE(push.PushDocumentToReceiver(kDelta, doc, "ORDER"));
+
+  // Failed, and the failure record cannot be written: the caller still
+  // hears of the failure, and the attempt is in the history.
+  Error e = EXPECT_RAISES(CannotExecuteSendMethod, push.ExecuteSendMethod(kNordic, doc, broken, -1));
+  EXPECT_EQ(e.source(), "Quillon.PushDocUtils.ExecuteSendMethod");
+  EXPECT_EQ(scalar("SELECT Status || ':' || PUBLICATIONERRORID FROM SENDMETHODHISTORY WHERE DOCUMENTID = " +
+                   std::to_string(doc) + " ORDER BY HISTORYID DESC LIMIT 1"),
+            "0:0");
+
+  // Delivered, but the history cannot be written: still a success.
+  exec("DROP TABLE SENDMETHODHISTORY");
+  std::filesystem::remove(out + "/" + std::to_string(doc) + ".xml");
+  push.ExecuteSendMethod(kDelta, doc, working, -1);
+  EXPECT_EQ(fileOf(out, doc), "<ORDER><NUMBER>4711</NUMBER><AMOUNT>1500</AMOUNT></ORDER>");
+}
+
 TEST_F(PushEngineTest, SmallQuestionsOfThePortal) {
   EXPECT_FALSE(push.CanPush(kDelta, 0, "ORDER"));
   const std::int32_t rule = numberRule(kDelta, "4711");
