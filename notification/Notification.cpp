@@ -2,6 +2,7 @@
 // list and its sender, and the class's registration.
 #include "notification/Notification.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -506,6 +507,26 @@ void getNotificationInfoViaPublicationError(std::int32_t pubErrorID, std::string
   });
 }
 
+// Whether the publication error records a failed notification (of a
+// recipient or of the copy list) of the document. Only such an error names
+// a mail to send again, and only such an error may be closed by it.
+const std::vector<std::string> kNotificationFailureLabels = {"SLBSH6082", "SLBSH6083"};
+
+bool isNotificationErrorOf(std::int32_t pubErrorID, std::int32_t docID) {
+  auto rs = DBUtils::getDisconnectedReadOnlyRecordSet(
+      "SELECT DOCUMENTID, LABEL FROM PUBLICATIONERRORS WHERE PUBLICATIONERRORID = " + SqlLong(pubErrorID));
+  bool found = false;
+  if (!rs->EOF_()) {
+    const Variant document = rs->Fields("DOCUMENTID").Value();
+    const std::string label = text::UCase(text::Trim(rs->Fields("LABEL").Value().text()));
+    found = !document.isNull() && !document.isEmpty() && document.toInt32() == docID &&
+            std::find(kNotificationFailureLabels.begin(), kNotificationFailureLabels.end(), label) !=
+                kNotificationFailureLabels.end();
+  }
+  DBUtils::CloseRecordset(rs);
+  return found;
+}
+
 }  // namespace
 
 // ---- public methods -----------------------------------------------------------------
@@ -555,6 +576,10 @@ bool Notification::GetNotificationProperties(std::int32_t i_lBPID, std::int32_t 
 void Notification::ReSendNotification(std::int32_t i_lDocID, const std::string& i_sDocTypeID,
                                       std::int32_t i_lPubErrorID) {
   Guarded(kSource + "ReSendNotification", [&] {
+    if (!isNotificationErrorOf(i_lPubErrorID, i_lDocID))
+      throw Error(InvalidParamValue, kSource + "ReSendNotification",
+                  "The publication error " + std::to_string(i_lPubErrorID) +
+                      " is not a failed notification of document " + std::to_string(i_lDocID) + ".");
     Run run;
     run.docID = i_lDocID;
     run.docTypeID = i_sDocTypeID;
@@ -566,8 +591,7 @@ void Notification::ReSendNotification(std::int32_t i_lDocID, const std::string& 
       sendNotificationToRecipient(run, userID);
     else
       sendNotificationToCc(run, true);
-    // Only an error of this document is closed.
-    if (i_lPubErrorID > 0) Collaboration().ClosePublicationErrors(i_lPubErrorID, i_lDocID);
+    Collaboration().ClosePublicationErrors(i_lPubErrorID, i_lDocID);
   });
 }
 

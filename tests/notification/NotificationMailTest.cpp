@@ -227,7 +227,10 @@ TEST_F(NotificationMailTest, WhatNoMailCarriesIsNeitherRenderedNorReadNorLogged)
   EXPECT_EQ(errorLabels(21), "SLBSH6082");
 
   // A copy mail sent again from the error box still needs its texts.
-  EXPECT_RAISES(DefaultTemplateNotFound, n.ReSendNotification(21, "ORDER", 0));
+  exec("INSERT INTO PUBLICATIONERRORS (DOCUMENTID, LABEL, REPLACEMENTS) VALUES (21, 'SLBSH6083', "
+       "'<REPS><REP name=\"[%EMAILADDRESS%]\">boss@example.test</REP></REPS>')");
+  const std::string copyError = scalar("SELECT MAX(PUBLICATIONERRORID) FROM PUBLICATIONERRORS");
+  EXPECT_RAISES(DefaultTemplateNotFound, n.ReSendNotification(21, "ORDER", std::stoi(copyError)));
 }
 
 TEST_F(NotificationMailTest, ReSendingARecipientClosesTheErrorOnlyWhenTheMailWentOut) {
@@ -256,13 +259,34 @@ TEST_F(NotificationMailTest, ReSendingARecipientClosesTheErrorOnlyWhenTheMailWen
   EXPECT_EQ(scalar("SELECT CLOSED <> 0 FROM PUBLICATIONERRORS WHERE PUBLICATIONERRORID = " + std::to_string(first)),
             "1");
 
-  // An error of another document is not closed by this one's re-send.
+}
+
+TEST_F(NotificationMailTest, OnlyAFailedNotificationOfTheDocumentIsSentAgainOrClosed) {
+  relay({"carol@example.test"});
+  standardTemplates();
+  store(15);
+  publish(15, "carol");
+  n.SendNotifications(15);
+  arrived();
+  const int carol = errorOf(15, "carol");
+  relay();
   store(16);
   publish(16, "carol");
-  const std::string stillOpen = scalar("SELECT PUBLICATIONERRORID FROM PUBLICATIONERRORS WHERE CLOSED = 0");
-  n.ReSendNotification(16, "ORDER", std::stoi(stillOpen));
-  EXPECT_EQ(arrived().size(), 1u);
-  EXPECT_EQ(openErrors(15), "1");
+  exec("INSERT INTO PUBLICATIONERRORS (DOCUMENTID, LABEL, REPLACEMENTS) VALUES (15, 'SLBSH0883', "
+       "'<REPS><REP name=\"[%DOCID%]\">15</REP></REPS>')");
+  const int pushFailure = std::stoi(scalar("SELECT MAX(PUBLICATIONERRORID) FROM PUBLICATIONERRORS"));
+
+  // Another document's notification error, a delivery error of this
+  // document, an unknown id and no id: refused, nothing mailed or closed.
+  const std::vector<std::pair<int, int>> refused{{16, carol}, {15, pushFailure}, {15, pushFailure + 100}, {15, 0}};
+  for (const auto& [doc, error] : refused) {
+    Error e = EXPECT_RAISES(InvalidParamValue, n.ReSendNotification(doc, "ORDER", error));
+    EXPECT_NE(e.description().find("is not a failed notification of document " + std::to_string(doc)),
+              std::string::npos)
+        << e.description();
+  }
+  EXPECT_EQ(arrived().size(), 0u);
+  EXPECT_EQ(openErrors(15), "2");
 }
 
 TEST_F(NotificationMailTest, AFailedCopyMailIsRecordedAndSentAgain) {
