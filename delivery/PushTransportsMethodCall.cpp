@@ -113,15 +113,21 @@ void SendByMethodCallForExcel(std::int32_t docID, const Variant& data, const TSe
         const std::string folder = ExcelTempFolder();
         B2BExcel excel;
         Utility utility;
+        // The plug-in works on the workbook during its call; once the call
+        // returns the workbook is closed here, else every delivery would
+        // leave one document open in the spreadsheet engine. (A failing
+        // call closes it itself.)
         if (text::Trim(p.sExcelTemplate).empty()) {
           Variant book(excel.TransformXMLToExcel(DataText(data), EWriteMode::Create, docID, false));
           utility.CallMethodForExcel(p.sAddress, book);
+          CloseWorkbookQuietly(book);
         } else {
           const std::string templatePath = ExcelTemplatePath(p.sExcelTemplate);
           const std::string tempFile = text::JoinPath(folder, p.sExcelTemplate);
           Variant book(excel.TransformXMLToExcel(DataText(data), EWriteMode::Create, docID, true, templatePath,
                                                  tempFile));
           utility.CallMethodForExcel(p.sAddress, book, tempFile);  // deletes the copy
+          CloseWorkbookQuietly(book);
         }
       });
 }

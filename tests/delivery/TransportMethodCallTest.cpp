@@ -5,10 +5,12 @@
 
 #include <filesystem>
 
+#include "delivery/IMethodCall.h"
 #include "delivery/PushDocUtils.h"
 #include "delivery/PushTransports.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "platform/Error.h"
+#include "platform/Spreadsheet.h"
 #include "tests/delivery/PushFixture.h"
 
 namespace fs = std::filesystem;
@@ -17,6 +19,25 @@ namespace quillon {
 namespace {
 
 const std::string kOrder = "<ORDER><NUMBER>4711</NUMBER></ORDER>";
+
+// An older-contract plug-in that keeps the workbook it is handed.
+class KeepWorkbook : public IMethodCall {
+ public:
+  const ClassInfo* classInfo() const override { return info(); }
+  bool GetExcelWorkBook(Variant& workbook) override {
+    kept = workbook;
+    return true;
+  }
+  static const ClassInfo* info() {
+    static const ClassInfo* i =
+        ClassBuilder<KeepWorkbook>("Test.KeepWorkbook")
+            .method("GetExcelWorkBook", {ref("i_oExcelWorkBook")},
+                    [](KeepWorkbook& p, std::vector<Variant>& a) { return Variant(p.GetExcelWorkBook(a[0])); })
+            .done();
+    return i;
+  }
+  static inline Variant kept;
+};
 
 class TransportMethodCallTest : public test::PushSite {
  protected:
@@ -91,6 +112,19 @@ TEST_F(TransportMethodCallTest, MissingOrUnknownPluginsFailWithTheMethodCallName
   push.PushDocumentToReceivers(doc, "ORDER");
   EXPECT_EQ(history(doc), std::to_string(broken) + ":200:-1:0 " + std::to_string(working) + ":300:-1:1");
   EXPECT_NE(archived(doc).find("partner 300"), std::string::npos);
+}
+
+TEST_F(TransportMethodCallTest, TheOlderContractsWorkbookIsClosedAfterTheCall) {
+  KeepWorkbook::info();
+  const std::int32_t doc = storeOrder();
+  TSendMethodProperties p = pluginMethod("Test.KeepWorkbook");
+  p.nFormat = ESendMethodFormat::Excel;
+  const std::string sheet = "<S B2BWORKSHEET=\"Stock\"><NUMBER B2BLABELPOS=\"A1\" B2BVALUEPOS=\"B1\">4711</NUMBER></S>";
+  push::SendByMethodCall(kDelta, doc, Variant(sheet), p, {"", "False", ""});
+  auto book = KeepWorkbook::kept.as<spreadsheet::Workbook>();
+  ASSERT_TRUE(book);
+  EXPECT_TRUE(book->closed());
+  KeepWorkbook::kept = Variant();
 }
 
 }  // namespace
