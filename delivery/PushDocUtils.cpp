@@ -166,15 +166,19 @@ void PushDocument(std::int32_t bp, std::int32_t docID, const std::string& xml, T
       data = Variant(utility.transformXMLStringToHTML(xml, utility.GetTransformXSLPath() + p.sXslFileName));
     }
 
-    // A workbook written here from a template waits in the Excel temporary
-    // folder under sFileName; it goes when the delivery is over.
+    // A workbook written here from a template waits under sFileName in a
+    // working folder of this delivery (sTempFileName); it goes when the
+    // delivery is over.
+    std::optional<push::WorkFolder> work;
     std::string templateCopy;
     if (p.nFormat == F::Excel && p.nProtocol != P::FilePath && p.nProtocol != P::MethodCall) {
       B2BExcel excel;
       if (!text::Trim(p.sExcelTemplate).empty()) {
         const std::string templatePath = push::ExcelTemplatePath(p.sExcelTemplate);
         p.sFileName = push::GetSendMethodOutputFileName(docID, p);
-        templateCopy = push::ExcelTempFile(p.sFileName);
+        work.emplace(push::ExcelTempFolder());
+        templateCopy = work->File(p.sFileName);
+        p.sTempFileName = templateCopy;
         WorkbookPtr book = excel.TransformXMLToExcel(data.text(), EWriteMode::Create, docID, true, templatePath,
                                                      templateCopy);
         excel.CloseWorkBook(book);

@@ -4,7 +4,7 @@
 //
 // Each transport receives the document id, the data (the document text;
 // for the Excel format a workbook, or Empty when the workbook was already
-// written from a template under the record's sFileName), the send-method
+// written from a template, see TemplateCopy), the send-method
 // record and the extended properties in read order (0 network id,
 // 1 attachments flag, 2 merge file). Transports set the record's working
 // fields sFileName and sTempFileName as they go. A failure raises, passing
@@ -58,6 +58,32 @@ std::vector<Attachment> DocumentAttachments(std::int32_t docID, const std::strin
 // The Excel temporary folder (created when missing) and a file in it.
 std::string ExcelTempFolder();
 std::string ExcelTempFile(const std::string& name);
+// The site's temporary folder.
+std::string TempFolder();
+
+// The working folder of one delivery: a folder of its own, with a unique
+// name, below `parent`; removed with all it holds when the object goes.
+// A delivery writes its files there under the name the partner sees, so
+// two deliveries that use the same name at the same time never share,
+// overwrite or delete each other's file. Raises FileError when the folder
+// cannot be made.
+class WorkFolder {
+ public:
+  explicit WorkFolder(const std::string& parent);
+  ~WorkFolder();
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+  // The path of a file of that name in the folder.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// The workbook written from a template for this delivery (sTempFileName,
+// set by the push engine); for a caller that wrote it itself, sFileName in
+// the Excel temporary folder.
+std::string TemplateCopy(const TSendMethodProperties& p);
 // The template folder ("ExcelTemplatesPath", with a trailing "\") + name.
 std::string ExcelTemplatePath(const std::string& templateName);
 

@@ -1,5 +1,7 @@
 // Mail transports: the document as a mail attachment to a partner's
 // address or portal user, and the same through a mail-to-fax gateway.
+#include <optional>
+
 #include "delivery/PushTransports.h"
 #include "foundation/DBUtils.h"
 #include "foundation/Encoding.h"
@@ -61,16 +63,23 @@ void sendMail(std::int32_t docID, const Variant& data, TSendMethodProperties& p,
           for (const Attachment& att : DocumentAttachments(docID, sender, "SendByEmail2"))
             attachments.push_back(att.storedFile);
 
+        // The file carries the name the recipient sees, in a working
+        // folder of this mail alone.
+        std::optional<WorkFolder> work;
         if (p.nFormat == ESendMethodFormat::XML) {
-          file = utility.WriteXMLFileToDiskAsciiOrUnicode(DataText(data), GetSendMethodOutputFileName(docID, p),
+          const std::string name = GetSendMethodOutputFileName(docID, p);
+          work.emplace(TempFolder());
+          file = utility.WriteXMLFileToDiskAsciiOrUnicode(DataText(data), work->File(name),
                                                           p.nFileFormat == ESendMethodFileFormat::Unicode);
         } else if (auto book = data.as<spreadsheet::Workbook>()) {
-          file = ExcelTempFile(GetSendMethodOutputFileName(docID, p));
+          const std::string name = GetSendMethodOutputFileName(docID, p);
+          work.emplace(ExcelTempFolder());
+          file = work->File(name);
           WorkbookPtr workbook = book;
           B2BExcel excel;
           excel.WriteExcelObjectToFile(workbook, file, true);
         } else {
-          file = ExcelTempFile(p.sFileName);  // written from the template
+          file = TemplateCopy(p);
         }
 
         try {

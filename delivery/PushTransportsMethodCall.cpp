@@ -2,6 +2,9 @@
 // send method's method-call string, through the IMethodCall24 contract
 // (piece by piece, then Process) or the IMethodCall contract (one call
 // with the text or the workbook).
+#include <filesystem>
+#include <optional>
+
 #include "delivery/IMethodCall24.h"
 #include "delivery/PushTransports.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
@@ -43,10 +46,20 @@ bool IMethodCall24Supported(const std::string& methodCall) {
   });
 }
 
+// The name of a delivery's copy of the template: the template's own file
+// name (the copy goes into the delivery's working folder).
+std::string templateCopyName(const std::string& excelTemplate, const std::string& source) {
+  const std::string name = std::filesystem::path(text::LocalPath(excelTemplate)).filename().string();
+  if (!IsPlainName(name))
+    throw Error(FileError, source, "The Excel template '" + excelTemplate + "' names no file.");
+  return name;
+}
+
 void SendByIMethodCall24(const std::string& methodCall, std::int32_t bpID, std::int32_t docID, bool attachments,
                          ESendMethodFormat format, const std::string& excelTemplate, const Variant& data) {
   const std::string source = "Quillon.PushDocUtils.SendByIMethodCall24";
   WorkbookPtr book;
+  std::optional<WorkFolder> work;
   std::string tempFile;
   auto cleanUp = [&] {
     if (book) CloseWorkbookQuietly(Variant(book));
@@ -78,7 +91,8 @@ void SendByIMethodCall24(const std::string& methodCall, std::int32_t bpID, std::
         book = excel.TransformXMLToExcel(DataText(data), EWriteMode::Create, docID, false);
       } else {
         const std::string templatePath = ExcelTemplatePath(excelTemplate);
-        tempFile = ExcelTempFile(excelTemplate);
+        work.emplace(ExcelTempFolder());
+        tempFile = work->File(templateCopyName(excelTemplate, source));
         book = excel.TransformXMLToExcel(DataText(data), EWriteMode::Create, docID, true, templatePath, tempFile);
       }
       plugin->setExcelWorkBook(Variant(book));
@@ -110,7 +124,6 @@ void SendByMethodCallForExcel(std::int32_t docID, const Variant& data, const TSe
       "Quillon.PushDocUtils.SendByMethodCallForExcel", [&] { return failureInfo(p.sAddress); },
       [&] {
         requireAddress(p.sAddress, "Quillon.PushDocUtils.SendByMethodCallForExcel");
-        const std::string folder = ExcelTempFolder();
         B2BExcel excel;
         Utility utility;
         // The plug-in works on the workbook during its call; once the call
@@ -123,7 +136,9 @@ void SendByMethodCallForExcel(std::int32_t docID, const Variant& data, const TSe
           CloseWorkbookQuietly(book);
         } else {
           const std::string templatePath = ExcelTemplatePath(p.sExcelTemplate);
-          const std::string tempFile = text::JoinPath(folder, p.sExcelTemplate);
+          const WorkFolder work(ExcelTempFolder());
+          const std::string tempFile =
+              work.File(templateCopyName(p.sExcelTemplate, "Quillon.PushDocUtils.SendByMethodCallForExcel"));
           Variant book(excel.TransformXMLToExcel(DataText(data), EWriteMode::Create, docID, true, templatePath,
                                                  tempFile));
           utility.CallMethodForExcel(p.sAddress, book, tempFile);  // deletes the copy

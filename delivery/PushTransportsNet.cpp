@@ -1,5 +1,7 @@
 // Transports over the network: a form post to a partner's web page and an
 // upload to a partner's FTP server (platform/Network.h).
+#include <optional>
+
 #include "delivery/PushTransports.h"
 #include "document/FileHandling.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
@@ -264,18 +266,19 @@ void SendByFTP(std::int32_t docID, const Variant& data, TSendMethodProperties& p
     if (p.nFormat != ESendMethodFormat::XML && p.nFormat != ESendMethodFormat::Excel)
       FormatNotSupported(value(p.nFormat), "Quillon.PushDocUtils.SendByFTP");
     FileHandling files;
+    std::optional<WorkFolder> work;  // the local file of this upload alone
     if (p.nFormat == ESendMethodFormat::XML) {
       p.sFileName = GetSendMethodOutputFileName(docID, p);
       p.sTempFileName = WriteTemporaryText(DataText(data), p.nFileFormat == ESendMethodFileFormat::Unicode);
     } else if (auto book = data.as<spreadsheet::Workbook>()) {
       p.sFileName = GetSendMethodOutputFileName(docID, p);
-      p.sTempFileName = ExcelTempFile(p.sFileName);
+      work.emplace(ExcelTempFolder());
+      p.sTempFileName = work->File(p.sFileName);
       WorkbookPtr workbook = book;
       B2BExcel excel;
       excel.WriteExcelObjectToFile(workbook, p.sTempFileName, true);
     } else {
-      // Written from the template already, under sFileName.
-      p.sTempFileName = ExcelTempFile(p.sFileName);
+      p.sTempFileName = TemplateCopy(p);  // written from the template already
     }
     try {
       SendDataByFTP(docID, p);

@@ -1,6 +1,12 @@
 // What the transports of PushDocUtils share: the output file name, the
 // document's attachments, the Excel working folders and clean-up.
+#include <stdlib.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "delivery/PushTransports.h"
 #include "document/FileHandling.h"
@@ -76,6 +82,33 @@ std::string ExcelTempFolder() {
 }
 
 std::string ExcelTempFile(const std::string& name) { return text::JoinPath(ExcelTempFolder(), name); }
+
+std::string TempFolder() {
+  FileHandling files;
+  return files.GetFolderName(value(EFolderType::TempFolder), "");
+}
+
+WorkFolder::WorkFolder(const std::string& parent) {
+  const std::string pattern = text::JoinPath(parent, "delivery-XXXXXX");
+  std::string buffer = text::LocalPath(pattern);
+  if (!::mkdtemp(buffer.data())) {
+    const int error = errno;
+    throw Error(FileError, "Quillon.PushDocUtils.WorkFolder",
+                "The working folder cannot be made in '" + parent + "': " + std::strerror(error) + ".");
+  }
+  path_ = pattern.substr(0, pattern.size() - 6) + buffer.substr(buffer.size() - 6);
+}
+
+WorkFolder::~WorkFolder() {
+  std::error_code ignored;  // a working folder left behind fails no delivery
+  std::filesystem::remove_all(text::LocalPath(path_), ignored);
+}
+
+std::string WorkFolder::File(const std::string& name) const { return text::JoinPath(path_, name); }
+
+std::string TemplateCopy(const TSendMethodProperties& p) {
+  return text::Trim(p.sTempFileName).empty() ? ExcelTempFile(p.sFileName) : p.sTempFileName;
+}
 
 std::string ExcelTemplatePath(const std::string& templateName) {
   std::string folder = DBUtils::GetParameter("ExcelTemplatesPath");

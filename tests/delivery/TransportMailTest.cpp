@@ -8,6 +8,7 @@
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "platform/Error.h"
 #include "platform/Mail.h"
+#include "platform/Spreadsheet.h"
 #include "tests/LoopbackServers.h"
 #include "tests/delivery/PushFixture.h"
 
@@ -161,6 +162,47 @@ TEST_F(TransportMailTest, FailuresNameTheRecipientAndLeaveNoFiles) {
             std::string::npos)
       << f.description();
   EXPECT_TRUE(servers.SmtpMessages().empty());
+}
+
+TEST_F(TransportMailTest, EachMailWritesItsFileApartFromOtherDeliveriesOfTheSameName) {
+  useSink();
+  const std::int32_t doc = storeOrder();
+  // Another delivery's file of the same name waits in the shared folders.
+  writeFile("temp/order.xml", "another document");
+  writeFile("excel/temp/order.xls", "another workbook");
+
+  TSendMethodProperties p = mailMethod("orders@delta.example");
+  p.sFileName = "order";
+  push.SendByEmail2(doc, Variant(kOrder), p, noAttachments);
+  mail::ReceivedMail m = only();
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].name, "order.xml");
+  EXPECT_EQ(m.attachments[0].content, kOrder);
+
+  // A workbook made from a template, through the engine.
+  {
+    auto blank = spreadsheet::Create();
+    blank->saveAs(dir() + "/excel/templates/order.xlt");
+    blank->close();
+  }
+  TSendMethodProperties excel = mailMethod("orders@delta.example");
+  excel.nFormat = ESendMethodFormat::Excel;
+  excel.sFileName = "order";
+  excel.sExcelTemplate = "order.xlt";
+  const std::int32_t method = addSendMethod(kDelta, excel);
+  push.ExecuteSendMethod(kDelta, doc, method, -1);
+  auto got = servers.SmtpMessages();
+  ASSERT_EQ(got.size(), 2u);
+  mail::ReceivedMail book = mail::ParseMail(got.back().bytes);
+  ASSERT_EQ(book.attachments.size(), 1u);
+  EXPECT_EQ(book.attachments[0].name, "order.xls");
+  EXPECT_NE(book.attachments[0].content, "another workbook");
+
+  // The other files are untouched and no working file stays behind.
+  EXPECT_EQ(read(dir() + "/temp/order.xml"), "another document");
+  EXPECT_EQ(read(dir() + "/excel/temp/order.xls"), "another workbook");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir() + "/temp"), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir() + "/excel/temp"), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include "delivery/PushDocUtils.h"
 #include "delivery/PushTransports.h"
 #include "foundation/EnumsConstantsGlobalVars.h"
+#include "imports/B2BExcel.h"
 #include "platform/Error.h"
+#include "platform/Spreadsheet.h"
 #include "tests/LoopbackServers.h"
 #include "tests/delivery/PushFixture.h"
 
@@ -278,6 +280,29 @@ TEST_F(TransportNetTest, FtpSendsTheAttachmentsAfterTheDocument) {
   Error e = EXPECT_RAISES(PushByFTPError, push::SendByFTP(doc, Variant(kOrder), p, {"", "True", ""}));
   EXPECT_NE(e.description().find("An error occurred while handling the file 'gone.pdf'."), std::string::npos)
       << e.description();
+}
+
+TEST_F(TransportNetTest, AnFtpWorkbookIsWrittenApartFromOtherDeliveriesOfTheSameName) {
+  const int port = servers.StartFtp();
+  ASSERT_NE(port, 0);
+  writeFile("excel/temp/stock.xls", "another workbook");
+  TSendMethodProperties p = ftpMethod(port, "");
+  p.nFormat = ESendMethodFormat::Excel;
+  p.sFileName = "stock";
+  p.nSuffix = ESendMethodSuffix::None;
+  B2BExcel excel;
+  WorkbookPtr book = excel.TransformXMLToExcel(
+      "<S B2BWORKSHEET=\"Stock\"><NUMBER B2BLABELPOS=\"A1\" B2BVALUEPOS=\"B1\">4711</NUMBER></S>",
+      EWriteMode::Create, 15, false);
+  push::SendByFTP(15, Variant(book), p, noAttachments);
+  excel.CloseWorkBook(book);
+
+  EXPECT_EQ(p.sFileName, "stock.xls");
+  auto sent = spreadsheet::Open(servers.ftpRoot() + "/stock.xls", true);
+  EXPECT_TRUE(sent->sheet("Stock"));
+  sent->close();
+  EXPECT_EQ(TestSite::read(dir() + "/excel/temp/stock.xls"), "another workbook");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir() + "/excel/temp"), fs::directory_iterator()), 1);
 }
 
 }  // namespace
