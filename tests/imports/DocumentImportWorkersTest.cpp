@@ -213,10 +213,13 @@ TEST_F(DocumentImportWorkersTest, WorkersKilledAtRandomMomentsLoseNothingAndImpo
       const std::size_t at = log.find("/~" + name + "' was claimed for import");
       EXPECT_NE(at, std::string::npos) << name << " not reported";
       if (at != std::string::npos) {
+        // A file that is no XML cannot be read for its documents: the
+        // report can only say that some may have been taken in.
         const std::string line = log.substr(at, log.find('\n', at) - at);
-        EXPECT_NE(line.find(count == 1 ? "1 of its 1 document(s) were stored" : "None of its 1 document(s)"),
-                  std::string::npos)
-            << line;
+        const char* expected = broken(n)    ? "Some of its documents may have been taken in already."
+                               : count == 1 ? "1 of its 1 document(s) were stored"
+                                            : "None of its 1 document(s)";
+        EXPECT_NE(line.find(expected), std::string::npos) << line;
       }
       ++claimedReported;
       if (count == 1) ++importedAndClaimed;
