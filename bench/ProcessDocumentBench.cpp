@@ -19,6 +19,11 @@
 // connection (each its own transaction, as the component runs them), and
 // one sync of the write-ahead log per document.
 //
+// When the PostgreSQL server binaries are installed, the same intake runs
+// once more in the same run on a PostgreSQL site (a throwaway local cluster
+// on a Unix socket, restarted with a durable server's settings,
+// bench/BenchPostgres.h; its data folder is on /tmp's disk), and documents per second are printed side by side.
+//
 //   bench_process_document [DOCUMENTS=2000] [FOLDER=/dev/shm]
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -54,6 +59,8 @@
 #include "platform/Error.h"
 #include "platform/Variant.h"
 #include "tests/CallCounters.h"
+#include "bench/BenchPostgres.h"
+#include "tests/PostgresServer.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -161,11 +168,13 @@ void exec(const std::string& sql) {
   General::CloseConnection(conn);
 }
 
-// The sample site with what the benchmark's order needs.
-std::string prepareSite(const std::string& parent) {
+// The sample site with what the benchmark's order needs; its database is
+// the SQLite file in the site folder, or `database` when one is given.
+std::string prepareSite(const std::string& parent, const std::string& database = {}) {
   std::string dir = newFolder(parent);
   SiteOptions options;
   options.sampleData = true;
+  options.database = database;
   Site::Create(dir, options);
   // As on a site in service, the configuration files are not brand new
   // (a file changed within the last seconds is read again at each use).
@@ -391,6 +400,22 @@ int main(int argc, char** argv) {
     fs::remove_all(dir);
     const Floor floor = runFloor(folder, documents, r);
 
+    // The same intake on a PostgreSQL site. The statement counters see
+    // SQLite only; the syncs counted are this process's own.
+    std::string why;
+    const bool postgres = test::PostgresServer::Available(&why);
+    Result pg;
+    std::string pgSettings;
+    if (postgres) {
+      auto& server = bench::DurablePostgres();
+      pgSettings = bench::PostgresSettings(server);
+      const std::string pgDir = prepareSite(folder, server.NewDatabase());
+      pg = runComponent(pgDir, documents);
+      General::ResetThreadState();
+      Connection::ReleaseIdleHandles();
+      fs::remove_all(pgDir);
+    }
+
     std::printf("Document.ProcessDocument, %d documents of %zu bytes in %s (after %d warm-up documents)\n",
                 documents, orderText(0).size(), folder.c_str(), kWarmUp + 1);
     std::printf("  each became: %s\n", r.check.c_str());
@@ -417,6 +442,21 @@ int main(int argc, char** argv) {
     std::printf("%-46s %12.0f %12.0f\n", "floor documents/s", 1e6 / floor.wallUs, 1e6 / floor.cpuUs);
     std::printf("%-46s %12.2f %12.2f\n", "component / floor", (1e6 / r.perSecond) / floor.wallUs,
                 (1e6 / r.perCpuSecond) / floor.cpuUs);
+    if (postgres) {
+      std::printf("same intake, SQLite site (%s) and PostgreSQL site (local server, data on /tmp, %s):\n",
+                  folder.c_str(), pgSettings.c_str());
+      std::printf("  each became on PostgreSQL: %s\n", pg.check.c_str());
+      std::printf("%-46s %12s %12s\n", "", "SQLite", "PostgreSQL");
+      std::printf("%-46s %12.1f %12.1f\n", "documents/s (wall clock)", r.perSecond, pg.perSecond);
+      std::printf("%-46s %12.0f %12.0f\n", "time per document (us)", 1e6 / r.perSecond, 1e6 / pg.perSecond);
+      std::printf("%-46s %12.0f %12.0f\n", "CPU of this process per document (us)", 1e6 / r.perCpuSecond,
+                  1e6 / pg.perCpuSecond);
+      std::printf("%-46s %12.2f %12.2f\n", "syncs of this process/document", r.syncs, pg.syncs);
+      std::printf("%-46s %12.2f %12.2f\n", "XML texts parsed/document", r.textParses, pg.textParses);
+      std::printf("%-46s %12.2f\n", "PostgreSQL / SQLite, documents/s", pg.perSecond / r.perSecond);
+    } else {
+      std::printf("PostgreSQL site: not measured (%s)\n", why.c_str());
+    }
     return 0;
   } catch (const Error& e) {
     std::fprintf(stderr, "bench_process_document: %s\n", e.description().c_str());
