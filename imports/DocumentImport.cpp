@@ -112,11 +112,31 @@ class Claim {
 
 // Renames name to "~" + name in its folder, never replacing a file: when
 // the name is gone (another worker has it) or "~" + name exists already
-// (an earlier claim of a file of that name), the file is not ours.
-bool ClaimFile(const FileRef& f) {
+// (an earlier claim of a file of that name), the file is not ours. Any
+// other failure raises, so the file is counted and logged as an error
+// instead of being passed over without a trace.
+bool ClaimFile(const FileRef& f, const std::string& source) {
   const fs::path from = f.localFolder / f.name;
   const fs::path to = f.ClaimedLocal();
-  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  int err = errno;
+  if (err == EINVAL || err == ENOSYS || err == ENOTSUP) {
+    // A file system without the no-replace rename (NFS): a hard link, made
+    // by the server, fails on an existing name just as well. The file's own
+    // name goes once the "~" name holds it; should that fail, the claim is
+    // undone, since the file would be claimable again under its own name.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      if (::unlink(from.c_str()) == 0 || errno == ENOENT) return true;
+      err = errno;
+      ::unlink(to.c_str());
+      LocalFiles::Raise(hr::kPathFileAccess, source, "The file cannot be claimed for import", f.ClaimedShown(),
+                        std::error_code(err, std::generic_category()));
+    }
+    err = errno;
+  }
+  if (err == ENOENT || err == EEXIST) return false;
+  LocalFiles::Raise(hr::kPathFileAccess, source, "The file cannot be claimed for import", f.ClaimedShown(),
+                    std::error_code(err, std::generic_category()));
 }
 
 // ---- texts -------------------------------------------------------------------------------
@@ -579,7 +599,7 @@ void ImportFilesForFolder(RunState& st, const std::string& folder) {
         } else {
           f.name = name;
           f.extension = extension;
-          if (ClaimFile(f)) {
+          if (ClaimFile(f, source)) {
             Claim held(f.ClaimedLocal());
             ++st.filesSeen;
             // The claim reaches the disk before any document is made from
