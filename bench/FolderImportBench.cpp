@@ -68,7 +68,7 @@ std::string order(int n) {
 }
 
 // The site's database, through the component's own connection layer.
-std::shared_ptr<Connection> open(const std::string& connection) {
+std::shared_ptr<Connection> openDatabase(const std::string& connection) {
   auto conn = std::make_shared<Connection>();
   conn->Open(connection);
   return conn;
@@ -76,10 +76,10 @@ std::shared_ptr<Connection> open(const std::string& connection) {
 
 // A sample site whose import folder holds `files` orders; on `database`
 // when one is given, with or without notification templates.
-struct Site_ {
+struct BenchSite {
   std::string dir, connection;
 };
-Site_ makeSite(const std::string& parent, int files, const std::string& database = {}, bool notify = true);
+BenchSite makeSite(const std::string& parent, int files, const std::string& database = {}, bool notify = true);
 
 // Documents per second of Document.ProcessDocument called directly.
 double intakeFloor(const std::string& parent, int documents, double& cpuMsPerDocument) {
@@ -108,7 +108,7 @@ double intakeFloor(const std::string& parent, int documents, double& cpuMsPerDoc
   return documents / seconds;
 }
 
-Site_ makeSite(const std::string& parent, int files, const std::string& database, bool notify) {
+BenchSite makeSite(const std::string& parent, int files, const std::string& database, bool notify) {
   const std::string dir = newFolder(parent);
   SiteOptions options;
   options.sampleData = true;
@@ -124,7 +124,7 @@ Site_ makeSite(const std::string& parent, int files, const std::string& database
   if (notify) {
     // Default notification templates: the scheduled intake notifies
     // (the mails go to the site's pickup folder).
-    auto conn = open(connection);
+    auto conn = openDatabase(connection);
     conn->Execute(
         "INSERT INTO NOTIFICATIONTEMPLATE (DOCUMENTTYPEID, BUSINESSPARTNERID, MODE, SUBJECT, BODY) VALUES "
         "('-1', -1, 1, 'Sent', 'Sent'), ('-1', -1, 2, 'New', 'New'), ('-1', -2, 2, 'Copy', 'Copy')");
@@ -179,7 +179,7 @@ double serverCpuSeconds(bool onPostgres) {
   return (std::stod(f[13]) + std::stod(f[14])) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-Outcome importWith(const std::string& quillon, const Site_& target, int workers) {
+Outcome importWith(const std::string& quillon, const BenchSite& target, int workers) {
   const std::string& site = target.dir;
   const bool onPostgres = target.connection.rfind("postgresql:", 0) == 0;
   const double serverBefore = serverCpuSeconds(onPostgres);
@@ -230,7 +230,7 @@ Outcome importWith(const std::string& quillon, const Site_& target, int workers)
   out.serverCpuSeconds = serverCpuSeconds(onPostgres) - serverBefore;
 
   // Every document by its order number (read from the stored texts).
-  auto conn = open(target.connection);
+  auto conn = openDatabase(target.connection);
   auto rs = conn->Execute("SELECT ORIGINALXMLBODY FROM DOCUMENT");
   std::set<std::string> numbers;
   for (; !rs->EOF_(); rs->MoveNext()) {
@@ -313,7 +313,7 @@ int main(int argc, char** argv) {
         order.push_back(label);
         std::printf("%s\n", label.c_str());
         for (int workers : {1, 2, 4}) {
-          const Site_ site =
+          const BenchSite site =
               makeSite(parent, files, onPostgres ? bench::DurablePostgres().NewDatabase() : std::string(), notify);
           const Outcome o = importWith(quillon, site, workers);
           rates[label][workers] = files / o.seconds;
