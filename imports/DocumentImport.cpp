@@ -634,15 +634,15 @@ double ReadStaleClaimSeconds() {
   return kDefaultStaleClaimSeconds;
 }
 
-struct FolderSpec {
+struct ImportFolderSetUp {
   EFolderType type;
   const char* parameter;  // its name in the logged texts
 };
 
 // Gets a folder and creates it when missing; "" for a blank path.
-std::string SetUpFolder(const FolderSpec& spec) {
+std::string SetUpFolder(const ImportFolderSetUp& setUp) {
   FileHandling files;
-  const std::string folder = files.GetFolderName(static_cast<std::int32_t>(spec.type));
+  const std::string folder = files.GetFolderName(static_cast<std::int32_t>(setUp.type));
   if (text::Trim(folder).empty()) return folder;
   if (!files.FolderExists(folder)) files.CreateFolderTree(folder);
   return folder;
@@ -672,13 +672,13 @@ bool startImports(RunState& st, std::string& failure) {
   if (st.delimiter.empty()) return stop(I18N::GetLabel("SLBSH0010"));
 
   st.Trace("getParameters (start)");
-  const FolderSpec error{EFolderType::XmlErrorFolder, "XMLErrorPath"};
-  const FolderSpec first{EFolderType::XmlPath1Folder, "XmlPath1"};
-  const FolderSpec second{EFolderType::XmlPath2Folder, "XmlPath2"};
-  const FolderSpec obiFolder{EFolderType::ObiFolder, "ObiPath"};
+  const ImportFolderSetUp error{EFolderType::XmlErrorFolder, "XMLErrorPath"};
+  const ImportFolderSetUp first{EFolderType::XmlPath1Folder, "XmlPath1"};
+  const ImportFolderSetUp second{EFolderType::XmlPath2Folder, "XmlPath2"};
+  const ImportFolderSetUp obiFolder{EFolderType::ObiFolder, "ObiPath"};
   std::string path1, path2, obiPath;
   bool obiEnabled = false;
-  const FolderSpec* current = &error;
+  const ImportFolderSetUp* current = &error;
   try {
     st.errorFolder = SetUpFolder(error);
     current = &first;

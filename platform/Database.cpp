@@ -567,16 +567,16 @@ Pool::~Pool() {
   tPoolGone = true;
 }
 
-std::unique_ptr<PooledHandle> acquireHandle(const db::ConnectionSpec& spec) {
+std::unique_ptr<PooledHandle> acquireHandle(const db::ConnectionSettings& settings) {
   if (!tPoolGone) {
-    auto it = tPool.idle.find(spec.poolKey);
+    auto it = tPool.idle.find(settings.poolKey);
     while (it != tPool.idle.end() && !it->second.empty()) {
       std::unique_ptr<PooledHandle> h = std::move(it->second.back());
       it->second.pop_back();
       if (h->engine().usable()) return h;
     }
   }
-  return std::make_unique<PooledHandle>(spec.poolKey, db::OpenHandle(spec));
+  return std::make_unique<PooledHandle>(settings.poolKey, db::OpenHandle(settings));
 }
 
 void releaseHandle(std::unique_ptr<PooledHandle> h) {
@@ -680,10 +680,10 @@ Param ParamOf(const Variant& v) {
   return p;
 }
 
-std::unique_ptr<Handle> OpenHandle(const ConnectionSpec& spec) {
-  if (spec.engine == Engine::SQLite) return OpenSqlite(spec.path);
+std::unique_ptr<Handle> OpenHandle(const ConnectionSettings& settings) {
+  if (settings.engine == Engine::SQLite) return OpenSqlite(settings.path);
   static OpenPostgresFunction* open = LazyModule::Function<OpenPostgresFunction>(kPostgresModule, kPostgresSymbol);
-  return std::unique_ptr<Handle>(open(spec));
+  return std::unique_ptr<Handle>(open(settings));
 }
 
 }  // namespace db
@@ -1203,21 +1203,21 @@ void Connection::Open(const std::string& connectionString, const std::string& us
   // The component opens the same connection string over and over; remember
   // the last one read on this thread.
   thread_local std::string lastString;
-  thread_local std::optional<db::ConnectionSpec> lastSpec;
-  std::optional<db::ConnectionSpec> given;
-  const db::ConnectionSpec* spec;
+  thread_local std::optional<db::ConnectionSettings> lastSettings;
+  std::optional<db::ConnectionSettings> given;
+  const db::ConnectionSettings* settings;
   if (!user.empty() || !password.empty()) {
     given = db::ParseConnectionString(connectionString, user, password);
-    spec = &*given;
+    settings = &*given;
   } else {
-    if (!lastSpec || connectionString != lastString) {
-      lastSpec.reset();
-      lastSpec = db::ParseConnectionString(connectionString);
+    if (!lastSettings || connectionString != lastString) {
+      lastSettings.reset();
+      lastSettings = db::ParseConnectionString(connectionString);
       lastString = connectionString;
     }
-    spec = &*lastSpec;
+    settings = &*lastSettings;
   }
-  std::unique_ptr<PooledHandle> h = acquireHandle(*spec);
+  std::unique_ptr<PooledHandle> h = acquireHandle(*settings);
   h->engine().setTimeout(impl_->commandTimeout);
   impl_->handle = std::move(h);
   if (impl_->connectionString != connectionString) impl_->connectionString = connectionString;

@@ -20,7 +20,7 @@ std::string lowered(const std::string& s) {
   return out;
 }
 
-db::ConnectionSpec specOf(const std::string& database) {
+db::ConnectionSettings settingsOf(const std::string& database) {
   std::string l = lowered(database);
   bool connectionString = l.rfind("postgresql://", 0) == 0 || l.rfind("postgres://", 0) == 0 ||
                           l.find("provider") != std::string::npos || l.find("data source") != std::string::npos;
@@ -53,40 +53,40 @@ long long countTables(db::Handle& h) {
 
 }  // namespace
 
-bool IsPostgreSQL(const std::string& database) { return specOf(database).engine == db::Engine::PostgreSQL; }
+bool IsPostgreSQL(const std::string& database) { return settingsOf(database).engine == db::Engine::PostgreSQL; }
 
 void CreateDatabase(const std::string& database, const std::string& script) {
-  db::ConnectionSpec spec = specOf(database);
+  db::ConnectionSettings settings = settingsOf(database);
   std::unique_ptr<db::Handle> h;
-  if (spec.engine == db::Engine::SQLite) {
+  if (settings.engine == db::Engine::SQLite) {
     // A new, empty file (an empty file is an empty database).
-    int fd = ::open(spec.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd = ::open(settings.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       struct stat st {};
-      if (::stat(spec.path.c_str(), &st) == 0)
-        throw Error(hr::kFail, kSource, "The database '" + spec.path + "' exists already.");
-      throw Error(hr::kDatabase, kSource, "Cannot create the database '" + spec.path + "'.");
+      if (::stat(settings.path.c_str(), &st) == 0)
+        throw Error(hr::kFail, kSource, "The database '" + settings.path + "' exists already.");
+      throw Error(hr::kDatabase, kSource, "Cannot create the database '" + settings.path + "'.");
     }
     ::close(fd);
     try {
-      h = db::OpenSqlite(spec.path);
+      h = db::OpenSqlite(settings.path);
     } catch (const Error& e) {
-      ::unlink(spec.path.c_str());
-      throw Error(hr::kDatabase, kSource, "Cannot create the database '" + spec.path + "': " + e.description());
+      ::unlink(settings.path.c_str());
+      throw Error(hr::kDatabase, kSource, "Cannot create the database '" + settings.path + "': " + e.description());
     }
   } else {
-    h = db::OpenHandle(spec);
+    h = db::OpenHandle(settings);
     if (countTables(*h) > 0)
-      throw Error(hr::kFail, kSource, "The PostgreSQL " + spec.description + " holds tables already.");
+      throw Error(hr::kFail, kSource, "The PostgreSQL " + settings.description + " holds tables already.");
   }
-  inTransaction(*h, "The schema script failed on the " + spec.description, [&] { h->runScript(script); });
+  inTransaction(*h, "The schema script failed on the " + settings.description, [&] { h->runScript(script); });
   h->makeDurable();
 }
 
 void InsertRows(const std::string& database, const std::string& table, const std::vector<std::string>& columns,
                 const std::vector<std::vector<std::string>>& rows) {
-  db::ConnectionSpec spec = specOf(database);
-  std::unique_ptr<db::Handle> h = db::OpenHandle(spec);
+  db::ConnectionSettings settings = settingsOf(database);
+  std::unique_ptr<db::Handle> h = db::OpenHandle(settings);
   h->setTimeout(30);
   std::string sql = "INSERT INTO " + h->quoteName(table) + " (";
   std::string marks;

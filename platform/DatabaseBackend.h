@@ -157,7 +157,7 @@ class Handle {
 
 enum class Engine { SQLite, PostgreSQL };
 
-struct ConnectionSpec {
+struct ConnectionSettings {
   Engine engine = Engine::SQLite;
   std::string path;  // SQLite: the database file
   // PostgreSQL: libpq keywords and values (a URI is passed as "dbname" and
@@ -172,21 +172,21 @@ struct ConnectionSpec {
 // or a "postgresql://" URI. `user`/`password` (ADO's Open arguments) take
 // precedence over the string's when not empty. Raises when no data source
 // or database is given.
-ConnectionSpec ParseConnectionString(const std::string& connectionString, const std::string& user = {},
+ConnectionSettings ParseConnectionString(const std::string& connectionString, const std::string& user = {},
                                      const std::string& password = {});
 
 // The connection string with every password replaced by "********".
 std::string MaskPasswords(const std::string& connectionString);
 
-// Opens a physical handle for `spec` (SQLite here; PostgreSQL through the
+// Opens a physical handle for `settings` (SQLite here; PostgreSQL through the
 // module libquillon_pg.so).
-std::unique_ptr<Handle> OpenHandle(const ConnectionSpec& spec);
+std::unique_ptr<Handle> OpenHandle(const ConnectionSettings& settings);
 
 // The SQLite engine (platform/db/SqliteBackend.cpp).
 std::unique_ptr<Handle> OpenSqlite(const std::string& path);
 
 // The entry point libquillon_pg.so exports.
-using OpenPostgresFunction = Handle*(const ConnectionSpec& spec);
+using OpenPostgresFunction = Handle*(const ConnectionSettings& settings);
 inline constexpr const char* kPostgresModule = "pg";
 inline constexpr const char* kPostgresSymbol = "quillon_pg_open";
 

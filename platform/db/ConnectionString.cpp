@@ -86,74 +86,74 @@ std::string pgKeyword(const std::string& key) {
 
 }  // namespace
 
-ConnectionSpec ParseConnectionString(const std::string& connectionString, const std::string& user,
+ConnectionSettings ParseConnectionString(const std::string& connectionString, const std::string& user,
                                      const std::string& password) {
-  ConnectionSpec spec;
+  ConnectionSettings settings;
   std::string trimmed = trim(connectionString);
   std::vector<std::pair<std::string, std::string>> keyed;
   if (isUri(trimmed)) {
-    spec.engine = Engine::PostgreSQL;
-    spec.pgParams.emplace_back("dbname", trimmed);
+    settings.engine = Engine::PostgreSQL;
+    settings.pgParams.emplace_back("dbname", trimmed);
   } else {
     keyed = parts(connectionString);
     for (const auto& [key, value] : keyed) {
       if (normalKey(key) != "provider") continue;
       std::string provider = normalKey(value);
       if (provider == "postgresql" || provider == "postgres" || provider == "pgsql")
-        spec.engine = Engine::PostgreSQL;
+        settings.engine = Engine::PostgreSQL;
       else if (provider != "sqlite" && !provider.empty())
         Raise(hr::kDatabase, "The connection string names the provider \"" + value +
                                  "\"; known providers are SQLite and PostgreSQL.");
     }
   }
-  if (spec.engine == Engine::SQLite) {
+  if (settings.engine == Engine::SQLite) {
     for (const auto& [key, value] : keyed)
-      if (normalKey(key) == "datasource") spec.path = value;
-    if (spec.path.empty()) noDataSource(connectionString);
-    spec.poolKey = "sqlite\x1f" + spec.path;
-    spec.description = "database file '" + spec.path + "'";
-    return spec;
+      if (normalKey(key) == "datasource") settings.path = value;
+    if (settings.path.empty()) noDataSource(connectionString);
+    settings.poolKey = "sqlite\x1f" + settings.path;
+    settings.description = "database file '" + settings.path + "'";
+    return settings;
   }
   for (const auto& [key, value] : keyed) {
     std::string k = normalKey(key);
     if (k == "provider") continue;
     std::string keyword = pgKeyword(key);
     bool replaced = false;
-    for (auto& p : spec.pgParams)
+    for (auto& p : settings.pgParams)
       if (p.first == keyword) {
         p.second = value;
         replaced = true;
       }
-    if (!replaced) spec.pgParams.emplace_back(keyword, value);
+    if (!replaced) settings.pgParams.emplace_back(keyword, value);
   }
   auto set = [&](const char* keyword, const std::string& value) {
     if (value.empty()) return;
-    for (auto& p : spec.pgParams)
+    for (auto& p : settings.pgParams)
       if (p.first == keyword) {
         p.second = value;
         return;
       }
-    spec.pgParams.emplace_back(keyword, value);
+    settings.pgParams.emplace_back(keyword, value);
   };
   set("user", user);
   set("password", password);
   std::string host, port, dbname, who;
-  for (const auto& [k, v] : spec.pgParams) {
+  for (const auto& [k, v] : settings.pgParams) {
     if (k == "host") host = v;
     if (k == "port") port = v;
     if (k == "dbname") dbname = v;
     if (k == "user") who = v;
   }
   if (dbname.empty()) noDataSource(connectionString);
-  for (const auto& [k, v] : spec.pgParams) spec.poolKey += k + "=" + v + '\x1f';
+  for (const auto& [k, v] : settings.pgParams) settings.poolKey += k + "=" + v + '\x1f';
   if (isUri(dbname)) {
-    spec.description = "database " + MaskPasswords(dbname);
+    settings.description = "database " + MaskPasswords(dbname);
   } else {
-    spec.description = "database \"" + dbname + "\"";
-    if (!host.empty()) spec.description += " on " + host + (port.empty() ? "" : ":" + port);
-    if (!who.empty()) spec.description += " as " + who;
+    settings.description = "database \"" + dbname + "\"";
+    if (!host.empty()) settings.description += " on " + host + (port.empty() ? "" : ":" + port);
+    if (!who.empty()) settings.description += " as " + who;
   }
-  return spec;
+  return settings;
 }
 
 std::string MaskPasswords(const std::string& s) {

@@ -254,10 +254,10 @@ class PgStatement : public Statement {
 
 class PgHandle : public Handle {
  public:
-  explicit PgHandle(const ConnectionSpec& spec) : description_(spec.description) {
+  explicit PgHandle(const ConnectionSettings& settings) : description_(settings.description) {
     std::vector<const char*> keys, values;
     bool named = false;
-    for (const auto& [k, v] : spec.pgParams) {
+    for (const auto& [k, v] : settings.pgParams) {
       keys.push_back(k.c_str());
       values.push_back(v.c_str());
       if (k == "password" && !v.empty()) passwords_.push_back(v);
@@ -840,6 +840,6 @@ long PgStatement::run(const Params& params, std::vector<Row>* rows) { return h_.
 }  // namespace quillon::db
 
 extern "C" __attribute__((visibility("default"))) quillon::db::Handle* quillon_pg_open(
-    const quillon::db::ConnectionSpec& spec) {
-  return new quillon::db::PgHandle(spec);
+    const quillon::db::ConnectionSettings& settings) {
+  return new quillon::db::PgHandle(settings);
 }

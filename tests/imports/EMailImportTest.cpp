@@ -276,7 +276,7 @@ TEST_F(EMailImportTest, ADropBoxMessageThatCannotBeDeletedIsNeverSavedTwice) {
 
 TEST_F(EMailImportTest, TheFirstXmlAttachmentIsTheDocumentAndTheOthersItsAttachments) {
   setParameter("EmailImportForDocumentAttachmentsUserID", "docs");
-  deliver("docs", message("two", {attachment("spec.txt", "spec", "text/plain"), attachment("order.xml", kOrder),
+  deliver("docs", message("two", {attachment("notes.txt", "notes", "text/plain"), attachment("order.xml", kOrder),
                                   attachment("copy.xml", "<COPY/>")}));
   EMailImportSummary s = RunEMailImport();
   EXPECT_TRUE(s.ran) << s.failure;
@@ -286,7 +286,7 @@ TEST_F(EMailImportTest, TheFirstXmlAttachmentIsTheDocumentAndTheOthersItsAttachm
   EXPECT_EQ(scalar("SELECT DOCUMENTTYPEID || '|' || SENDER FROM DOCUMENT"), "ORDER|alice");
   EXPECT_EQ(scalar("SELECT GROUP_CONCAT(ATTACHMENTFILENAME, ',') FROM "
                    "(SELECT ATTACHMENTFILENAME FROM ATTACHMENT ORDER BY ATTACHMENTFILENAME)"),
-            "copy.xml,spec.txt");
+            "copy.xml,notes.txt");
   EXPECT_EQ(inBox("docs"), 0);
   for (const auto& e : fs::directory_iterator(dir() + "/temp"))
     EXPECT_FALSE(e.is_directory() && e.path().filename().string()[0] == 'F') << "working folder left: " << e.path();

@@ -87,12 +87,12 @@ TEST_F(PublishCreateDocumentTest, ARejectedPublicationKeepsItsInputInTheErrorFol
 
   // With attachments, they are kept beside the text; a second failure in the
   // same error folder gets names of its own.
-  const std::string a = writeFile("in/spec.txt", "spec"), b = writeFile("in/other/spec.txt", "other spec");
+  const std::string a = writeFile("in/notes.txt", "notes"), b = writeFile("in/other/notes.txt", "other notes");
   EXPECT_RAISES(ProcessDocumentError, publisher.Main(kNoType, collectionOf({a, b})));
   kept = filesBelow("xml/error");
   std::vector<std::string> names;
   for (const auto& [name, content] : kept) names.push_back(name);
-  EXPECT_EQ(std::count(names.begin(), names.end(), "spec.txt") + std::count(names.begin(), names.end(), "spec_1.txt"), 2);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "notes.txt") + std::count(names.begin(), names.end(), "notes_1.txt"), 2);
   EXPECT_GE(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.rfind("Error", 0) == 0; }), 2);
 }
 

@@ -172,12 +172,12 @@ TEST_F(UtilityMailTest, ARefusedRecipientIsReportedAndTheOthersStillGetTheMail) 
 TEST_F(UtilityMailTest, AttachmentsOnSharesAndInRowsAreSentUnderTheirFileNames) {
   startRelay();
   // A share below the site's share root, and a local file.
-  std::string onShare = writeFile("shares/fileserver/docs/10/spec sheet.pdf", "%PDF-1.4 share");
+  std::string onShare = writeFile("shares/fileserver/docs/10/data sheet.pdf", "%PDF-1.4 share");
   std::string local = writeFile("attachments/10/terms.txt", "terms");
   ASSERT_FALSE(onShare.empty());
   // Attachment rows as a (column, row) array: path first, id second.
   VariantArray rows(std::vector<VariantArray::Bound>{{0, 2}, {0, 2}});
-  rows.at(0, 0) = Variant(std::string("\\\\FileServer\\docs\\10\\spec sheet.pdf"));
+  rows.at(0, 0) = Variant(std::string("\\\\FileServer\\docs\\10\\data sheet.pdf"));
   rows.at(1, 0) = Variant(1);
   rows.at(0, 1) = Variant(local);
   rows.at(1, 1) = Variant(2);
@@ -189,7 +189,7 @@ TEST_F(UtilityMailTest, AttachmentsOnSharesAndInRowsAreSentUnderTheirFileNames) 
   auto got = received();
   ASSERT_EQ(got.size(), 2u);
   ASSERT_EQ(got[0].mail.attachments.size(), 2u);
-  EXPECT_EQ(attachmentNamed(got[0].mail, "spec sheet.pdf"), "%PDF-1.4 share");
+  EXPECT_EQ(attachmentNamed(got[0].mail, "data sheet.pdf"), "%PDF-1.4 share");
   EXPECT_EQ(attachmentNamed(got[0].mail, "terms.txt"), "terms");
   ASSERT_EQ(got[1].mail.attachments.size(), 1u);
   EXPECT_EQ(got[1].mail.attachments[0].name, "terms.txt");
