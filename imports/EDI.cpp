@@ -14,6 +14,7 @@
 #include "foundation/General.h"
 #include "foundation/I18N.h"
 #include "imports/EDIInternal.h"
+#include "imports/SiteRunLock.h"
 #include "platform/Database.h"
 #include "platform/Error.h"
 #include "platform/FileStore.h"
@@ -206,37 +207,6 @@ void processEDINetworks(Counts& counts) {
   });
 }
 
-// One run at a time per site: an exclusive lock on a file of the site's
-// temporary folder, held for the run and let go by the system even when
-// the process dies.
-class RunLock {
- public:
-  RunLock() {
-    std::string site = General::getInstallDir();
-    if (text::Trim(site).empty())
-      throw Error(hr::kFail, Source("startRun"), "No site is set: the EDI exchange has nowhere to run.");
-    fs::path folder = fs::path(text::LocalPath(site)) / "temp";
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    fs::path file = folder / "edi-run.lock";
-    fd_ = ::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-      LocalFiles::Raise(hr::kPathFileAccess, Source("startRun"), "The lock file of the EDI exchange cannot be opened",
-                        file.string(), std::error_code(errno, std::generic_category()));
-    held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
-  }
-  ~RunLock() {
-    if (fd_ >= 0) ::close(fd_);  // lets the lock go
-  }
-  RunLock(const RunLock&) = delete;
-  RunLock& operator=(const RunLock&) = delete;
-  bool held() const { return held_; }
-
- private:
-  int fd_ = -1;
-  bool held_ = false;
-};
-
 }  // namespace
 }  // namespace edi
 
@@ -246,7 +216,7 @@ EDIRunSummary RunEDIExchange() {
   edi::Counts counts;
   // startRun: whatever escapes is logged, never raised to the scheduler.
   try {
-    edi::RunLock lock;
+    SiteRunLock lock("edi-run.lock", "the EDI exchange", edi::Source("startRun"));
     if (!lock.held()) {
       summary.skipped = true;
       try {

@@ -18,6 +18,7 @@
 #include "foundation/General.h"
 #include "foundation/I18N.h"
 #include "imports/EMailImportInternal.h"
+#include "imports/SiteRunLock.h"
 #include "platform/Database.h"
 #include "platform/Error.h"
 #include "platform/FileStore.h"
@@ -518,37 +519,6 @@ void HandleEmailsWithoutDocumentAttachments(EMailImport& self, const Parameters&
 
 // ---- the run --------------------------------------------------------------------------------------
 
-// One run at a time per site: an exclusive lock on a file of the site's
-// temporary folder, held for the run and let go by the system even when
-// the process dies.
-class RunLock {
- public:
-  RunLock() {
-    const std::string source = Source("StartRun");
-    const std::string site = General::getInstallDir();
-    if (text::Trim(site).empty()) throw Error(hr::kFail, source, "No site is set: the e-mail import has nowhere to run.");
-    const fs::path folder = fs::path(text::LocalPath(site)) / "temp";
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    const fs::path file = folder / "mail-import-run.lock";
-    fd_ = ::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-      LocalFiles::Raise(hr::kPathFileAccess, source, "The lock file of the e-mail import cannot be opened",
-                        file.string(), std::error_code(errno, std::generic_category()));
-    held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
-  }
-  ~RunLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  RunLock(const RunLock&) = delete;
-  RunLock& operator=(const RunLock&) = delete;
-  bool held() const { return held_; }
-
- private:
-  int fd_ = -1;
-  bool held_ = false;
-};
-
 // Raises only when the import cannot run at all (parameters); a failing
 // account is logged and counted.
 void StartEmailImport(EMailImport& self, Counts& counts, bool& documentAccountOff) {
@@ -583,7 +553,7 @@ EMailImportSummary RunEMailImport() {
   Counts counts;
   EMailImport self;
   try {
-    RunLock lock;
+    SiteRunLock lock("mail-import-run.lock", "the e-mail import", Source("StartRun"));
     if (!lock.held()) {
       summary.skipped = true;
       try {
