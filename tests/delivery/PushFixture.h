@@ -67,17 +67,23 @@ class PushSite : public TestSite {
     return id;
   }
 
-  // A file-path send method in XML writing "<document id>.xml" to the folder.
-  static TSendMethodProperties folderMethod(const std::string& folder, bool autoPush = true) {
+  // A send method of the protocol in XML naming its file "<document id>.xml".
+  static TSendMethodProperties xmlMethod(ESendMethodProtocol protocol, const std::string& address,
+                                         bool autoPush = true) {
     TSendMethodProperties p;
     p.bAutoPush = autoPush;
-    p.nProtocol = ESendMethodProtocol::FilePath;
+    p.nProtocol = protocol;
     p.nFormat = ESendMethodFormat::XML;
-    p.sAddress = folder;
+    p.sAddress = address;
     p.sFileExtension = "xml";
     p.nSuffix = ESendMethodSuffix::None;
     p.nFileFormat = ESendMethodFileFormat::ASCII;
     return p;
+  }
+
+  // A file-path send method in XML writing "<document id>.xml" to the folder.
+  static TSendMethodProperties folderMethod(const std::string& folder, bool autoPush = true) {
+    return xmlMethod(ESendMethodProtocol::FilePath, folder, autoPush);
   }
 
   // A folder below the site, created.

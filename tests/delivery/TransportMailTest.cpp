@@ -32,15 +32,7 @@ class TransportMailTest : public test::PushSite {
     setConfigValue("SiteConfiguration.xml", "MAIL", "SmtpPort", std::to_string(port));
   }
   static TSendMethodProperties mailMethod(const std::string& address) {
-    TSendMethodProperties p;
-    p.bAutoPush = true;
-    p.nProtocol = ESendMethodProtocol::Email;
-    p.nFormat = ESendMethodFormat::XML;
-    p.sAddress = address;
-    p.sFileExtension = "xml";
-    p.nSuffix = ESendMethodSuffix::None;
-    p.nFileFormat = ESendMethodFileFormat::ASCII;
-    return p;
+    return xmlMethod(ESendMethodProtocol::Email, address);
   }
   mail::ReceivedMail only() {
     auto got = servers.SmtpMessages();
