@@ -22,6 +22,7 @@
 #include "imports/DocumentImport.h"
 #include "platform/Database.h"
 #include "tests/TestSite.h"
+#include "tests/imports/FolderImportWorkers.h"
 
 namespace fs = std::filesystem;
 
@@ -43,13 +44,6 @@ extern "C" int renameat2(int olddirfd, const char* oldpath, int newdirfd, const 
 namespace quillon {
 namespace {
 
-std::string order(int n) {
-  char number[16];
-  std::snprintf(number, sizeof number, "N%05d", n);
-  return std::string("<ORDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><SENDER>alice</SENDER><RECEIVER>bob</RECEIVER><NUMBER>") +
-         number + "</NUMBER></ORDER>";
-}
-
 class DocumentImportClaimTest : public test::TestSite {
  protected:
   void SetUp() override {
@@ -64,29 +58,17 @@ class DocumentImportClaimTest : public test::TestSite {
   std::string in1() const { return dir() + "/xml/in1"; }
 
   // Stored documents per order number.
-  std::map<std::string, int> documentsByNumber() const {
-    std::map<std::string, int> out;
-    auto conn = std::make_shared<Connection>();
-    conn->Open(connectionString());
-    auto rs = conn->Execute("SELECT ORIGINALXMLBODY FROM DOCUMENT");
-    for (; !rs->EOF_(); rs->MoveNext()) {
-      const std::string body = rs->Fields(0).Value().toString();
-      ++out[body.substr(body.find("<NUMBER>") + 8, 6)];
-    }
-    rs->Close();
-    conn->Close();
-    return out;
-  }
+  std::map<std::string, int> documentsByNumber() const { return test::DocumentsByOrderNumber(connectionString()); }
 };
 
 TEST_F(DocumentImportClaimTest, WithoutTheNoReplaceRenameWorkersClaimByLinkAndTakeEveryFileOnce) {
   gNoReplaceError = EINVAL;
   constexpr int kFiles = 120, kWorkers = 3;
-  for (int n = 0; n < kFiles; ++n) std::ofstream(in1() + "/f" + std::to_string(n) + ".xml") << order(n);
+  for (int n = 0; n < kFiles; ++n) std::ofstream(in1() + "/f" + std::to_string(n) + ".xml") << test::NumberedOrder(n);
   // A file whose claimed name is taken by an earlier claim waits, as with
   // the rename.
-  std::ofstream(in1() + "/held.xml") << order(99999);
-  std::ofstream(in1() + "/~held.xml") << order(99999);
+  std::ofstream(in1() + "/held.xml") << test::NumberedOrder(99999);
+  std::ofstream(in1() + "/~held.xml") << test::NumberedOrder(99999);
 
   // Worker processes of this executable, so that they share its renameat2.
   General::ResetThreadState();
@@ -123,7 +105,7 @@ TEST_F(DocumentImportClaimTest, WithoutTheNoReplaceRenameWorkersClaimByLinkAndTa
 }
 
 TEST_F(DocumentImportClaimTest, AClaimThatFailsIsAnErrorAndTheFileStays) {
-  std::ofstream(in1() + "/a.xml") << order(1);
+  std::ofstream(in1() + "/a.xml") << test::NumberedOrder(1);
   for (int error : {EIO, EACCES}) {
     gNoReplaceError = error;
     const FolderImportSummary s = RunFolderImport();

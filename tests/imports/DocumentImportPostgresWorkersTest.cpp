@@ -27,8 +27,7 @@
 #include "publication/SQLQueries.h"
 #include "tests/PostgresServer.h"
 #include "tests/TestSite.h"
-
-extern char** environ;
+#include "tests/imports/FolderImportWorkers.h"
 
 namespace fs = std::filesystem;
 
@@ -36,13 +35,6 @@ namespace quillon {
 namespace {
 
 constexpr std::int32_t kInbox = 1;
-
-std::string order(int n) {
-  char number[16];
-  std::snprintf(number, sizeof number, "N%05d", n);
-  return std::string("<ORDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><SENDER>alice</SENDER><RECEIVER>bob</RECEIVER><NUMBER>") +
-         number + "</NUMBER></ORDER>";
-}
 
 Variant emptyOneBased() { return Variant(VariantArray(std::vector<VariantArray::Bound>{{1, 0}})); }
 
@@ -74,26 +66,15 @@ class DocumentImportPostgresWorkersTest : public test::TestSite, public ::testin
     TestSite::SetUp();
     createSite(true);
     // The scheduled intake notifies, as on a site in service.
-    exec("INSERT INTO NOTIFICATIONTEMPLATE (DOCUMENTTYPEID, BUSINESSPARTNERID, MODE, SUBJECT, BODY) VALUES "
-         "('-1', -1, 1, 'Sent', 'Sent'), ('-1', -1, 2, 'New', 'New'), ('-1', -2, 2, 'Copy', 'Copy')");
+    exec(test::kDefaultNotificationTemplates);
     ASSERT_TRUE(onPostgres());
   }
 
   std::string in1() const { return dir() + "/xml/in1"; }
 
   pid_t startWorker(int n) const {
-    const std::string out = dir() + "/worker" + std::to_string(n) + ".txt";
-    std::vector<std::string> args = {QUILLON_CLI, "--site", dir(), "run", "folder-import"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = test::StartImportWorker(QUILLON_CLI, dir(), dir() + "/worker" + std::to_string(n) + ".txt");
+    EXPECT_NE(pid, 0);
     return pid;
   }
 
@@ -140,22 +121,8 @@ class DocumentImportPostgresWorkersTest : public test::TestSite, public ::testin
     ::_exit(0);
   }
 
-  // How many documents each order number became (read from the stored
-  // original texts, the same on either database).
-  std::map<std::string, int> documentsByNumber() const {
-    std::map<std::string, int> out;
-    auto conn = std::make_shared<Connection>();
-    conn->Open(connectionString());
-    auto rs = conn->Execute("SELECT ORIGINALXMLBODY FROM DOCUMENT");
-    for (; !rs->EOF_(); rs->MoveNext()) {
-      const std::string body = rs->Fields(0).Value().toString();
-      const std::size_t at = body.find("<NUMBER>");
-      ++out[at == std::string::npos ? "?" : body.substr(at + 8, 6)];
-    }
-    rs->Close();
-    conn->Close();
-    return out;
-  }
+  // How many documents each order number became.
+  std::map<std::string, int> documentsByNumber() const { return test::DocumentsByOrderNumber(connectionString()); }
 };
 
 // Workers (the parameter: how many) over a few hundred files at once.
@@ -165,7 +132,7 @@ TEST_P(DocumentImportPostgresWorkersTest, EveryFileOnceWhileTheInboxIsRead) {
   for (int n = 0; n < kFiles; ++n) {
     char name[32];
     std::snprintf(name, sizeof name, "f%05d.xml", n);
-    std::ofstream(in1() + "/" + name) << order(n);
+    std::ofstream(in1() + "/" + name) << test::NumberedOrder(n);
   }
   const std::string stop = dir() + "/stop-reading", report = dir() + "/reader.txt";
   const pid_t reader = startInboxReader(stop, report, kFiles);

@@ -20,20 +20,12 @@
 #include <vector>
 
 #include "tests/TestSite.h"
-
-extern char** environ;
+#include "tests/imports/FolderImportWorkers.h"
 
 namespace fs = std::filesystem;
 
 namespace quillon {
 namespace {
-
-std::string order(int n) {
-  char number[16];
-  std::snprintf(number, sizeof number, "N%05d", n);
-  return std::string("<ORDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><SENDER>alice</SENDER><RECEIVER>bob</RECEIVER><NUMBER>") +
-         number + "</NUMBER></ORDER>";
-}
 
 std::string fileName(int n) {
   char name[32];
@@ -47,14 +39,13 @@ class DocumentImportWorkersTest : public test::TestSite {
     createOnSetUp_ = false;
     TestSite::SetUp();
     createSite(true);
-    exec("INSERT INTO NOTIFICATIONTEMPLATE (DOCUMENTTYPEID, BUSINESSPARTNERID, MODE, SUBJECT, BODY) VALUES "
-         "('-1', -1, 1, 'Sent', 'Sent'), ('-1', -1, 2, 'New', 'New'), ('-1', -2, 2, 'Copy', 'Copy')");
+    exec(test::kDefaultNotificationTemplates);
   }
 
   std::string in1() const { return dir() + "/xml/in1"; }
 
   void putFiles(int count) const {
-    for (int n = 0; n < count; ++n) std::ofstream(in1() + "/" + fileName(n)) << order(n);
+    for (int n = 0; n < count; ++n) std::ofstream(in1() + "/" + fileName(n)) << test::NumberedOrder(n);
   }
   // The same, where every twentieth file is no XML and every twentieth
   // (shifted by ten) holds a document of an unknown type.
@@ -62,7 +53,7 @@ class DocumentImportWorkersTest : public test::TestSite {
   static bool rejected(int n) { return n % 20 == 10; }
   void putMixedFiles(int count) const {
     for (int n = 0; n < count; ++n) {
-      std::string text = order(n);
+      std::string text = test::NumberedOrder(n);
       if (broken(n)) text = text.substr(0, text.size() - 3);
       if (rejected(n)) text.replace(text.find(">ORDER<"), 7, ">NOSUCHTYPE<");
       std::ofstream(in1() + "/" + fileName(n)) << text;
@@ -71,43 +62,14 @@ class DocumentImportWorkersTest : public test::TestSite {
 
   // Starts `quillon --site DIR run folder-import` with its output in a file.
   pid_t startWorker() const {
-    const std::string site = dir();
-    const std::string out = dir() + "/worker-output.txt";
-    std::vector<std::string> args = {QUILLON_CLI, "--site", site, "run", "folder-import"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(rc, 0);
+    const pid_t pid = test::StartImportWorker(QUILLON_CLI, dir(), dir() + "/worker-output.txt");
+    EXPECT_NE(pid, 0);
     return pid;
   }
-  static int wait(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
-  }
+  static int wait(pid_t pid) { return test::WaitForWorker(pid); }
 
   // How many documents each order number became.
-  std::map<std::string, int> documentsByNumber() const {
-    std::map<std::string, int> out;
-    const std::string all = scalar(
-        "SELECT IFNULL(GROUP_CONCAT(substr(ORIGINALXMLBODY, instr(ORIGINALXMLBODY, '<NUMBER>') + 8, 6), ','), '') "
-        "FROM DOCUMENT");
-    std::size_t start = 0;
-    while (start < all.size()) {
-      std::size_t end = all.find(',', start);
-      if (end == std::string::npos) end = all.size();
-      ++out[all.substr(start, end - start)];
-      start = end + 1;
-    }
-    return out;
-  }
+  std::map<std::string, int> documentsByNumber() const { return test::DocumentsByOrderNumber(connectionString()); }
   static std::string numberOf(const std::string& name) {
     const std::size_t f = name.find('f');
     return "N" + name.substr(f + 1, 5);
@@ -123,7 +85,7 @@ class DocumentImportWorkersTest : public test::TestSite {
 
 TEST_F(DocumentImportWorkersTest, TheCommandFailsOnlyWhenTheJobCannotRun) {
   std::ofstream(in1() + "/broken.xml") << "<ORDER>";
-  std::ofstream(in1() + "/good.xml") << order(1);
+  std::ofstream(in1() + "/good.xml") << test::NumberedOrder(1);
   int status = wait(startWorker());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a failed file is no failure of the job";
   EXPECT_NE(read(dir() + "/worker-output.txt").find("folder-import: 2 files seen, 1 document made, 1 error, "),
