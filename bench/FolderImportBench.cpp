@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "document/Document.h"
 #include "foundation/General.h"
 #include "foundation/Site.h"
@@ -116,8 +117,7 @@ BenchSite makeSite(const std::string& parent, int files, const std::string& data
   Site::Create(dir, options);
   // As on a site in service, the configuration files are not brand new.
   for (const char* name : {kB2BConfigFileName, kSiteConfigFileName}) {
-    timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-    ::utimensat(AT_FDCWD, (dir + "/" + name).c_str(), old, 0);
+    bench::MakeNotBrandNew(dir + "/" + name);
   }
   const std::string connection =
       database.empty() ? "Provider=SQLite;Data Source=" + Site::DatabasePath(dir) : database;

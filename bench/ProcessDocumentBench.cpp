@@ -46,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "delivery/SendMethod.h"
 #include "document/Document.h"
 #include "foundation/DBUtils.h"
@@ -179,8 +180,7 @@ std::string prepareSite(const std::string& parent, const std::string& database =
   // As on a site in service, the configuration files are not brand new
   // (a file changed within the last seconds is read again at each use).
   for (const char* name : {kB2BConfigFileName, kSiteConfigFileName}) {
-    timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-    ::utimensat(AT_FDCWD, (dir + "/" + name).c_str(), old, 0);
+    bench::MakeNotBrandNew(dir + "/" + name);
   }
   ::setenv(kSiteEnvironmentVariable, dir.c_str(), 1);
   General::ResetThreadState();
@@ -190,11 +190,8 @@ std::string prepareSite(const std::string& parent, const std::string& database =
          "<xsl:template match='@*|node()'><xsl:copy><xsl:apply-templates select='@*|node()'/></xsl:copy>"
          "</xsl:template><xsl:template match='ORDER'><ORDER><STANDARD>yes</STANDARD>"
          "<xsl:apply-templates select='@*|node()'/></ORDER></xsl:template></xsl:stylesheet>";
-  {
-    // Not brand new either: a style sheet written in the last seconds is compiled at each use.
-    timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-    ::utimensat(AT_FDCWD, (dir + "/xsl/transform/bench-order.xsl").c_str(), old, 0);
-  }
+  // Not brand new either: a style sheet written in the last seconds is compiled at each use.
+  bench::MakeNotBrandNew(dir + "/xsl/transform/bench-order.xsl");
   exec("INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (100, 'ORDER', "
        "'bench-order.xsl')");
   exec("INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, DESCRIPTION, SEQUENCENUMBER, TAGATTRXSL, XSLPATTERN) VALUES "

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "delivery/PushDocUtils.h"
 #include "delivery/SendMethod.h"
 #include "foundation/DBUtils.h"
@@ -179,8 +180,7 @@ int main(int argc, char** argv) {
     // As on a site in service, the configuration files are not brand new
     // (a file changed within the last seconds is read again at each use).
     for (const char* name : {kB2BConfigFileName, kSiteConfigFileName}) {
-      timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-      ::utimensat(AT_FDCWD, (dir + "/" + name).c_str(), old, 0);
+      bench::MakeNotBrandNew(dir + "/" + name);
     }
     ::setenv(kSiteEnvironmentVariable, dir.c_str(), 1);
     General::ResetThreadState();
