@@ -32,15 +32,21 @@ std::string counted(long n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-JobOutcome runEdi() {
-  EDIRunSummary s = RunEDIExchange();
+// The outcome of a job that runs once per site at a time; its figures
+// say so when another run was still working.
+template <class Summary>
+JobOutcome outcomeOf(const Summary& s) {
   JobOutcome out;
   out.ran = s.ran;
   out.failure = s.failure;
-  if (s.skipped) {
-    out.figures = "skipped, another run is still working on this site";
-    return out;
-  }
+  if (s.skipped) out.figures = "skipped, another run is still working on this site";
+  return out;
+}
+
+JobOutcome runEdi() {
+  EDIRunSummary s = RunEDIExchange();
+  JobOutcome out = outcomeOf(s);
+  if (s.skipped) return out;
   out.figures = counted(s.networks, "network", "networks") + " seen, " +
                 counted(s.filesSent, "file sent", "files sent") + " (" +
                 counted(s.messagesSent, "message", "messages") + "), " +
@@ -51,13 +57,8 @@ JobOutcome runEdi() {
 
 JobOutcome runMailImport() {
   EMailImportSummary s = RunEMailImport();
-  JobOutcome out;
-  out.ran = s.ran;
-  out.failure = s.failure;
-  if (s.skipped) {
-    out.figures = "skipped, another run is still working on this site";
-    return out;
-  }
+  JobOutcome out = outcomeOf(s);
+  if (s.skipped) return out;
   out.figures = counted(s.messages, "message", "messages") + " seen, " +
                 counted(s.documents, "document", "documents") + " made, " +
                 counted(s.filesSaved, "file", "files") + " saved for the folder import, " +
