@@ -1,8 +1,11 @@
 // Temporary and error files, style sheets and the HTML rendering, on a real site.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "foundation/EnumsConstantsGlobalVars.h"
 #include "platform/Error.h"
@@ -88,6 +91,13 @@ TEST_F(UtilityFilesTest, ErrorFilesGetUniqueNamesInsideTheErrorFolder) {
   EXPECT_EQ(stamp.size(), 19u);
   EXPECT_EQ(stamp.find_first_of(" /:"), std::string::npos);
 
+  // The error folder is named after the second: the numbered names are
+  // made within one folder, so the writes start at the beginning of one.
+  const auto freshSecond = [] {
+    const std::time_t now = std::time(nullptr);
+    while (std::time(nullptr) == now) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  freshSecond();
   std::string a = u.WriteXmlFileToErrorDir("<A/>", "~order.xml");
   std::string b = u.WriteXmlFileToErrorDir("<B/>", "order.xml");
   std::string c = u.WriteXmlFileToErrorDir("<C/>", "../../../order.xml");
@@ -96,6 +106,7 @@ TEST_F(UtilityFilesTest, ErrorFilesGetUniqueNamesInsideTheErrorFolder) {
   EXPECT_EQ(fs::path(c).filename(), "order2.xml");
   for (const auto& p : {a, b, c}) EXPECT_EQ(fs::path(p).parent_path().parent_path().string(), dir() + "/xml/error");
   EXPECT_EQ(read(b), "<B/>");
+  freshSecond();
   std::string d = u.WriteXmlFileToErrorDir("x", "archive.tar.gz");
   std::string e = u.WriteXmlFileToErrorDir("y", "archive.tar.gz");
   EXPECT_EQ(fs::path(e).filename(), "archive1.tar.gz");
