@@ -204,7 +204,7 @@ void moveFile(const std::string& from, const std::string& to, const std::string&
 // ---- clock and names ----
 
 std::tm localNow() {
-  std::time_t now = std::time(nullptr);
+  std::time_t now = wallClockSeconds();
   std::tm parts{};
   ::localtime_r(&now, &parts);
   return parts;

@@ -74,7 +74,7 @@ void logStaysAsTemporary(const Place& temporary, const std::string& from, const 
 
 // Protocol 30: one file from the network's in folder into the import folder.
 void receiveLocalFile(const Place& file, const Place& import, const Network& network, Counts& counts) {
-  const std::string name = freeName(import, MakeIncomingFileName(file.local.filename().string(), network.id, std::time(nullptr)));
+  const std::string name = freeName(import, MakeIncomingFileName(file.local.filename().string(), network.id, wallClockSeconds()));
   Place target = Child(import, name);
   try {
     std::error_code ec;
@@ -119,7 +119,7 @@ void receiveFtpFile(FtpConnection& connection, const std::string& name, const Pl
   const std::string source = Source("moveFilesFromEDINetworkToB2B");
   net::FtpSession& ftp = connection.session();
   const std::string flags = std::to_string(TransferFlagsOf(network.ftpTransferType));
-  const std::string finalName = freeName(import, MakeIncomingFileName(name, network.id, std::time(nullptr)));
+  const std::string finalName = freeName(import, MakeIncomingFileName(name, network.id, wallClockSeconds()));
   const Place temporary = Child(import, "~" + finalName);
   try {
     ftp.GetFile(name, temporary.local.string(), TransferModeOf(network.ftpTransferType));

@@ -259,7 +259,7 @@ void sendGroup(const Network& network, const Place& groupFolder, const std::stri
   Group group;
   group.folder = groupFolder;
   group.name = groupName;
-  group.runTime = std::time(nullptr);
+  group.runTime = wallClockSeconds();
   Listing top = ListFolder(groupFolder);
   group.unicode = std::any_of(top.files.begin(), top.files.end(), [](const std::string& n) { return SameName(n, "Unicode"); });
   group.marker = group.unicode ? "Unicode" : "ASCII";

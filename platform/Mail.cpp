@@ -32,7 +32,7 @@ const MailModuleApi& module() {
 }
 
 std::string stamp() {
-  std::time_t now = std::time(nullptr);
+  std::time_t now = wallClockSeconds();
   std::tm local{};
   ::localtime_r(&now, &local);
   char buffer[32];

@@ -167,8 +167,14 @@ bool parseOleDate(const std::string& text, double& out) {
   return true;
 }
 
+std::time_t wallClockSeconds() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec;
+}
+
 double oleNow() {
-  std::time_t now = std::time(nullptr);
+  std::time_t now = wallClockSeconds();
   std::tm local{};
   localtime_r(&now, &local);
   return oleDateFromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -153,6 +154,11 @@ std::string formatOleDate(double d);  // "YYYY-MM-DD hh:mm:ss"
 // Reads "YYYY-MM-DD", "YYYY-MM-DD hh:mm[:ss]" or with a "T"; false on anything
 // else, a year before 100 included.
 [[nodiscard]] bool parseOleDate(const std::string& text, double& out);
-double oleNow();  // the local clock
+double oleNow();  // the local clock, from wallClockSeconds
+
+// The wall clock in whole seconds, read from the precise clock. time()
+// reads the kernel's coarse clock, which can lag a file's change time by
+// a tick: a date taken right after a rename could come before the rename.
+std::time_t wallClockSeconds();
 
 }  // namespace quillon

@@ -152,7 +152,7 @@ std::string styleSheetFolder(const std::string& parameter) {
 
 // "yyyy-mm-dd_hh-mm-ss" of the local clock.
 std::string errorFolderStamp() {
-  std::time_t now = std::time(nullptr);
+  std::time_t now = wallClockSeconds();
   std::tm parts{};
   ::localtime_r(&now, &parts);
   char buffer[32];

@@ -271,7 +271,7 @@ TEST_F(DocumentImportTest, ARejectedWorkbookIsCopiedToTheErrorFolderUnderAFreeNa
   const std::string bytes = read(in1() + "/book.xls");
   // The error folder of this second and the next few hold a "book.xls".
   for (int ahead = 0; ahead < 5; ++ahead) {
-    std::time_t t = std::time(nullptr) + ahead;
+    std::time_t t = wallClockSeconds() + ahead;
     std::tm parts{};
     ::localtime_r(&t, &parts);
     char stamp[32];

@@ -132,9 +132,11 @@ TEST_F(DocumentImportWorkersTest, WorkersKilledAtRandomMomentsLoseNothingAndImpo
   constexpr int kFiles = 300;
   putMixedFiles(kFiles);
   std::mt19937 random(20261208);
-  std::uniform_int_distribution<int> delayMs(0, 250);
+  // Short lives, so that the folder lasts many of them on an idle machine
+  // as well as on a loaded one.
+  std::uniform_int_distribution<int> delayMs(0, 100);
   int kills = 0;
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < 200; ++round) {
     bool anyLeft = false;
     for (const auto& e : fs::directory_iterator(in1()))
       if (e.path().filename().string()[0] != '~') anyLeft = true;

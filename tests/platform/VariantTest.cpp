@@ -4,6 +4,10 @@
 #include <cmath>
 #include <functional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/Error.h"
 #include "platform/Object.h"
 #include "platform/Text.h"
@@ -66,6 +70,34 @@ TEST(Variant, OutOfRangeNumbersAndDatesOverflow) {
   EXPECT_EQ(formatOleDate(oleDateFromParts(2000, 13, 1)), "2001-01-01 00:00:00");
   EXPECT_EQ(formatOleDate(oleDateFromParts(2000, -11, 1)), "1999-01-01 00:00:00");
   EXPECT_RAISES(hr::kOverflow, formatOleDate(oleDateFromParts(2000, INT_MIN, INT_MIN, INT_MIN)));
+}
+
+// A date taken right after a file operation is never before the file's
+// own change time (the stale-claim report finds documents stored since a
+// claim by comparing the two). The kernel's coarse clock, which time()
+// reads, lags a file's change time by up to a tick.
+TEST(Variant, TheClockNeverRunsBehindAFilesChangeTime) {
+  const std::string dir = testing::TempDir() + "quillon-clock";
+  ::mkdir(dir.c_str(), 0700);
+  const std::string a = dir + "/a", b = dir + "/b";
+  int behind = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const int fd = ::open(a.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    ASSERT_EQ(::rename(a.c_str(), b.c_str()), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(b.c_str(), &st), 0);
+    if (wallClockSeconds() < st.st_ctim.tv_sec) ++behind;
+    std::tm parts{};
+    ::localtime_r(&st.st_ctim.tv_sec, &parts);
+    const std::string changed = formatOleDate(oleDateFromParts(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                                                               parts.tm_hour, parts.tm_min, parts.tm_sec));
+    if (formatOleDate(oleNow()) < changed) ++behind;
+  }
+  ::unlink(b.c_str());
+  ::rmdir(dir.c_str());
+  EXPECT_EQ(behind, 0);
 }
 
 TEST(Variant, ArraysAreValuesWithBounds) {

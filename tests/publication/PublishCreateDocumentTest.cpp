@@ -133,7 +133,7 @@ TEST_F(PublishCreateDocumentTest, ADroppedPublicationIsARenamedFileWithTheFirstF
   EXPECT_NE(e.description().find(" caught: " + I18N::GetLabel("SLBSH4275")), std::string::npos);
 
   // "-0" is taken for this second and the next two: the drop takes "-1".
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = wallClockSeconds();
   for (int s = 0; s < 3; ++s) writeFile("xml/in2/" + dropName("XML", now + s, 0, ".xml"), "taken");
   EXPECT_EQ(publisher.PublishXmlDocument(kOrder, Variant(), false), 0);
   int dropped = 0;

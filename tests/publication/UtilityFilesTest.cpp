@@ -94,8 +94,8 @@ TEST_F(UtilityFilesTest, ErrorFilesGetUniqueNamesInsideTheErrorFolder) {
   // The error folder is named after the second: the numbered names are
   // made within one folder, so the writes start at the beginning of one.
   const auto freshSecond = [] {
-    const std::time_t now = std::time(nullptr);
-    while (std::time(nullptr) == now) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::time_t now = wallClockSeconds();
+    while (wallClockSeconds() == now) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   };
   freshSecond();
   std::string a = u.WriteXmlFileToErrorDir("<A/>", "~order.xml");
