@@ -304,9 +304,17 @@ TEST_F(FtpTest, SecondOperationWhileATransferRunsIsRefused) {
   ASSERT_GE(writer, 0);
   FtpSession ftp(options());
   std::thread transfer([&] { ftp.PutFile(fifo, "streamed.txt", TransferMode::Binary); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  Error e = EXPECT_RAISES(test::kAnyError, ftp.Exists("streamed.txt"));
-  EXPECT_EQ(e.number(), net::wininet::kTransferInProgress);
+  // The server makes the file when the upload starts: from then on the
+  // session is busy, however slowly the machine runs the transfer thread.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!std::filesystem::exists(remote("streamed.txt")) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const bool started = std::filesystem::exists(remote("streamed.txt"));
+  EXPECT_TRUE(started) << "the upload did not start";
+  if (started) {
+    Error e = EXPECT_RAISES(test::kAnyError, ftp.Exists("streamed.txt"));
+    EXPECT_EQ(e.number(), net::wininet::kTransferInProgress);
+  }
   ASSERT_EQ(::write(writer, "streamed", 8), 8);
   ::close(writer);
   transfer.join();
