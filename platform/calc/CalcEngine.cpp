@@ -67,6 +67,8 @@ constexpr int kFirstStartExit = 81;
 // From launch to a usable connection; a prepared profile needs well under
 // a second, a loaded machine more.
 constexpr auto kStartLimit = std::chrono::seconds(60);
+// How often the exit handler is registered again at most (Engine::KeepExitLast).
+constexpr int kExitRegistrations = 4096;
 
 std::string programFile(const char* name) { return std::string(kProgramDir) + "/" + name; }
 
@@ -289,10 +291,22 @@ class Engine : public spreadsheet::EngineApi {
     // the process is being torn down. The process is stopped at exit.
     static Engine* engine = [] {
       auto* e = new Engine();
-      ::on_exit([](int status, void*) { Engine::instance().exit(status); }, nullptr);
+      ::on_exit(AtExit, nullptr);
       return e;
     }();
     return *engine;
+  }
+
+  // Exit handlers run in the reverse order of their registration, and the
+  // connection's libraries register theirs on the first use of a type or
+  // of a bridge, from any thread, long after the engine was first asked
+  // for. Registered again after the engine's calls, the engine's handler
+  // runs before those and ends the process before they destroy objects
+  // the connection's threads still use. Bounded: after the first few
+  // thousand calls every part of the connection has been used.
+  static void KeepExitLast() {
+    static std::atomic<int> registrations{0};
+    if (registrations.fetch_add(1, std::memory_order_relaxed) < kExitRegistrations) ::on_exit(AtExit, nullptr);
   }
 
   Remote connect() {
@@ -303,6 +317,7 @@ class Engine : public spreadsheet::EngineApi {
     // handing the connection out, and start a new engine when it is dead.
     if (pid_ > 0 && !respondsLocked()) killLocked();
     if (pid_ <= 0) startLocked();
+    KeepExitLast();
     return *remote_;
   }
 
@@ -346,6 +361,8 @@ class Engine : public spreadsheet::EngineApi {
   // has ended (see Launcher). Only processes that have used the engine
   // exit this way; exit handlers registered before the first use do not
   // run in them.
+  static void AtExit(int status, void*) { instance().exit(status); }
+
   void exit(int status) {
     {
       std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
@@ -490,6 +507,8 @@ class Engine : public spreadsheet::EngineApi {
 }  // namespace
 
 Remote Connect() { return Engine::instance().connect(); }
+
+void KeepExitLast() { Engine::KeepExitLast(); }
 
 void WithDeadline(std::chrono::milliseconds limit, const std::function<void()>& body, bool& expired) {
   std::mutex m;

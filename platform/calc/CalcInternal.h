@@ -28,9 +28,17 @@ rtl::OUString U(const std::string& s);
 
 // Raises Error(hr::kFail) with "<what>: <the engine's message>".
 [[noreturn]] void Raise(const std::string& what, const css::uno::Exception& e);
+// Registers the engine's exit handler once more (bounded), so that it
+// runs before the exit handlers the connection's libraries registered
+// during the calls made so far (see Engine::KeepExitLast).
+void KeepExitLast();
+
 // Runs `body`; an engine exception becomes Error via Raise(what, …).
 template <class F>
 decltype(auto) Call(const std::string& what, F&& body) {
+  struct Last {
+    ~Last() { KeepExitLast(); }
+  } last;
   try {
     return body();
   } catch (const css::uno::Exception& e) {

@@ -628,6 +628,7 @@ class CalcWorkbook : public spreadsheet::Workbook {
     } catch (...) {
       // The engine has died or the document is gone already: nothing is left to close.
     }
+    KeepExitLast();
   }
 
   bool closed() override { return !document_.is(); }
