@@ -10,6 +10,11 @@
 // has died. Every open workbook is one document in the engine; closing the
 // workbook closes that document.
 //
+// A process that has used the engine ends at exit() once its standard
+// streams are flushed (_exit with the same status): the connection's
+// threads run to the very end. Exit handlers the caller registered before
+// the engine's last call do not run; keep nothing there that must happen.
+//
 // Cells are addressed 1-based (row 1, column 1 = "A1"). Writes are buffered
 // per sheet and sent in bulk before the sheet is read, saved or closed.
 // Written text is read as typed input in the en-US locale: numbers and

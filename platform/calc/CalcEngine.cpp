@@ -359,8 +359,8 @@ class Engine : public spreadsheet::EngineApi {
   // remaining exit handlers; no shutdown of the connection stops them
   // reliably. The engine receives SIGKILL from the kernel once this process
   // has ended (see Launcher). Only processes that have used the engine
-  // exit this way; exit handlers registered before the first use do not
-  // run in them.
+  // exit this way; exit handlers registered before its last registration
+  // (KeepExitLast) do not run in them.
   static void AtExit(int status, void*) { instance().exit(status); }
 
   void exit(int status) {
