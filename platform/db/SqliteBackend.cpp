@@ -138,6 +138,10 @@ class SqliteHandle : public Handle {
       Raise(hr::kDatabase, "Cannot open the database file '" + path + "': " + why);
     }
     sqlite3_extended_result_codes(db_, 1);
+    // Setting up the journal reads the database: while another process
+    // holds a lock for a moment (its commit, its last connection closing
+    // the log), the open waits as a statement would instead of failing.
+    setTimeout(timeoutSeconds_);
     std::string why;
     if (!configure(why)) {
       sqlite3_close_v2(db_);

@@ -1,6 +1,7 @@
 // When the database syncs, and which statements share one compiled program.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -115,6 +116,36 @@ TEST_F(DatabaseCommitTest, AHandleThatWroteSyncsWhenItsThreadEnds) {
 }
 
 // ---- one compiled statement for texts that differ in values ------------------------------
+
+// A worker that opens the database while another process holds it for a
+// moment (its commit, its last connection closing the log) waits for it as
+// a statement would: the open used to fail at once with "database is
+// locked", and a scheduled job then stopped as if misconfigured.
+TEST_F(DatabaseCommitTest, AnOpenWaitsWhileAnotherConnectionHoldsTheDatabase) {
+  // An exclusive lock needs the database to itself: no other handle open.
+  conn_.reset();
+  Connection::ReleaseIdleHandles();
+  auto holder = connect();
+  holder->Execute("PRAGMA locking_mode=EXCLUSIVE");
+  holder->Execute("INSERT INTO T (NAME) VALUES ('held')");  // takes the lock and keeps it
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    holder->Execute("PRAGMA locking_mode=NORMAL");
+    holder->Execute("SELECT COUNT(*) FROM T");  // gives the lock back
+  });
+  std::shared_ptr<Connection> waiting;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    waiting = connect();
+  } catch (const Error& e) {
+    ADD_FAILURE() << e.description();
+  }
+  const auto waited = std::chrono::steady_clock::now() - start;
+  release.join();
+  ASSERT_TRUE(waiting);
+  EXPECT_GE(waited, std::chrono::milliseconds(200)) << "the lock was not held";
+  EXPECT_EQ(waiting->Execute("SELECT COUNT(*) FROM T WHERE NAME = 'held'")->Fields(0).Value().toInt32(), 1);
+}
 
 TEST_F(DatabaseCommitTest, TextsDifferingOnlyInValuesCompileOnceAndGiveTheirOwnRows) {
   scalar("SELECT NAME FROM T WHERE ID = 1");
