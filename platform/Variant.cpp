@@ -157,10 +157,13 @@ bool parseOleDate(const std::string& text, double& out) {
       double fs = 0;
       if (std::sscanf(tail.c_str(), ":%lf%n", &fs, &c3) != 1) return false;
       if (static_cast<std::size_t>(c3) != tail.size()) return false;
+      // Seconds out of range (huge, negative, "inf", "nan") are no time;
+      // converting them to int would be undefined.
+      if (!(fs >= 0 && fs < 60)) return false;
       s = static_cast<int>(fs);
     }
   }
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s > 59) return false;
   double date = oleDateFromParts(y, mo, d, h, mi, s);
   if (!oleDateInRange(date)) return false;  // years before 100 are no automation date
   out = date;

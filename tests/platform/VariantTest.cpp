@@ -44,6 +44,14 @@ TEST(Variant, DatesRollOverAndPrintAsText) {
   EXPECT_EQ(Variant::date(d).toString(), "2026-12-08 13:45:07");
   EXPECT_FALSE(parseOleDate("08.12.2026", d));
   EXPECT_FALSE(parseOleDate("2026-13-01", d));
+  // Times out of range are no date (the seconds once overflowed an int).
+  EXPECT_FALSE(parseOleDate("2020-04-28 13:45:0788888888888888888888888", d));
+  EXPECT_FALSE(parseOleDate("2020-04-28 13:45:inf", d));
+  EXPECT_FALSE(parseOleDate("2020-04-28 13:45:nan", d));
+  EXPECT_FALSE(parseOleDate("2020-04-28 13:45:-1", d));
+  EXPECT_FALSE(parseOleDate("2020-04-28 -1:45", d));
+  EXPECT_FALSE(parseOleDate("2020-04-28 13:-5", d));
+  EXPECT_TRUE(parseOleDate("2020-04-28 13:45:07.5", d));
   EXPECT_DOUBLE_EQ(oleDateFromParts(1900, 1, 1), 2.0);
 }
 
