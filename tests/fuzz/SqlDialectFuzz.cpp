@@ -16,12 +16,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (at != in.size()) __builtin_trap();
   // Translating never fails, and keeps every string literal a literal of
-  // its own. (A text with an unterminated literal is refused by SQLite
-  // whatever the translation does with it.)
+  // its own. (A text with an unterminated literal or quoted name is
+  // refused by SQLite whatever the translation does with it: a clause
+  // moved to the end of such a text lands inside the open quote.)
   std::string out = SqlDialect::translate(in);
   auto literals = [](const std::string& sql, bool& unterminated) {
     std::size_t n = 0;
     for (const SqlToken& t : SqlDialect::tokenize(sql)) {
+      if (t.kind == SqlToken::Identifier) {
+        const char open = t.text.front();
+        const char close = open == '[' ? ']' : open;
+        std::size_t quotes = 0;
+        for (char c : t.text) quotes += c == close;
+        if (t.text.size() < 2 || t.text.back() != close || (open == close && quotes % 2 != 0)) unterminated = true;
+        continue;
+      }
       if (t.kind != SqlToken::String) continue;
       std::size_t quotes = 0;
       for (char c : t.text) quotes += c == '\'';
