@@ -115,8 +115,6 @@ TEST_F(DatabaseCommitTest, AHandleThatWroteSyncsWhenItsThreadEnds) {
   EXPECT_GE((Counts() - afterWrites).syncs, 1u) << "the pooled handle must sync what it wrote when it goes";
 }
 
-// ---- one compiled statement for texts that differ in values ------------------------------
-
 // A worker that opens the database while another process holds it for a
 // moment (its commit, its last connection closing the log) waits for it as
 // a statement would: the open used to fail at once with "database is
@@ -146,6 +144,8 @@ TEST_F(DatabaseCommitTest, AnOpenWaitsWhileAnotherConnectionHoldsTheDatabase) {
   EXPECT_GE(waited, std::chrono::milliseconds(200)) << "the lock was not held";
   EXPECT_EQ(waiting->Execute("SELECT COUNT(*) FROM T WHERE NAME = 'held'")->Fields(0).Value().toInt32(), 1);
 }
+
+// ---- one compiled statement for texts that differ in values ------------------------------
 
 TEST_F(DatabaseCommitTest, TextsDifferingOnlyInValuesCompileOnceAndGiveTheirOwnRows) {
   scalar("SELECT NAME FROM T WHERE ID = 1");
