@@ -127,12 +127,11 @@ bool ClaimFile(const FileRef& f, const std::string& source) {
     // undone, since the file would be claimable again under its own name.
     if (::link(from.c_str(), to.c_str()) == 0) {
       if (::unlink(from.c_str()) == 0 || errno == ENOENT) return true;
-      err = errno;
+      err = errno;  // neither ENOENT nor EEXIST: raised below
       ::unlink(to.c_str());
-      LocalFiles::Raise(hr::kPathFileAccess, source, "The file cannot be claimed for import", f.ClaimedShown(),
-                        std::error_code(err, std::generic_category()));
+    } else {
+      err = errno;
     }
-    err = errno;
   }
   if (err == ENOENT || err == EEXIST) return false;
   LocalFiles::Raise(hr::kPathFileAccess, source, "The file cannot be claimed for import", f.ClaimedShown(),
